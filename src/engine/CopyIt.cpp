@@ -1,0 +1,78 @@
+#include "engine/CopyIt.h"
+
+#include <utility>
+
+#include "engine/LogLevel.h"
+#include "util/UserInterface.h"
+
+namespace qvb {
+
+TCopyIt::TCopyIt() = default;
+
+void TCopyIt::raise(const TCopyEvent& event) {
+    if (event) event(this);
+    processPendingEvents();
+}
+
+void TCopyIt::setName(const std::string& name) {
+    fName = name;
+    if (logLevel() > 3) fMessages.push_back("TCopyIt.setName: Name=" + name);
+}
+
+void TCopyIt::setPassTo(TCopyIt* target) {
+    fPassTo = target;
+    if (!target) return;
+    if (OnStatusChange) target->setOnStatusChange(OnStatusChange);
+    if (OnMessage) target->setOnMessage(OnMessage);
+    if (OnProgress) target->setOnProgress(OnProgress);
+    if (logLevel() > 3)
+        fMessages.push_back("TCopyIt.setPassTo: Name=" + fName + ", PassTo=" + target->fName);
+}
+
+void TCopyIt::addMessage(const std::string& line) {
+    if (line.empty()) return;
+    fMessages.push_back(line);
+    raise(OnMessage);
+}
+
+void TCopyIt::setProgressText(const std::string& text) {
+    fProgressText = text;
+    raise(OnProgress);
+}
+
+void TCopyIt::doProgress() { raise(OnProgress); }
+
+void TCopyIt::setStatus(TCopyStatus status) {
+    if (status == fStatus) return;
+    fStatus = status;
+    raise(OnStatusChange);
+    if (fPassTo) fPassTo->setStatus(status);
+}
+
+void TCopyIt::setDelete(bool value) {
+    fDelete = value;
+    if (fPassTo) fPassTo->setDelete(value);
+}
+
+void TCopyIt::setOnMessage(TCopyEvent handler) {
+    OnMessage = std::move(handler);
+    if (OnMessage && fPassTo) fPassTo->setOnMessage(OnMessage);
+}
+
+void TCopyIt::setOnProgress(TCopyEvent handler) {
+    OnProgress = std::move(handler);
+    if (OnProgress && fPassTo) fPassTo->setOnProgress(OnProgress);
+}
+
+void TCopyIt::setOnStatusChange(TCopyEvent handler) {
+    OnStatusChange = std::move(handler);
+    if (OnStatusChange && fPassTo) fPassTo->setOnStatusChange(OnStatusChange);
+}
+
+std::vector<std::string> TCopyIt::takeMessages() {
+    std::vector<std::string> lines;
+    lines.swap(fMessages);
+    return lines;
+}
+
+}  // namespace qvb

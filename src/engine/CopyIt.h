@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/CopyStatistics.h"
+#include "engine/CopyStatus.h"
+
+namespace qvb {
+
+class TCopyIt;
+
+// A handler bound to its receiver; called with the operation that raised the
+// event (null for the file list's folder notification).
+using TCopyEvent = std::function<void(TCopyIt* sender)>;
+
+// Base of every copy operation: message queue, status, progress and the
+// pass-to chain job -> mirror -> copier along which handlers, the delete
+// option and status changes travel.
+class TCopyIt {
+public:
+    TCopyIt();
+    virtual ~TCopyIt() = default;
+    TCopyIt(const TCopyIt&) = delete;
+    TCopyIt& operator=(const TCopyIt&) = delete;
+
+    virtual bool Execute() = 0;
+
+    void setName(const std::string& name);
+    void setPassTo(TCopyIt* target);
+    // Queues a non-empty line and raises OnMessage.
+    void addMessage(const std::string& line);
+    void setProgressText(const std::string& text);
+    void clearProgressText() { fProgressText.clear(); }
+    void doProgress();
+    void setStatus(TCopyStatus status);
+    void setDelete(bool value);
+    void setOnMessage(TCopyEvent handler);
+    void setOnProgress(TCopyEvent handler);
+    void setOnStatusChange(TCopyEvent handler);
+
+    // Takes all queued lines out of the queue.
+    std::vector<std::string> takeMessages();
+
+    TCopyIt* fPassTo = nullptr;
+    int32_t fPercent = 0;
+    bool fDelete = false;
+    std::vector<std::string> fMessages;
+    TCopyEvent OnProgress;
+    TCopyEvent OnMessage;
+    std::string fStatusText;
+    TCopyEvent OnStatusChange;
+    TCopyStatus fStatus = csIdle;
+    TCopyStatistics fStatistics;
+    std::string fName = "TCopyIt";
+    std::string fProgressText;
+
+protected:
+    // Calls the handler (if any), then lets pending events be processed.
+    void raise(const TCopyEvent& event);
+};
+
+}  // namespace qvb

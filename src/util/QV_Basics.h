@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+namespace qvb {
+
+// The text up to and including the last `delimiter` before its final
+// character: "/a/b/" and "/a/b" both give "/a/"; "/" gives "/".
+std::string parentDir(const std::string& text, char delimiter = '/');
+
+// True when both paths lie on the same file system (equal st_dev of each
+// path, or of its nearest existing ancestor).
+bool isSameDrive(const std::string& pathA, const std::string& pathB);
+
+// Path helpers used throughout: "/a/b" -> "/a/b/".
+std::string includeTrailingDelimiter(const std::string& path);
+std::string excludeTrailingDelimiter(const std::string& path);
+// "/a/b/c.txt" -> "/a/b/" and "c.txt".
+std::string extractFilePath(const std::string& path);
+std::string extractFileName(const std::string& path);
+// Absolute path with "." and ".." resolved by text, relative to the current
+// directory; a trailing delimiter is kept.
+std::string expandFileName(const std::string& path);
+// The nearest existing ancestor of `path` (the path itself when it exists).
+std::string nearestExistingAncestor(const std::string& path);
+
+}  // namespace qvb

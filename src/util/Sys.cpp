@@ -1,0 +1,235 @@
+#include "util/Sys.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+extern char** environ;
+
+namespace qvb::sys {
+
+namespace {
+
+FaultHook& hook() {
+    static FaultHook instance;
+    return instance;
+}
+
+// True when the hook asks this call to fail; errno is then set.
+bool injected(Op op, const char* path) {
+    const FaultHook& h = hook();
+    if (!h) return false;
+    const int err = h(op, path);
+    if (err == 0) return false;
+    errno = err;
+    return true;
+}
+
+}  // namespace
+
+void setFaultHook(FaultHook h) { hook() = std::move(h); }
+
+int open(const char* path, int flags, mode_t mode) {
+    if (injected(Op::Open, path)) return -1;
+    return ::open(path, flags | O_CLOEXEC, mode);
+}
+
+int openat(int dirfd, const char* name, int flags, mode_t mode) {
+    if (injected(Op::Open, name)) return -1;
+    return ::openat(dirfd, name, flags | O_CLOEXEC, mode);
+}
+
+int close(int fd) { return ::close(fd); }
+
+ssize_t read(int fd, void* buf, size_t count) {
+    if (injected(Op::Read, nullptr)) return -1;
+    ssize_t n;
+    do {
+        n = ::read(fd, buf, count);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+ssize_t write(int fd, const void* buf, size_t count) {
+    if (injected(Op::Write, nullptr)) return -1;
+    ssize_t n;
+    do {
+        n = ::write(fd, buf, count);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+ssize_t copyFileRange(int in, int out, size_t count) {
+    if (injected(Op::CopyRange, nullptr)) return -1;
+    ssize_t n;
+    do {
+        n = ::copy_file_range(in, nullptr, out, nullptr, count, 0);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+int fstat(int fd, struct stat* st) {
+    if (injected(Op::Stat, nullptr)) return -1;
+    return ::fstat(fd, st);
+}
+
+int fstatat(int dirfd, const char* name, struct stat* st, int flags) {
+    if (injected(Op::Stat, name)) return -1;
+    return ::fstatat(dirfd, name, st, flags);
+}
+
+int lstat(const char* path, struct stat* st) {
+    if (injected(Op::Stat, path)) return -1;
+    return ::lstat(path, st);
+}
+
+int stat(const char* path, struct stat* st) {
+    if (injected(Op::Stat, path)) return -1;
+    return ::stat(path, st);
+}
+
+int mkdir(const char* path, mode_t mode) {
+    if (injected(Op::Mkdir, path)) return -1;
+    return ::mkdir(path, mode);
+}
+
+int mkdirat(int dirfd, const char* name, mode_t mode) {
+    if (injected(Op::Mkdir, name)) return -1;
+    return ::mkdirat(dirfd, name, mode);
+}
+
+int unlink(const char* path) {
+    if (injected(Op::Unlink, path)) return -1;
+    return ::unlink(path);
+}
+
+int unlinkat(int dirfd, const char* name, int flags) {
+    if (injected(Op::Unlink, name)) return -1;
+    return ::unlinkat(dirfd, name, flags);
+}
+
+int rename(const char* from, const char* to) {
+    if (injected(Op::Rename, to)) return -1;
+    return ::rename(from, to);
+}
+
+int renameat(int fromDir, const char* from, int toDir, const char* to) {
+    if (injected(Op::Rename, to)) return -1;
+    return ::renameat(fromDir, from, toDir, to);
+}
+
+int rmdir(const char* path) {
+    if (injected(Op::Rmdir, path)) return -1;
+    return ::rmdir(path);
+}
+
+int chmod(const char* path, mode_t mode) {
+    if (injected(Op::Chmod, path)) return -1;
+    return ::chmod(path, mode);
+}
+
+int fchmod(int fd, mode_t mode) {
+    if (injected(Op::Chmod, nullptr)) return -1;
+    return ::fchmod(fd, mode);
+}
+
+int fchown(int fd, uid_t uid, gid_t gid) {
+    if (injected(Op::Chown, nullptr)) return -1;
+    return ::fchown(fd, uid, gid);
+}
+
+int futimens(int fd, const struct timespec times[2]) {
+    if (injected(Op::SetTimes, nullptr)) return -1;
+    return ::futimens(fd, times);
+}
+
+int utimensat(int dirfd, const char* name, const struct timespec times[2], int flags) {
+    if (injected(Op::SetTimes, name)) return -1;
+    return ::utimensat(dirfd, name, times, flags);
+}
+
+int symlink(const char* target, const char* linkPath) {
+    if (injected(Op::Symlink, linkPath)) return -1;
+    return ::symlink(target, linkPath);
+}
+
+ssize_t readlink(const char* path, std::string& target) {
+    if (injected(Op::Readlink, path)) return -1;
+    std::string buf(256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink(path, buf.data(), buf.size());
+        if (n < 0) return -1;
+        if (static_cast<size_t>(n) < buf.size()) {
+            buf.resize(static_cast<size_t>(n));
+            target = std::move(buf);
+            return n;
+        }
+        buf.resize(buf.size() * 2);
+    }
+}
+
+int fsync(int fd) {
+    if (injected(Op::Fsync, nullptr)) return -1;
+    return ::fsync(fd);
+}
+
+int statvfs(const char* path, struct statvfs* st) {
+    if (injected(Op::StatVfs, path)) return -1;
+    return ::statvfs(path, st);
+}
+
+DIR* opendir(const char* path) {
+    if (injected(Op::OpenDir, path)) return nullptr;
+    return ::opendir(path);
+}
+
+DIR* fdopendir(int fd) {
+    if (injected(Op::OpenDir, nullptr)) return nullptr;
+    return ::fdopendir(fd);
+}
+
+int spawn(pid_t& pid, const char* path, char* const argv[], const char* directory) {
+    if (injected(Op::Spawn, path)) return errno;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (directory) posix_spawn_file_actions_addchdir_np(&actions, directory);
+    const int rc = ::posix_spawn(&pid, path, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc;
+}
+
+struct dirent* readdir(DIR* dir) {
+    if (injected(Op::ReadDir, nullptr)) return nullptr;
+    errno = 0;
+    return ::readdir(dir);
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+}
+
+int UniqueFd::release() { return std::exchange(fFd, -1); }
+
+int UniqueFd::reset(int fd) {
+    int rc = 0;
+    if (fFd >= 0) rc = ::close(fFd);
+    fFd = fd;
+    return rc;
+}
+
+DirStream::~DirStream() {
+    if (fDir) ::closedir(fDir);
+}
+
+std::string errorText(int errnum) {
+    char buf[256];
+    // GNU strerror_r returns the text, which may or may not live in buf.
+    return ::strerror_r(errnum, buf, sizeof buf);
+}
+
+}  // namespace qvb::sys

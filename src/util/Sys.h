@@ -1,0 +1,124 @@
+#pragma once
+
+// The thin seam over the POSIX calls that touch files and processes. Every
+// file-system and process call of util and engine goes through here, so that
+// tests can make any of them fail with a chosen errno (ENOSPC, EACCES, EIO),
+// which running as root would otherwise never show.
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+
+namespace qvb::sys {
+
+enum class Op {
+    Open,
+    Read,
+    Write,
+    CopyRange,
+    Stat,
+    Mkdir,
+    Unlink,
+    Rename,
+    Rmdir,
+    Chmod,
+    Chown,
+    SetTimes,
+    Symlink,
+    Readlink,
+    Fsync,
+    StatVfs,
+    OpenDir,
+    ReadDir,
+    Spawn,
+};
+
+// Returns 0 to let the call run, or an errno value with which it fails.
+// `path` is the name the call works on, or null for calls on a descriptor.
+using FaultHook = std::function<int(Op op, const char* path)>;
+
+// Installs a hook for the calling process (tests only); an empty hook removes it.
+void setFaultHook(FaultHook hook);
+
+int open(const char* path, int flags, mode_t mode = 0);
+int openat(int dirfd, const char* name, int flags, mode_t mode = 0);
+int close(int fd);
+ssize_t read(int fd, void* buf, size_t count);
+ssize_t write(int fd, const void* buf, size_t count);
+// copy_file_range from the current offsets; -1 with errno when the kernel or
+// file system cannot do it (the caller then falls back to read/write).
+ssize_t copyFileRange(int in, int out, size_t count);
+int fstat(int fd, struct stat* st);
+int fstatat(int dirfd, const char* name, struct stat* st, int flags);
+int lstat(const char* path, struct stat* st);
+int stat(const char* path, struct stat* st);
+int mkdir(const char* path, mode_t mode);
+int mkdirat(int dirfd, const char* name, mode_t mode);
+int unlink(const char* path);
+int unlinkat(int dirfd, const char* name, int flags);
+int rename(const char* from, const char* to);
+int renameat(int fromDir, const char* from, int toDir, const char* to);
+int rmdir(const char* path);
+int chmod(const char* path, mode_t mode);
+int fchmod(int fd, mode_t mode);
+int fchown(int fd, uid_t uid, gid_t gid);
+int futimens(int fd, const struct timespec times[2]);
+int utimensat(int dirfd, const char* name, const struct timespec times[2], int flags);
+int symlink(const char* target, const char* linkPath);
+ssize_t readlink(const char* path, std::string& target);
+int fsync(int fd);
+int statvfs(const char* path, struct statvfs* st);
+DIR* opendir(const char* path);
+DIR* fdopendir(int fd);
+// Starts `path` with `argv` (null-terminated) in `directory` (null: the
+// current one), never through a shell. Returns 0 or the errno of the failure.
+int spawn(pid_t& pid, const char* path, char* const argv[], const char* directory);
+// readdir with errno cleared first: null and errno 0 mean the end.
+struct dirent* readdir(DIR* dir);
+
+// Moves a descriptor and closes it on destruction.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fFd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fFd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return fFd; }
+    bool valid() const { return fFd >= 0; }
+    int release();
+    // Closes the descriptor; returns the result of close (0 when none was open).
+    int reset(int fd = -1);
+
+private:
+    int fFd = -1;
+};
+
+// Owns an open directory stream.
+class DirStream {
+public:
+    DirStream() = default;
+    explicit DirStream(DIR* dir) : fDir(dir) {}
+    DirStream(DirStream&& other) noexcept : fDir(other.fDir) { other.fDir = nullptr; }
+    DirStream(const DirStream&) = delete;
+    DirStream& operator=(const DirStream&) = delete;
+    ~DirStream();
+
+    DIR* get() const { return fDir; }
+    bool valid() const { return fDir != nullptr; }
+
+private:
+    DIR* fDir = nullptr;
+};
+
+// The system's message text for an errno value ("No such file or directory").
+std::string errorText(int errnum);
+
+}  // namespace qvb::sys

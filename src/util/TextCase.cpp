@@ -1,0 +1,50 @@
+#include "util/TextCase.h"
+
+#include <utf8proc.h>
+
+#include <cstdlib>
+
+namespace qvb {
+
+namespace {
+
+bool isAscii(std::string_view text) {
+    for (unsigned char c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+}  // namespace
+
+std::string foldCase(std::string_view text) {
+    // Most names are plain ASCII; spare them the Unicode machinery.
+    if (isAscii(text)) return asciiLower(text);
+    utf8proc_uint8_t* folded = nullptr;
+    const utf8proc_ssize_t n =
+        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                     static_cast<utf8proc_ssize_t>(text.size()), &folded,
+                     static_cast<utf8proc_option_t>(UTF8PROC_CASEFOLD | UTF8PROC_COMPOSE |
+                                                    UTF8PROC_STABLE));
+    if (n < 0) return asciiLower(text);  // not valid UTF-8
+    std::string out(reinterpret_cast<const char*>(folded), static_cast<size_t>(n));
+    std::free(folded);
+    return out;
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    return foldCase(a) == foldCase(b);
+}
+
+bool containsIgnoreCase(std::string_view haystack, std::string_view needle) {
+    if (needle.empty()) return false;
+    return foldCase(haystack).find(foldCase(needle)) != std::string::npos;
+}
+
+}  // namespace qvb
