@@ -1,0 +1,82 @@
+#pragma once
+
+// Snapshot of one directory tree for the folder mirror: one entry per file or
+// symbolic link, keyed by its path below the base folder, plus one entry per
+// empty folder. Names are bytes, kept as they are on disk; look-ups are exact.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/DateTime.h"
+
+namespace qvb {
+
+class TCopyIt;
+
+enum TEntryKind : uint8_t { ekFile, ekLink, ekEmptyDir };
+
+struct TFileEntry {
+    // Path below fBaseDir, "/"-separated, unescaped. For ekEmptyDir: the full
+    // folder path without its leading "/" and ending in "/".
+    std::string name;
+    TEntryKind kind = ekFile;
+    int64_t mtimeNs = 0;  // UTC nanoseconds since 1970; a link's own time
+    int64_t size = 0;
+    uint32_t mode = 0;  // st_mode
+};
+
+class TFileList {
+public:
+    TFileList();
+    ~TFileList();
+    TFileList(const TFileList&) = delete;
+    TFileList& operator=(const TFileList&) = delete;
+
+    // Removes the entries and resets counters and errors; keeps base folder,
+    // filters, skip list and tolerance.
+    void Clear();
+    void setBaseDir(const std::string& dir);
+    // Removes every "*" and splits the rest at ";" and blanks into fSkipList.
+    void setSkipFolders(const std::string& text);
+    // Lists the tree below fBaseDir; false when the base folder is missing.
+    bool scan();
+    // 0 = destination current (skip), 1 = source newer (replace),
+    // 2 = create (no entry, or no destination time).
+    int compare(std::string_view name, std::optional<int64_t> destMtimeNs) const;
+    // Exact, case-sensitive, hashed.
+    const TFileEntry* find(std::string_view name) const;
+    const std::vector<TFileEntry>& entries() const { return fEntries; }
+    // The day-number value of an entry for display and trace lines (0 for an empty folder).
+    TDateTime valueOf(const TFileEntry& entry) const;
+
+    std::string fBaseDir;
+    int32_t fFileCount = 0;
+    int32_t fDirCount = 0;
+    int64_t fTotalSize = 0;
+    int32_t fErrorCode = 0;
+    std::string fErrorText;
+    std::string fExclude, fIncludeOnly;
+    int32_t fTimeTolerance = 0;
+    TCopyIt* fOwner = nullptr;
+    bool fListEmptyDirs = false;
+    std::string fSkipFolders;
+    std::vector<std::string> fSkipList;
+    // Absolute folder (with "/") the scan leaves out entirely (a destination inside the source).
+    std::string fExcludeDir;
+    // Relative paths (ending "/") of folders that could not be read.
+    std::vector<std::string> fUnreadableDirs;
+    // German warning lines: unreadable folders, skipped FIFOs/sockets/devices.
+    std::vector<std::string> fWarningLines;
+
+private:
+    void rebuildIndex() const;
+
+    std::vector<TFileEntry> fEntries;
+    mutable std::vector<uint32_t> fSlots;  // open addressing over fEntries, 0 = free
+    mutable bool fIndexValid = false;
+};
+
+}  // namespace qvb
