@@ -1,0 +1,18 @@
+#include <gtest/gtest.h>
+
+#include "util/TextCase.h"
+
+namespace qvb {
+namespace {
+
+TEST(TextCase, FoldsUnicodeAndKeepsInvalidBytes) {
+    EXPECT_EQ(foldCase("ÄÖÜ"), "äöü");
+    EXPECT_TRUE(equalsIgnoreCase("Kopie.DOC", "kopie.doc"));
+    EXPECT_TRUE(containsIgnoreCase("/Daten/TEMP/x", "temp"));
+    EXPECT_FALSE(containsIgnoreCase("/Daten", ""));
+    const std::string invalid = "A\xff\xfe" "B";
+    EXPECT_EQ(foldCase(invalid), "a\xff\xfe" "b");
+}
+
+}  // namespace
+}  // namespace qvb
