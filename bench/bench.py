@@ -1,0 +1,208 @@
+#!/usr/bin/env python3
+"""Side-by-side benchmark of QV_Backup against cp, rsync and find.
+
+Every case builds its trees in a temporary folder, warms up once, then runs
+the commands alternately (A B A B ...) for the given number of rounds and
+prints the median wall time of each command, the median ratio QV_Backup/peer
+and the peak resident memory of each command (from wait4's rusage).
+"""
+
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+MiB = 1024 * 1024
+
+
+def run(cmd, cwd=None):
+    """Runs cmd, returns (seconds, peak RSS in bytes); fails loudly."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(proc.pid, 0)
+    elapsed = time.perf_counter() - start
+    err = proc.stderr.read().decode(errors="replace")
+    proc.stderr.close()
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0:
+        sys.exit(f"command failed ({code}): {' '.join(cmd)}\n{err}")
+    return elapsed, usage.ru_maxrss * 1024
+
+
+def make_tree(root, files, folders, min_size, max_size, seed=1):
+    rng = random.Random(seed)
+    top = int(round(folders ** 0.5)) or 1
+    per_top = max(1, folders // top)
+    dirs = []
+    for t in range(top):
+        for s in range(per_top):
+            d = os.path.join(root, f"t{t:03d}", f"s{s:03d}")
+            os.makedirs(d, exist_ok=True)
+            dirs.append(d)
+    blob = os.urandom(max_size + 4096)
+    stamp = time.time() - 86400
+    for i in range(files):
+        d = dirs[i % len(dirs)]
+        size = rng.randint(min_size, max_size)
+        off = rng.randint(0, 4096)
+        path = os.path.join(d, f"f{i:07d}.dat")
+        with open(path, "wb") as f:
+            f.write(blob[off:off + size])
+        os.utime(path, (stamp, stamp))
+    return [os.path.join(d, n) for d in dirs for n in os.listdir(d)]
+
+
+def write_job_ini(path, source, dest):
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("[Options]\nLogging=0\nLogLevel=1\n")
+        f.write("[Job01]\nName=Bench\n")
+        f.write(f"Ziel={dest}\nAnzahlQuellen=1\nQuelle0={source}=1\n")
+        f.write("Intervall=0\nAktiv=0\nLöschen=1\nNurVerzeichnisInhalt=1\nZeitunterschied=2\n")
+
+
+class Case:
+    def __init__(self, title):
+        self.title = title
+        self.times = {}
+        self.rss = {}
+
+    def add(self, name, seconds, rss):
+        self.times.setdefault(name, []).append(seconds)
+        self.rss[name] = max(self.rss.get(name, 0), rss)
+
+    def report(self, ours="QV_Backup"):
+        print(f"\n== {self.title}")
+        base = self.times[ours]
+        for name, values in self.times.items():
+            line = f"  {name:28s} median {statistics.median(values):8.3f} s   peak RSS {self.rss[name] / MiB:8.1f} MiB"
+            if name != ours:
+                ratios = [a / b for a, b in zip(base, values) if b > 0]
+                line += f"   QV_Backup/{name.split()[0]} = {statistics.median(ratios):.3f}"
+            print(line)
+        sys.stdout.flush()
+
+
+def qv_run(binary, ini):
+    return [binary, "--ini", ini, "--run", "Job01"]
+
+
+def alternate(case, rounds, commands, before_each=None):
+    """commands: list of (name, argv, reset callable or None)."""
+    for r in range(rounds + 1):  # round 0 is the warm-up
+        for name, argv, reset in commands:
+            if reset:
+                reset()
+            if before_each:
+                before_each(name)
+            secs, rss = run(argv)
+            if r > 0:
+                case.add(name, secs, rss)
+
+
+def fresh(path):
+    def reset():
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+    return reset
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--binary", required=True)
+    ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--files", type=int, default=100_000)
+    ap.add_argument("--big-mib", type=int, default=2048)
+    ap.add_argument("--million", type=int, default=1_000_000)
+    ap.add_argument("--cases", default="1,2,3,4,5")
+    ap.add_argument("--workdir", default=None)
+    a = ap.parse_args()
+    cases = set(a.cases.split(","))
+    work = tempfile.mkdtemp(prefix="qvb-bench-", dir=a.workdir)
+    try:
+        src = os.path.join(work, "src/")
+        dq, dc, dr = (os.path.join(work, n) + "/" for n in ("dst_qv", "dst_cp", "dst_rsync"))
+        ini = os.path.join(work, "job.ini")
+        write_job_ini(ini, src, dq)
+        if cases & {"1", "2", "3"}:
+            print(f"building {a.files} files in 1000 folders ...", flush=True)
+            files = make_tree(src, a.files, 1000, 100, 4000)
+        if "1" in cases:
+            c = Case(f"1: full copy of {a.files} files into an empty destination")
+            alternate(c, a.rounds, [
+                ("QV_Backup", qv_run(a.binary, ini), fresh(dq)),
+                ("cp -r --preserve=timestamps", ["cp", "-r", "--preserve=timestamps", src + ".", dc], fresh(dc)),
+                ("rsync -rt", ["rsync", "-rt", src, dr], fresh(dr)),
+            ])
+            c.report()
+        if cases & {"2", "3"}:
+            for d in (dq, dr):
+                fresh(d)()
+            run(qv_run(a.binary, ini))
+            run(["rsync", "-rt", src, dr])
+        if "2" in cases:
+            c = Case("2: run with nothing changed")
+            alternate(c, a.rounds, [
+                ("QV_Backup", qv_run(a.binary, ini), None),
+                ("rsync -rt --delete", ["rsync", "-rt", "--delete", src, dr], None),
+                ("find (lower bound)", ["find", src, dq, "-printf", "%T@ %s\n"], None),
+            ])
+            c.report()
+        if "3" in cases:
+            c = Case("3: 1% of the files touched and 1% deleted")
+            rng = random.Random(7)
+            alive = sorted(files)
+            stamp = [time.time()]
+
+            def change(name):
+                if name != "QV_Backup":
+                    return
+                # The same change for both tools: made before QV_Backup's turn,
+                # seen by rsync right after.
+                stamp[0] += 10
+                for p in rng.sample(alive, len(alive) // 100):
+                    os.utime(p, (stamp[0], stamp[0]))
+                for p in rng.sample(alive, len(alive) // 100):
+                    os.unlink(p)
+                    alive.remove(p)
+            alternate(c, a.rounds, [
+                ("QV_Backup", qv_run(a.binary, ini), None),
+                ("rsync -rt --delete", ["rsync", "-rt", "--delete", src, dr], None),
+            ], before_each=change)
+            c.report()
+        for d in (src, dq, dc, dr):
+            shutil.rmtree(d, ignore_errors=True)
+        if "4" in cases:
+            os.makedirs(src)
+            big = os.path.join(src, "big.bin")
+            print(f"writing a {a.big_mib} MiB file ...", flush=True)
+            with open(big, "wb") as f:
+                chunk = os.urandom(MiB)
+                for _ in range(a.big_mib):
+                    f.write(chunk)
+            c = Case(f"4: one {a.big_mib} MiB file")
+            alternate(c, a.rounds, [
+                ("QV_Backup", qv_run(a.binary, ini), fresh(dq)),
+                ("cp --preserve=timestamps", ["cp", "--preserve=timestamps", big, dc], fresh(dc)),
+            ])
+            c.report()
+            for d in (src, dq, dc):
+                shutil.rmtree(d, ignore_errors=True)
+        if "5" in cases:
+            print(f"building {a.million} files in 10000 folders ...", flush=True)
+            make_tree(src, a.million, 10000, 0, 0)
+            subprocess.run(["cp", "-r", "--preserve=timestamps", src + ".", dq], check=True)
+            run(qv_run(a.binary, ini))
+            secs, rss = run(qv_run(a.binary, ini))
+            print(f"\n== 5: no-change run on {a.million} files")
+            print(f"  QV_Backup  {secs:8.3f} s   peak RSS {rss / MiB:8.1f} MiB   {rss / a.million:6.1f} bytes per file")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
