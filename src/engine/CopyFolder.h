@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/CopyFile.h"
+#include "engine/CopyIt.h"
+#include "engine/QV_FileList.h"
+
+namespace qvb {
+
+// Makes one destination folder a mirror of one source folder.
+class TCopyFolder : public TCopyIt {
+public:
+    TCopyFolder();
+    ~TCopyFolder() override;
+
+    // True when the run went to its end without a cancel or a stop.
+    bool Execute() override;
+    bool checkFolders();
+    // Returns the number of files deleted.
+    int deleteSurplus();
+    // Returns the number of folders created.
+    int createEmptyFolders();
+
+    std::string fSource;
+    std::string fDest;
+    std::unique_ptr<TFileList> fSourceList;
+    std::unique_ptr<TFileList> fDestList;
+    std::unique_ptr<TCopyFile> fCopier;
+    std::string fExclude;
+    std::string fIncludeOnly;
+    int32_t fTimeTolerance = 0;
+    std::string fSkipFolders;
+
+private:
+    std::string fSourceFolder;  // fSource up to its last "/"
+    std::string fDestFolder;    // fDest up to its last "/"
+};
+
+}  // namespace qvb
