@@ -1,0 +1,371 @@
+#include "jobs/CopyJob.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+
+#include "engine/CopyFolder.h"
+#include "jobs/Schedule.h"
+#include "util/QV_Basics.h"
+#include "util/Sys.h"
+#include "util/UserInterface.h"
+
+namespace qvb {
+
+namespace {
+
+const char* const kSameDriveQuestion =
+    "Ein Backup auf demselben Laufwerk bietet keine Sicherheit bei einem Laufwerksdefekt.\r\n"
+    "Möchten Sie die Sicherung trotzdem durchführen?";
+
+// statfs f_type values of file systems served over the network.
+constexpr unsigned long kNetworkFileSystems[] = {
+    0x6969,      // NFS
+    0x517B,      // SMB
+    0xFF534D42,  // CIFS
+    0xFE534D42,  // SMB2
+    0x65735546,  // FUSE (sshfs and other user-space mounts)
+    0x5346414F,  // AFS
+    0x6B414653,  // kAFS
+    0x73757245,  // Coda
+    0x564C,      // NCP
+    0x01021997,  // 9P
+    0x00C36400,  // Ceph
+    0x0BD00BD0,  // Lustre
+};
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return sys::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// mkdir -p; an existing non-folder on the way makes it fail.
+bool createDirectories(const std::string& path) {
+    const std::string dir = excludeTrailingDelimiter(path);
+    if (dir.empty() || isDirectory(dir)) return !dir.empty();
+    const std::string parent = excludeTrailingDelimiter(parentDir(dir));
+    if (!parent.empty() && parent != dir && !isDirectory(parent) && !createDirectories(parent))
+        return false;
+    return sys::mkdir(dir.c_str(), 0777) == 0 || (errno == EEXIST && isDirectory(dir));
+}
+
+// Two spellings of one folder ("/a/b", "/a/./b/") count as the same folder.
+bool sameFolder(const std::string& a, const std::string& b) {
+    return includeTrailingDelimiter(expandFileName(a)) ==
+           includeTrailingDelimiter(expandFileName(b));
+}
+
+// Number in the general format with a decimal comma: 3600, 0,5, -12,25.
+std::string formatGeneral(double value) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", value);
+    std::string text = buf;
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text;
+}
+
+// The probe file's name: the current day number without "," and ".".
+std::string probeBaseName() {
+    std::string text = formatGeneral(nowDateTime());
+    std::replace(text.begin(), text.end(), ',', 's');
+    return text;
+}
+
+}  // namespace
+
+std::string sourceEntryDirectory(const std::string& entry) {
+    const size_t pos = entry.rfind('=');
+    return pos == std::string::npos ? entry : entry.substr(0, pos);
+}
+
+bool sourceEntryActive(const std::string& entry) {
+    const size_t pos = entry.rfind('=');
+    return pos != std::string::npos && entry.compare(pos + 1, std::string::npos, "1") == 0;
+}
+
+std::string makeSourceEntry(const std::string& directory, bool active) {
+    return directory + (active ? "=1" : "=0");
+}
+
+bool isNetworkFileSystem(const std::string& path) {
+    struct statfs st {};
+    if (::statfs(path.c_str(), &st) != 0) return false;
+    const auto type = static_cast<unsigned long>(st.f_type) & 0xFFFFFFFFUL;
+    return std::find(std::begin(kNetworkFileSystems), std::end(kNetworkFileSystems), type) !=
+           std::end(kNetworkFileSystems);
+}
+
+TCopyJob::TCopyJob() : fCopyFolder(std::make_unique<TCopyFolder>()) {
+    // Linked here so that a cancel and the handlers reach the mirror even when
+    // the creator forgets to link them.
+    setPassTo(fCopyFolder.get());
+}
+
+TCopyJob::~TCopyJob() = default;
+
+bool TCopyJob::isNetworkDrive(const std::string& path) const {
+    return isNetworkFileSystem(path);
+}
+
+void TCopyJob::prepareMirror() {
+    TCopyFolder& mirror = *fCopyFolder;
+    mirror.setName("fCopyFolder");
+    mirror.fExclude = fExclude;
+    mirror.setPassTo(mirror.fCopier.get());
+    mirror.fIncludeOnly = fIncludeOnly;
+    mirror.fTimeTolerance = fTimeTolerance;
+    mirror.setDelete(fDelete);
+    mirror.fSkipFolders = fSkipFolders;
+}
+
+bool TCopyJob::Execute() {
+    prepareMirror();
+    setStatus(csRunning);
+    fActiveSourceCount = 0;
+    fStatistics.reset();
+    fStatusText.clear();
+    bool ok = checkDestination();
+    if (fStatus == csCancelled) {
+        fStatusText = "TCopyJob.Execute: Kopieraktion abgebrochen";
+        addMessage(fStatusText);
+        ok = false;
+    }
+    if (ok) {
+        // A copy: the window may edit the job's sources while events are processed.
+        const std::vector<std::string> sources = fSources;
+        for (const std::string& entry : sources) {
+            if (sourceEntryActive(entry))
+                ok = mirrorSource(includeTrailingDelimiter(sourceEntryDirectory(entry)));
+            if (fStatus == csCancelled) {
+                ok = false;
+                break;
+            }
+            if (ok) setStatus(csDone);
+            ok = true;
+            fStatusText.clear();
+            addMessage(" ");
+        }
+    }
+    if (fStatus == csDone || fStatus == csWarnings) fLastBackup = nowDateTime();
+    fDone = true;
+    fStatusText = "Backup-" + fJobKey + " \"" + fJobName + "\"" + verdict();
+    return ok;
+}
+
+bool TCopyJob::mirrorSource(const std::string& source) {
+    bool ok = checkSource(source);
+    TCopyFolder& mirror = *fCopyFolder;
+    if (ok) {
+        mirror.fSource = source;
+        mirror.fDest = mirrorDestination(source);
+        addMessage("vergleiche " + mirror.fSource + " mit " + mirror.fDest);
+        applyClockOffset();
+        ok = mirror.Execute();
+        fStatistics.addFrom(mirror.fStatistics);
+        addMessage(fStatusText);
+    }
+    if (ok) logResult();
+    doProgress();
+    return ok;
+}
+
+std::string TCopyJob::mirrorDestination(const std::string& source) const {
+    const std::string base = includeTrailingDelimiter(fDestination + fIntervalFolder);
+    if (fContentOnly) return base;
+    // Below the destination the source keeps its whole path, without the root.
+    const size_t start = source.find_first_not_of('/');
+    return includeTrailingDelimiter(base +
+                                    (start == std::string::npos ? "" : source.substr(start)));
+}
+
+void TCopyJob::applyClockOffset() {
+    const std::optional<TDateTime> offset = measureClockOffset();
+    if (!offset) return;
+    // Whole milliseconds: the day fraction would otherwise show 3599,99999999996.
+    const double seconds = std::round(*offset * kSecondsPerDay * 1000.0) / 1000.0;
+    if (seconds == 0) return;
+    addMessage("Zeitunterschied: " + formatGeneral(seconds));
+    TCopyFolder& mirror = *fCopyFolder;
+    // Only ever raised, so a larger offset of an earlier source stays in force.
+    if (seconds > mirror.fTimeTolerance)
+        mirror.fTimeTolerance = static_cast<int32_t>(std::trunc(seconds)) + 1;
+}
+
+void TCopyJob::logResult() {
+    TCopyStatistics& stats = fCopyFolder->fStatistics;
+    addMessage("Ergebnis:");
+    stats.summaryText();
+    for (const std::string& line : stats.fLines) addMessage(line);
+    if (stats.fSourceFiles == 0) {
+        fStatusText = fExclude.empty() ? "  Keine Dateien im Quellverzeichnis."
+                                       : "  Keine passenden Dateien im Quellverzeichnis.";
+        addMessage(fStatusText);
+    }
+}
+
+void TCopyJob::failWith(const std::string& text, const std::string& boxText) {
+    setStatus(csError);
+    fStatusText = text;
+    addMessage(fStatusText);
+    ++fStatistics.fErrors;
+    userInterface().showMessage(TMsgKind::Error, boxText, mbOK, TMsgResult::OK);
+}
+
+bool TCopyJob::checkDestination() {
+    fActiveSourceCount =
+        static_cast<int>(std::count_if(fSources.begin(), fSources.end(), sourceEntryActive));
+    if (fActiveSourceCount == 0) {
+        const std::string text = "FEHLER:  Es ist kein zu sicherndes Verzeichnis ausgewählt.";
+        failWith(text, text);
+        return false;
+    }
+    if (!isDirectory(fDestination) && createDirectories(fDestination)) {
+        const std::string text = "Zielverzeichnis \"" + fDestination + "\" neu erstellt.";
+        userInterface().showMessage(TMsgKind::Error, text, mbOK, TMsgResult::OK);
+        addMessage(text);
+    }
+    if (!isDirectory(fDestination)) {
+        const std::string text = "FEHLER:  Das Zielverzeichnis existiert nicht!";
+        failWith(text, text);
+        return false;
+    }
+    return true;
+}
+
+bool TCopyJob::checkSource(const std::string& source) {
+    if (sameFolder(source, fDestination)) {
+        const std::string text =
+            "Quellverzeichnis und Zielverzeichnis dürfen nicht identisch sein!";
+        failWith(text, text);
+        return false;
+    }
+    if (!isDirectory(source)) {
+        const std::string text =
+            "FEHLER:  Das Quellverzeichnis \"" + source + "\" existiert nicht!";
+        failWith(text, "Was soll ich sichern? \r" + text);
+        return false;
+    }
+    if (!isSameDrive(source, fDestination)) return true;
+    // Without a window the question is answered "continue"; the protocol keeps it.
+    addMessage(
+        "Ein Backup auf demselben Laufwerk bietet keine Sicherheit bei einem Laufwerksdefekt.");
+    addMessage("Möchten Sie die Sicherung trotzdem durchführen?");
+    if (userInterface().showMessage(TMsgKind::Warning, kSameDriveQuestion, mbYes | mbNo,
+                                    TMsgResult::Yes) == TMsgResult::Yes)
+        return true;
+    setStatus(csCancelled);
+    fStatusText = "  kein Backup auf demselben Laufwerk.";
+    addMessage(fStatusText);
+    ++fStatistics.fWarnings;
+    return false;
+}
+
+std::optional<TDateTime> TCopyJob::measureClockOffset() {
+    const std::string sourceDir = extractFilePath(fCopyFolder->fSource);
+    const std::string destDir = includeTrailingDelimiter(fDestination);
+    if (!isNetworkDrive(sourceDir) && !isNetworkDrive(destDir)) return 0.0;
+    const std::string name = probeBaseName();
+    const std::optional<time_t> sourceTime = probeTime(sourceDir, name);
+    if (!sourceTime) return std::nullopt;
+    const std::optional<time_t> destTime = probeTime(destDir, name);
+    if (!destTime) return std::nullopt;
+    return static_cast<double>(*sourceTime - *destTime) / kSecondsPerDay;
+}
+
+// Writes a fresh probe file into `directory`, reads back the time its file
+// system gave it and removes it again. A name that exists already is never
+// touched: the next free variant is taken.
+std::optional<time_t> TCopyJob::probeTime(const std::string& directory, const std::string& name) {
+    std::string path;
+    sys::UniqueFd fd;
+    for (int n = 0; n < 100 && !fd.valid(); ++n) {
+        path = directory + name + (n == 0 ? "" : "_" + std::to_string(n)) + ".tst";
+        fd.reset(
+            sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.valid() && errno != EEXIST) break;
+    }
+    int error = fd.valid() ? 0 : errno;
+    struct stat st {};
+    if (fd.valid()) {
+        static const char kContent[] = "a\n";
+        if (sys::write(fd.get(), kContent, 2) != 2) error = errno ? errno : EIO;
+        if (fd.reset() != 0 && error == 0) error = errno;
+        processPendingEvents();
+        if (error == 0 && sys::stat(path.c_str(), &st) != 0) error = errno;
+        sys::unlink(path.c_str());
+    }
+    if (error != 0) {
+        addMessage("FEHLER:  Die Prüfdatei \"" + path +
+                   "\" konnte nicht geschrieben werden: " + sys::errorText(error));
+        ++fStatistics.fErrors;
+        return std::nullopt;
+    }
+    return st.st_mtim.tv_sec;
+}
+
+std::string TCopyJob::verdict() const {
+    switch (fStatus) {
+        case csDone:
+            if (fStatistics.fErrors > 0)
+                return " wurde ausgeführt, aber es sind Fehler aufgetreten.";
+            if (fStatistics.fWarnings > 0)
+                return " wurde ausgeführt, aber es sind Warnungen aufgetreten.";
+            return " wurde erfolgreich ausgeführt.";
+        case csError:
+            return " wurde wegen Fehler(n) abgebrochen.";
+        case csCancelled:
+            return " wurde vom Benutzer abgebrochen.";
+        case csWarnings:
+            return " wurde ausgeführt, aber es sind Warnungen aufgetreten.";
+        default:
+            return {};
+    }
+}
+
+void TCopyJob::setSchedule(int interval, TDateTime startTime) {
+    fStartTime = startTime;
+    fInterval = interval;
+    const TDateTime now = nowDateTime();
+    switch (fInterval) {
+        case kIntervalWeekly:
+            fNextRun = weeklyNextRun(now, fStartTime, fWeekday);
+            break;
+        case kIntervalDaily:
+            fStartTime = onDayOf(now, fStartTime);
+            fEndTime = onDayOf(now, fEndTime);
+            fNextRun = dailyNextRun(now, fStartTime);
+            break;
+        case kIntervalHourly:
+            fStartTime = onDayOf(now, fStartTime);
+            fEndTime = onDayOf(now, fEndTime);
+            // Past today's window the grid starts again at tomorrow's start time.
+            if (now > fEndTime) fStartTime += 1;
+            fNextRun = hourlyNextRun(now, fStartTime);
+            break;
+        default:
+            fNextRun = onDayOf(now, fStartTime) - 7;
+            break;
+    }
+    fIntervalFolder = intervalFolderFor(fInterval, fNextRun);
+}
+
+int32_t TCopyJob::minutesToNextRun() {
+    bool movedOn = false;
+    const int32_t minutes = minutesUntilRun(fInterval, fNextRun, nowDateTime(), movedOn);
+    if (movedOn) fDone = false;
+    return minutes;
+}
+
+void TCopyJob::setDestination(const std::string& directory) {
+    // An empty destination stays empty (and fails the check) instead of becoming "/".
+    fDestination =
+        directory.empty() ? std::string() : includeTrailingDelimiter(expandFileName(directory));
+    fCopyFolder->fDest = fDestination;
+}
+
+}  // namespace qvb

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/CopyIt.h"
+#include "util/DateTime.h"
+
+namespace qvb {
+
+class TCopyFolder;
+
+// One source entry of a job is the directory followed by "=1" (active) or
+// "=0" (inactive). The flag is taken after the LAST "=", because a Linux
+// directory name may itself contain "=".
+std::string sourceEntryDirectory(const std::string& entry);
+bool sourceEntryActive(const std::string& entry);
+std::string makeSourceEntry(const std::string& directory, bool active);
+
+// True for file systems whose clock is not ours: NFS, SMB/CIFS, FUSE (sshfs),
+// AFS, Coda, NCP, 9P, Ceph and the like, told apart by statfs type.
+bool isNetworkFileSystem(const std::string& path);
+
+// One backup job: what to back up, where to and when. Execute mirrors every
+// active source into the destination (or its interval subfolder) with the
+// job's own folder mirror and ends with a one-line verdict in fStatusText.
+class TCopyJob : public TCopyIt {
+  public:
+    TCopyJob();
+    ~TCopyJob() override;
+
+    bool Execute() override;
+
+    // Stores interval and start time and recomputes fNextRun and
+    // fIntervalFolder from the current time.
+    void setSchedule(int interval, TDateTime startTime);
+    void setInterval(int interval) { setSchedule(interval, fStartTime); }
+    void setStartTime(TDateTime startTime) { setSchedule(fInterval, startTime); }
+    void updateSchedule() { setSchedule(fInterval, fStartTime); }
+    // Minutes until the next automatic run, 0 when it is due now or the job runs
+    // by hand only. Moves fNextRun on by one period once it has passed.
+    int32_t minutesToNextRun();
+
+    // Full path with a trailing delimiter; the mirror's destination follows.
+    void setDestination(const std::string& directory);
+    int sourceCount() const { return static_cast<int>(fSources.size()); }
+
+    // Steps of Execute.
+    bool checkDestination();
+    bool checkSource(const std::string& source);
+    // Clock difference source minus destination in days when either lies on a
+    // network file system, 0 otherwise; empty when a probe file could not be
+    // written (the error is logged and counted).
+    std::optional<TDateTime> measureClockOffset();
+
+    std::string fJobKey;
+    std::string fJobName = "CopyJob";
+    std::string fDestination;
+    std::vector<std::string> fSources;
+    int fInterval = 0;
+    TDateTime fStartTime = 0;
+    TDateTime fEndTime = 0;
+    int fWeekday = 0;
+    bool fActive = false;
+    TDateTime fLastBackup = 0;
+    std::string fExclude;
+    std::string fIncludeOnly;
+    std::string fSkipFolders;
+    bool fContentOnly = false;
+    int fTimeTolerance = 2;
+    TDateTime fNextRun = 0;
+    std::string fIntervalFolder;
+    bool fDone = false;
+    int fActiveSourceCount = 0;
+    std::unique_ptr<TCopyFolder> fCopyFolder;
+
+  protected:
+    // Seam for tests: whether `path` lies on a network file system.
+    virtual bool isNetworkDrive(const std::string& path) const;
+
+  private:
+    void prepareMirror();
+    bool mirrorSource(const std::string& source);
+    std::string mirrorDestination(const std::string& source) const;
+    void applyClockOffset();
+    void logResult();
+    void failWith(const std::string& text, const std::string& boxText);
+    std::optional<time_t> probeTime(const std::string& directory, const std::string& name);
+    std::string verdict() const;
+};
+
+}  // namespace qvb

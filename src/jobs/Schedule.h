@@ -1,0 +1,46 @@
+#pragma once
+
+// When an automatic job runs next and which interval subfolder that run writes
+// into. The arithmetic works on the local wall clock in whole milliseconds, so a
+// daily job at 08:00 stays at 08:00 across a daylight-saving change and a slot
+// that lies exactly on "now" is not lost to rounding.
+
+#include <cstdint>
+#include <string>
+
+#include "util/DateTime.h"
+
+namespace qvb {
+
+// Interval codes of a job, in the order of the choices in the window.
+enum TJobInterval : int {
+    kIntervalOnce = 0,
+    kIntervalWeekly = 1,
+    kIntervalDaily = 2,
+    kIntervalHourly = 3,
+};
+
+// Length of one period of an automatic interval; 0 for "once" and unknown codes.
+int64_t periodMilliseconds(int interval);
+
+// The time of day of `time` on the date of `day`.
+TDateTime onDayOf(TDateTime day, TDateTime time);
+
+// First moment not before `now` on weekday `weekday` (1 = Monday) at the time of
+// day of `startTime`.
+TDateTime weeklyNextRun(TDateTime now, TDateTime startTime, int weekday);
+// First moment not before `now` at the time of day of `startTime`.
+TDateTime dailyNextRun(TDateTime now, TDateTime startTime);
+// First slot of the hourly grid through `startTime` that is not before `now` and
+// not more than a minute before `startTime` itself.
+TDateTime hourlyNextRun(TDateTime now, TDateTime startTime);
+
+// "wöchentlich/w_07/", "täglich/d_31/", "stündlich/h_08/"; empty for "once".
+std::string intervalFolderFor(int interval, TDateTime nextRun);
+
+// Moves `nextRun` on by one period when it lies before `now` (and reports that in
+// `movedOn`), then gives the whole minutes between both plus one, where a full
+// period counts as 0: the run is due during the minute after its moment.
+int32_t minutesUntilRun(int interval, TDateTime& nextRun, TDateTime now, bool& movedOn);
+
+}  // namespace qvb
