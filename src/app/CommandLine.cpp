@@ -1,0 +1,110 @@
+#include "app/CommandLine.h"
+
+#include <optional>
+
+#include "util/Konstanten.h"
+
+namespace qvb {
+
+namespace {
+
+std::optional<TCommand> commandOf(const std::string& arg) {
+    if (arg == "--help") return TCommand::Help;
+    if (arg == "--version") return TCommand::Version;
+    if (arg == "--list") return TCommand::List;
+    if (arg == "--run") return TCommand::Run;
+    if (arg == "--selftest") return TCommand::SelfTest;
+    return std::nullopt;
+}
+
+bool takesValue(const std::string& arg) {
+    return arg == "--ini" || arg == "--source-root" || arg == "--dest-root";
+}
+
+bool isOption(const std::string& arg) {
+    return commandOf(arg) || takesValue(arg);
+}
+
+TParsedCommandLine failure(std::string error) {
+    TParsedCommandLine result;
+    result.error = std::move(error);
+    return result;
+}
+
+}  // namespace
+
+TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
+    TParsedCommandLine result;
+    std::optional<TCommand> command;
+    bool iniGiven = false, sourceGiven = false, destGiven = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (auto c = commandOf(arg)) {
+            if (command)
+                return failure(
+                    "Es ist nur einer der Befehle --help, --version, --list, "
+                    "--run und --selftest erlaubt.");
+            command = c;
+            if (*c == TCommand::Run) {
+                while (i + 1 < args.size() && !isOption(args[i + 1]))
+                    result.line.jobs.push_back(args[++i]);
+                if (result.line.jobs.empty())
+                    return failure("Die Option --run erwartet mindestens einen Job.");
+            }
+        } else if (takesValue(arg)) {
+            bool& given = arg == "--ini"           ? iniGiven
+                          : arg == "--source-root" ? sourceGiven
+                                                   : destGiven;
+            if (given) return failure("Die Option " + arg + " ist mehrfach angegeben.");
+            if (i + 1 >= args.size() || isOption(args[i + 1]) || args[i + 1].empty())
+                return failure("Die Option " + arg + " erwartet einen Pfad.");
+            given = true;
+            std::string& target = arg == "--ini"           ? result.line.iniFile
+                                  : arg == "--source-root" ? result.line.sourceRoot
+                                                           : result.line.destRoot;
+            target = args[++i];
+        } else {
+            return failure("Unbekannte Option: " + arg);
+        }
+    }
+    result.line.command = command.value_or(TCommand::Help);
+    const TCommand c = result.line.command;
+    if (iniGiven && (c == TCommand::Help || c == TCommand::Version))
+        return failure("Die Option --ini gilt nur mit --list, --run oder --selftest.");
+    if ((sourceGiven || destGiven) && c != TCommand::SelfTest)
+        return failure("Die Optionen --source-root und --dest-root gelten nur mit --selftest.");
+    result.ok = true;
+    return result;
+}
+
+std::string helpText() {
+    return std::string("QV_Backup ") + versionText() +
+           "\n"
+           "Datensicherung: spiegelt Quellverzeichnisse in ein Zielverzeichnis.\n"
+           "\n"
+           "Aufruf:\n"
+           "  QV_Backup --help                 diese Hilfe\n"
+           "  QV_Backup --version              Programmversion\n"
+           "  QV_Backup [--ini DATEI] --list   gespeicherte Jobs auflisten (je Zeile, durch\n"
+           "                                   Tabulatoren getrennt: Schlüssel, Name, Intervall,\n"
+           "                                   aktiv, Löschen, Ziel, Quellen)\n"
+           "  QV_Backup [--ini DATEI] --run JOB [JOB ...]\n"
+           "                                   gespeicherte Jobs nacheinander ausführen; JOB ist\n"
+           "                                   der Schlüssel (\"Job01\") oder der genaue Name\n"
+           "  QV_Backup [--ini DATEI] --selftest [--source-root VERZ] [--dest-root VERZ]\n"
+           "                                   Selbsttest ausführen\n"
+           "\n"
+           "Optionen:\n"
+           "  --ini DATEI         DATEI als INI-Datei des Programms verwenden\n"
+           "  --source-root VERZ  Wurzel der Test-Quellverzeichnisse des Selbsttests\n"
+           "  --dest-root VERZ    Wurzel des Test-Zielverzeichnisses des Selbsttests\n"
+           "\n"
+           "Das Protokoll erscheint auf der Standardausgabe. Strg+C bricht eine laufende\n"
+           "Sicherung ab.\n"
+           "\n"
+           "Rückgabewerte: 0 erfolgreich (Warnungen erlaubt), 1 Fehler, Abbruch oder\n"
+           "Selbsttest fehlgeschlagen, 2 falscher Aufruf, unbekannter Job oder\n"
+           "Einstellungen nicht lesbar.\n";
+}
+
+}  // namespace qvb

@@ -1,0 +1,37 @@
+#pragma once
+
+// The command line of QV_Backup: runs stored jobs and the self-test without a
+// window.
+
+#include <string>
+#include <vector>
+
+namespace qvb {
+
+enum class TCommand { Help, Version, List, Run, SelfTest };
+
+struct TCommandLine {
+    TCommand command = TCommand::Help;
+    std::string iniFile;            // empty: the program's own storage
+    std::vector<std::string> jobs;  // --run: keys or names, in run order
+    std::string sourceRoot;         // --selftest: empty for the default roots
+    std::string destRoot;
+};
+
+struct TParsedCommandLine {
+    bool ok = false;
+    TCommandLine line;
+    std::string error;  // German, for standard error
+};
+
+// `args` without the program name. No arguments: the help.
+TParsedCommandLine parseCommandLine(const std::vector<std::string>& args);
+
+std::string helpText();
+
+// Exit codes of the command line.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+}  // namespace qvb

@@ -1,0 +1,73 @@
+#include "runcontrol/Protocol.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "util/QV_Basics.h"
+#include "util/Sys.h"
+
+namespace qvb {
+
+namespace {
+
+bool writeAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = sys::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// A new file beside `path` that nobody else can have opened: its name is made
+// unique with O_EXCL, never reusing an existing file or a planted link.
+sys::UniqueFd createTemporaryBeside(const std::string& path, std::string& tempPath) {
+    const std::string stem = extractFilePath(path) + "." + extractFileName(path) + ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = stem + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+        sys::UniqueFd fd(sys::open(tempPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+        if (fd.valid() || errno != EEXIST) return fd;
+    }
+    return sys::UniqueFd();
+}
+
+}  // namespace
+
+void TProtocol::append(const std::string& line) {
+    size_t start = 0;
+    for (size_t pos = line.find('\n'); pos != std::string::npos; pos = line.find('\n', start)) {
+        appendOne(line.substr(start, pos - start));
+        start = pos + 1;
+    }
+    appendOne(line.substr(start));
+}
+
+void TProtocol::appendOne(std::string line) {
+    fLines.push_back(std::move(line));
+    if (fSink) fSink(fLines.back());
+}
+
+bool TProtocol::saveToFile(const std::string& path) const {
+    std::string text;
+    for (const std::string& line : fLines) {
+        text += line;
+        text += '\n';
+    }
+    std::string tempPath;
+    sys::UniqueFd fd = createTemporaryBeside(path, tempPath);
+    if (!fd.valid()) return false;
+    bool ok = writeAll(fd.get(), text) && sys::fsync(fd.get()) == 0;
+    ok = fd.reset() == 0 && ok;
+    if (ok && sys::rename(tempPath.c_str(), path.c_str()) == 0) return true;
+    sys::unlink(tempPath.c_str());
+    return false;
+}
+
+}  // namespace qvb

@@ -1,0 +1,35 @@
+#pragma once
+
+// The protocol of the program: every line since the start (runs, cancel notes,
+// self-test), handed to a sink as it is written (the window's view, standard
+// output), and saved as one file on demand.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qvb {
+
+class TProtocol {
+  public:
+    using Sink = std::function<void(const std::string& line)>;
+
+    // Appends one line; a text with line feeds becomes several lines.
+    void append(const std::string& line);
+    void setSink(Sink sink) { fSink = std::move(sink); }
+
+    const std::vector<std::string>& lines() const { return fLines; }
+    bool empty() const { return fLines.empty(); }
+
+    // Writes every line, one per line, and replaces `path` atomically: a crash
+    // leaves either the old file or the complete new one.
+    bool saveToFile(const std::string& path) const;
+
+  private:
+    void appendOne(std::string line);
+
+    std::vector<std::string> fLines;
+    Sink fSink;
+};
+
+}  // namespace qvb

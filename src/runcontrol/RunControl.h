@@ -1,0 +1,89 @@
+#pragma once
+
+// The run control shared by the window and the command line: it starts the
+// current job, frames its output in the protocol, turns the copy engine's
+// events into progress texts, bar values and protocol lines, and cancels a
+// run. It holds no widgets; whoever shows a run subscribes to the callbacks.
+
+#include <functional>
+#include <string>
+
+#include "runcontrol/Protocol.h"
+
+namespace qvb {
+
+class TCopyIt;
+class TCopyJob;
+
+// What a window shows of a run besides the protocol.
+struct TRunView {
+    int totalPercent = 0;         // overall bar
+    int filePercent = 0;          // bar of the current file
+    std::string progressText;     // " bearbeite Datei 3 von 9..." or the mirror's phase text
+    std::string copyText;         // the copier's status, after a run the verdict
+    std::string sourceCountText;  // "12 Dateien in 3 Verzeichnissen"
+    std::string destCountText;
+    std::string lastBackupText;  // "07.12.2026 14:30:00" after a finished run
+};
+
+struct TRunCallbacks {
+    // true when a run starts (lock the actions, scheduler off), false after it.
+    std::function<void(bool running)> onRunning;
+    // After any change of the view's texts or percentages.
+    std::function<void(const TRunView& view)> onView;
+    // Only when one of the two bar values differs from the one shown.
+    std::function<void(int totalPercent, int filePercent)> onBars;
+};
+
+class TRunControl {
+  public:
+    explicit TRunControl(TProtocol& protocol) : fProtocol(protocol) {}
+    TRunControl(const TRunControl&) = delete;
+    TRunControl& operator=(const TRunControl&) = delete;
+
+    void setCallbacks(TRunCallbacks callbacks) { fCallbacks = std::move(callbacks); }
+
+    // The window's current job (not owned). While a run is active the handlers
+    // stay with the job that runs, whatever is chosen meanwhile.
+    void setCurrentJob(TCopyJob* job) { fCurrentJob = job; }
+    TCopyJob* currentJob() const { return fCurrentJob; }
+    bool running() const { return fRunningJob != nullptr; }
+
+    // Routes the job's three events to the handlers below.
+    void hookJob(TCopyJob& job);
+
+    // Runs the current job; true when it ended with status csDone. Only then
+    // the job's last backup time and schedule change.
+    bool runJob();
+    void showMessages(TCopyIt* sender);
+    void showProgress(TCopyIt* sender);
+    void showFileCounts(TCopyIt* sender);
+    // The cancel action: stops the running job, its mirror and its copier, and
+    // notes it in the protocol.
+    void cancel();
+
+    TProtocol& protocol() { return fProtocol; }
+    const TRunView& view() const { return fView; }
+
+    // "12 Dateien in 1 Verzeichnis".
+    static std::string countText(int files, int folders);
+
+  private:
+    TCopyJob* activeJob() const { return fRunningJob ? fRunningJob : fCurrentJob; }
+    void log(const std::string& line) { fProtocol.append(line); }
+    void logErrorBanner(int errors);
+    void logOverallResult(TCopyJob& job);
+    void finishRun();
+    void viewChanged();
+    void setBars(int total, int file);
+
+    TProtocol& fProtocol;
+    TRunCallbacks fCallbacks;
+    TCopyJob* fCurrentJob = nullptr;
+    TCopyJob* fRunningJob = nullptr;
+    TRunView fView;
+    int fShownTotal = -1;
+    int fShownFile = -1;
+};
+
+}  // namespace qvb
