@@ -1,6 +1,235 @@
 #include "engine/QV_FileList.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+
+#include <cerrno>
+#include <functional>
+
+#include "engine/CopyIt.h"
+#include "engine/DirWalk.h"
+#include "engine/Wildcard.h"
+#include "util/CommaText.h"
+#include "util/Sys.h"
+#include "util/TextCase.h"
+#include "util/UserInterface.h"
+
 namespace qvb {
+
+namespace {
+
+// Pending window events are handled once per this many listed entries: often
+// enough for a responsive window, rare enough to cost nothing on a big tree.
+constexpr int kEntriesPerEventCall = 64;
+
+int64_t nanoseconds(const struct timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+bool isSpecialType(unsigned char type) {
+    return type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
+}
+
+std::string withTrailingSlash(std::string path) {
+    if (path.empty() || path.back() != '/') path += '/';
+    return path;
+}
+
+size_t hashName(std::string_view name) {
+    return std::hash<std::string_view>{}(name);
+}
+
+// The masks of the list, folded once. A mask is tested against the path below
+// the base folder with a leading "/" (a name without "." gets one appended),
+// and a mask without "/" also against the name alone.
+struct TMaskSet {
+    std::vector<std::string> masks;
+
+    explicit TMaskSet(const std::string& text) {
+        // Masks are separated by "," and blanks (comma text) and also by ";".
+        for (const std::string& item : splitCommaText(text))
+            for (const std::string& piece : SplitList(item, ";")) masks.push_back(foldCase(piece));
+    }
+    bool empty() const { return masks.empty(); }
+    bool matches(const std::string& foldedPath, size_t nameStart) const {
+        const std::string_view name = std::string_view(foldedPath).substr(nameStart);
+        for (const std::string& mask : masks) {
+            if (matchesWildcardFolded(foldedPath, mask)) return true;
+            if (mask.find('/') == std::string::npos && matchesWildcardFolded(name, mask))
+                return true;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+// The walk of one scan: applies skip list and masks and fills the list.
+class TFileList::Scanner {
+  public:
+    Scanner(TFileList& list) : fList(list), fInclude(list.fIncludeOnly), fExclude(list.fExclude) {
+        for (const std::string& item : list.fSkipList)
+            if (!item.empty()) fSkips.push_back(foldCase(item));
+        if (!list.fExcludeDir.empty()) {
+            fExcludeDir = withTrailingSlash(list.fExcludeDir);
+            fHasExcludeId = sys::stat(fExcludeDir.c_str(), &fExcludeId) == 0;
+        }
+    }
+
+    void run() {
+        TDirWalker walker;
+        walker.walk(
+            fList.fBaseDir,
+            [this](TDirWalker::TFolder& folder, std::vector<std::string>& descend) {
+                visitFolder(folder, descend);
+            },
+            [this](const std::string& path, size_t, int err) { recordUnreadable(path, err); });
+    }
+
+  private:
+    std::string relative(const std::string& path) const {
+        return path.substr(fList.fBaseDir.size());
+    }
+
+    bool skipped(const std::string& relPath) const {
+        if (fSkips.empty()) return false;
+        const std::string folded = foldCase("/" + relPath);
+        for (const std::string& item : fSkips)
+            if (folded.find(item) != std::string::npos) return true;
+        return false;
+    }
+
+    bool listed(const std::string& relName) const {
+        if (fInclude.empty() && fExclude.empty()) return true;
+        std::string subject = foldCase("/" + relName);
+        const size_t nameStart = subject.rfind('/') + 1;
+        if (subject.find('.', nameStart) == std::string::npos) subject += '.';
+        if (!fInclude.empty()) return fInclude.matches(subject, nameStart);
+        return !fExclude.matches(subject, nameStart);
+    }
+
+    void notifyOwner() {
+        if (fList.fOwner != nullptr && fList.fOwner->OnStatusChange)
+            fList.fOwner->OnStatusChange(nullptr);
+    }
+
+    void recordUnreadable(const std::string& path, int err) {
+        ++fList.fDirCount;
+        if (skipped(relative(path))) return;  // nothing of it would be listed anyway
+        fList.fUnreadableDirs.push_back(relative(path));
+        fList.fWarningLines.push_back("WARNUNG: Verzeichnis \"" + path +
+                                      "\" kann nicht gelesen werden: " + sys::errorText(err));
+        notifyOwner();
+    }
+
+    void warnSpecial(const std::string& path) {
+        fList.fWarningLines.push_back("WARNUNG: \"" + path +
+                                      "\" ist keine normale Datei (FIFO, Socket oder Gerät) und "
+                                      "wird übersprungen");
+    }
+
+    static bool hasContent(const std::vector<TDirWalker::TItem>& items) {
+        for (const TDirWalker::TItem& item : items)
+            if (!item.name.empty() && item.name[0] != '.') return true;
+        return false;
+    }
+
+    void addEmptyDir(const std::string& path, const struct stat& st) {
+        fList.fEntries.push_back({path.substr(1), ekEmptyDir, nanoseconds(st.st_mtim), 0,
+                                  static_cast<uint32_t>(st.st_mode)});
+    }
+
+    // The excluded folder reached under another spelling of its path.
+    bool isExcludedFolder(const TDirWalker::TFolder& folder) const {
+        return fHasExcludeId && folder.depth > 1 && folder.st.st_dev == fExcludeId.st_dev &&
+               folder.st.st_ino == fExcludeId.st_ino;
+    }
+
+    void visitFolder(TDirWalker::TFolder& folder, std::vector<std::string>& descend) {
+        if (isExcludedFolder(folder)) return;
+        ++fList.fDirCount;
+        const std::string rel = relative(folder.path);
+        const bool skip = skipped(rel);
+        if (folder.readError != 0) {
+            fList.fUnreadableDirs.push_back(rel);
+            fList.fWarningLines.push_back(
+                "WARNUNG: Verzeichnis \"" + folder.path +
+                "\" kann nicht gelesen werden: " + sys::errorText(folder.readError));
+        } else if (fList.fListEmptyDirs && !hasContent(folder.items)) {
+            addEmptyDir(folder.path, folder.st);
+        }
+        notifyOwner();
+        if (skip) return;
+        bool statFailed = false;
+        for (const TDirWalker::TItem& item : folder.items) {
+            if (!listItem(folder, rel, item, descend) && !statFailed) {
+                statFailed = true;
+                fList.fUnreadableDirs.push_back(rel);
+                fList.fWarningLines.push_back(
+                    "WARNUNG: Verzeichnis \"" + folder.path +
+                    "\" kann nicht gelesen werden: " + sys::errorText(errno));
+            }
+        }
+    }
+
+    // False when the entry's details cannot be read (errno tells why).
+    bool listItem(const TDirWalker::TFolder& folder, const std::string& rel,
+                  const TDirWalker::TItem& item, std::vector<std::string>& descend) {
+        if (item.type == DT_DIR) {
+            enterLater(folder, item.name, descend);
+            return true;
+        }
+        const std::string relName = rel + item.name;
+        if (isSpecialType(item.type)) {
+            if (listed(relName)) warnSpecial(folder.path + item.name);
+            return true;
+        }
+        struct stat st {};
+        if (sys::fstatat(folder.fd, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT;  // gone since the listing: nothing to back up
+        if (S_ISDIR(st.st_mode)) {
+            enterLater(folder, item.name, descend);
+            return true;
+        }
+        if (!listed(relName)) return true;
+        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+            addFile(relName, st);
+        } else {
+            warnSpecial(folder.path + item.name);
+        }
+        return true;
+    }
+
+    void enterLater(const TDirWalker::TFolder& folder, const std::string& name,
+                    std::vector<std::string>& descend) {
+        if (!fExcludeDir.empty() && folder.path.size() + name.size() + 1 == fExcludeDir.size() &&
+            fExcludeDir.compare(0, folder.path.size(), folder.path) == 0 &&
+            fExcludeDir.compare(folder.path.size(), name.size(), name) == 0)
+            return;
+        descend.push_back(name);
+    }
+
+    void addFile(const std::string& relName, const struct stat& st) {
+        fList.fEntries.push_back({relName, S_ISLNK(st.st_mode) ? ekLink : ekFile,
+                                  nanoseconds(st.st_mtim), static_cast<int64_t>(st.st_size),
+                                  static_cast<uint32_t>(st.st_mode)});
+        ++fList.fFileCount;
+        fList.fTotalSize += st.st_size;
+        if (++fSinceEvents >= kEntriesPerEventCall) {
+            fSinceEvents = 0;
+            processPendingEvents();
+        }
+    }
+
+    TFileList& fList;
+    TMaskSet fInclude;
+    TMaskSet fExclude;
+    std::vector<std::string> fSkips;
+    std::string fExcludeDir;
+    struct stat fExcludeId {};
+    bool fHasExcludeId = false;
+    int fSinceEvents = 0;
+};
 
 TFileList::TFileList() = default;
 TFileList::~TFileList() = default;
@@ -8,7 +237,6 @@ TFileList::~TFileList() = default;
 void TFileList::Clear() {
     fEntries.clear();
     fSlots.clear();
-    fIndexValid = false;
     fFileCount = 0;
     fDirCount = 0;
     fTotalSize = 0;
@@ -18,12 +246,83 @@ void TFileList::Clear() {
     fWarningLines.clear();
 }
 
-void TFileList::setBaseDir(const std::string& dir) { fBaseDir = dir; }
-void TFileList::setSkipFolders(const std::string& text) { fSkipFolders = text; }
-bool TFileList::scan() { return false; }
-int TFileList::compare(std::string_view, std::optional<int64_t>) const { return 2; }
-const TFileEntry* TFileList::find(std::string_view) const { return nullptr; }
-TDateTime TFileList::valueOf(const TFileEntry&) const { return 0; }
-void TFileList::rebuildIndex() const {}
+void TFileList::setBaseDir(const std::string& dir) {
+    fBaseDir = dir;
+}
+
+void TFileList::setSkipFolders(const std::string& text) {
+    fSkipFolders.clear();
+    for (char c : text)
+        if (c != '*') fSkipFolders += c;
+    fSkipList = splitDelimitedText(fSkipFolders, ';');
+}
+
+bool TFileList::scan() {
+    if (fBaseDir.empty()) {
+        fErrorCode = 1;
+        fErrorText = "FEHLER: das Basisverzeichnis ist nicht angegeben!";
+        return false;
+    }
+    struct stat st {};
+    if (sys::stat(fBaseDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        fErrorCode = 2;
+        fErrorText = "FEHLER: das Basisverzeichnis existiert nicht!";
+        return false;
+    }
+    fBaseDir = withTrailingSlash(fBaseDir);
+    const size_t firstNew = fEntries.size();
+    Scanner(*this).run();
+    if (!fUnreadableDirs.empty() && fUnreadableDirs.front().empty()) {
+        // Nothing of the tree could be read: a mirror must not take that for an empty source.
+        fEntries.resize(firstNew);
+        fErrorCode = 3;
+        fErrorText = "FEHLER: das Basisverzeichnis kann nicht gelesen werden!";
+        rebuildIndex();
+        return false;
+    }
+    fEntries.shrink_to_fit();
+    rebuildIndex();
+    return true;
+}
+
+void TFileList::rebuildIndex() {
+    size_t capacity = 16;
+    while (capacity < fEntries.size() * 2) capacity *= 2;
+    fSlots.assign(capacity, 0);
+    const size_t mask = capacity - 1;
+    for (size_t i = 0; i < fEntries.size(); ++i) {
+        size_t slot = hashName(fEntries[i].name) & mask;
+        while (fSlots[slot] != 0) slot = (slot + 1) & mask;
+        fSlots[slot] = static_cast<uint32_t>(i + 1);
+    }
+}
+
+const TFileEntry* TFileList::find(std::string_view name) const {
+    if (fSlots.empty()) return nullptr;
+    const size_t mask = fSlots.size() - 1;
+    for (size_t slot = hashName(name) & mask; fSlots[slot] != 0; slot = (slot + 1) & mask) {
+        const TFileEntry& entry = fEntries[fSlots[slot] - 1];
+        if (entry.name == name) return &entry;
+    }
+    return nullptr;
+}
+
+int TFileList::compare(std::string_view name, std::optional<int64_t> destMtimeNs) const {
+    const TFileEntry* entry = find(name);
+    if (entry == nullptr || !destMtimeNs) return 2;
+    const __int128 newer = static_cast<__int128>(entry->mtimeNs) - *destMtimeNs;
+    return newer > static_cast<__int128>(fTimeTolerance) * 1'000'000'000 ? 1 : 0;
+}
+
+TDateTime TFileList::valueOf(const TFileEntry& entry) const {
+    if (entry.kind == ekEmptyDir) return 0;
+    int64_t seconds = entry.mtimeNs / 1'000'000'000;
+    int64_t nanos = entry.mtimeNs % 1'000'000'000;
+    if (nanos < 0) {
+        nanos += 1'000'000'000;
+        --seconds;
+    }
+    return dateTimeFromUnix(static_cast<time_t>(seconds), static_cast<long>(nanos));
+}
 
 }  // namespace qvb

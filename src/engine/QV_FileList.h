@@ -29,7 +29,7 @@ struct TFileEntry {
 };
 
 class TFileList {
-public:
+  public:
     TFileList();
     ~TFileList();
     TFileList(const TFileList&) = delete;
@@ -71,12 +71,12 @@ public:
     // German warning lines: unreadable folders, skipped FIFOs/sockets/devices.
     std::vector<std::string> fWarningLines;
 
-private:
-    void rebuildIndex() const;
+  private:
+    class Scanner;
+    void rebuildIndex();
 
     std::vector<TFileEntry> fEntries;
-    mutable std::vector<uint32_t> fSlots;  // open addressing over fEntries, 0 = free
-    mutable bool fIndexValid = false;
+    std::vector<uint32_t> fSlots;  // open addressing: entry index + 1, 0 = free
 };
 
 }  // namespace qvb
