@@ -1,0 +1,87 @@
+#pragma once
+
+// The general program options: window geometry and protocol settings, and the
+// stores through which options and job records are kept. Which store is used
+// is decided once, when the object is made: the program INI file when it
+// exists (or was given on the command line), otherwise the user's registry
+// store.
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/IniFile.h"
+#include "platform/RegistryStore.h"
+
+namespace qvb {
+
+class TQVOptions;
+using TOptionsEvent = std::function<void(TQVOptions* sender)>;
+
+// The name under which the options are kept: the INI section; in the registry
+// store they are the values of the top level.
+inline constexpr const char* kOptionsSection = "Options";
+
+class TQVOptions {
+  public:
+    // Program INI file and export file come from the data folder.
+    TQVOptions();
+    TQVOptions(std::string iniFileName, std::string exportFileName, bool forceIniFile = false);
+    virtual ~TQVOptions();
+    TQVOptions(const TQVOptions&) = delete;
+    TQVOptions& operator=(const TQVOptions&) = delete;
+
+    // Each returns false on failure, after queuing the error line.
+    virtual bool loadOptions();
+    virtual bool saveOptions();
+    virtual bool importOptions();
+    // Replaces the export file by one holding only the options.
+    virtual bool exportOptions();
+
+    std::unique_ptr<TRegistryStore> fRegistry;
+    std::string fIniFileName;
+    std::unique_ptr<TIniFile> fIniFile;
+    bool fUseIniFile = false;
+    std::string fExportFileName;
+    std::unique_ptr<TIniFile> fExportFile;
+
+    bool Logging = false;
+    uint8_t LogLevel = 1;
+    int32_t WinMainTop = 0;
+    int32_t WinMainLeft = 0;
+    int32_t WinMainHeight = 600;
+    int32_t WinMainWidth = 600;
+
+    std::vector<std::string> fMessages;
+    TOptionsEvent OnMessage;
+
+    // Sets LogLevel and hands it to the copy engine.
+    void setLogLevel(int level);
+
+  protected:
+    // For derived classes, which load once they are complete.
+    struct NoLoad {};
+    TQVOptions(std::string iniFileName, std::string exportFileName, bool forceIniFile, NoLoad);
+    // The load of a new object; raises OnMessage for whatever it queued.
+    void loadAtCreation();
+    void addMessages(std::initializer_list<const char*> lines);
+
+    // The keys a derived class adds, handled after the base keys. A read
+    // returns false at a value that is required but missing or bad.
+    virtual bool readExtraFromIni(TIniFile& ini);
+    virtual bool readExtraFromRegistry();
+    virtual bool writeExtraToIni(TIniFile& ini);
+    virtual bool writeExtraToRegistry();
+
+  private:
+    void setDefaults();
+    bool readBaseFromIni(TIniFile& ini, bool keepLogging);
+    bool readBaseFromRegistry();
+    bool writeBaseToIni(TIniFile& ini);
+    void writeBaseToRegistry();
+};
+
+}  // namespace qvb

@@ -1,0 +1,93 @@
+#include "platform/DataFolder.h"
+
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+
+#include "util/QV_Basics.h"
+#include "util/QV_Utils.h"
+#include "util/Sys.h"
+
+namespace qvb {
+
+namespace {
+
+std::mutex gMutex;
+std::optional<std::string> gDataFolder;  // chosen or set folder
+std::string gIniFile;                    // set by --ini
+
+std::string executableFolder() {
+    std::string target;
+    if (sys::readlink("/proc/self/exe", target) <= 0) return {};
+    return extractFilePath(target);
+}
+
+std::string userDataFolder() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    std::string base;
+    if (xdg && *xdg == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home && *home ? home : "/tmp") + "/.local/share";
+    }
+    return includeTrailingDelimiter(base) + "QV_Backup/";
+}
+
+// Creates the folder and its missing parents (mode 0700 for what is new).
+void makeFolders(const std::string& folder) {
+    for (size_t pos = 1; pos < folder.size(); ++pos) {
+        if (folder[pos] != '/') continue;
+        const std::string part = folder.substr(0, pos);
+        if (sys::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return;
+    }
+}
+
+}  // namespace
+
+std::string dataFolderFor(const std::string& exeFolder) {
+    if (!exeFolder.empty() && isDirWritable(exeFolder)) return includeTrailingDelimiter(exeFolder);
+    const std::string folder = userDataFolder();
+    makeFolders(folder);
+    return folder;
+}
+
+std::string dataFolder() {
+    std::lock_guard lock(gMutex);
+    if (!gDataFolder) gDataFolder = dataFolderFor(executableFolder());
+    return *gDataFolder;
+}
+
+void setDataFolder(const std::string& folder) {
+    std::lock_guard lock(gMutex);
+    if (folder.empty())
+        gDataFolder.reset();
+    else
+        gDataFolder = includeTrailingDelimiter(folder);
+}
+
+std::string programIniFileName() {
+    {
+        std::lock_guard lock(gMutex);
+        if (!gIniFile.empty()) return gIniFile;
+    }
+    return dataFolder() + "QV_Backup.ini";
+}
+
+std::string exportFileName() { return dataFolder() + "QV_Backup.export.ini"; }
+
+std::string protocolFileName() { return dataFolder() + "QV_Backup.log"; }
+
+void setProgramIniFile(const std::string& fileName) {
+    std::lock_guard lock(gMutex);
+    gIniFile = fileName.empty() ? std::string() : expandFileName(fileName);
+}
+
+bool iniStorageForced() {
+    std::lock_guard lock(gMutex);
+    return !gIniFile.empty();
+}
+
+}  // namespace qvb

@@ -1,0 +1,151 @@
+#include "platform/RegistryStore.h"
+
+#include <QByteArray>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "platform/IniFile.h"
+
+namespace qvb {
+
+namespace {
+
+QString toQ(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+QString keyPath(const std::string& group, const std::string& name) {
+    return group.empty() ? toQ(name) : toQ(group) + u'/' + toQ(name);
+}
+
+// "Job7" < "Job10" < "Job100": the registry lists keys by name, which would put
+// Job100 before Job11 and reorder a long job list at each start.
+bool jobKeyLess(const std::string& a, const std::string& b) {
+    const auto number = [](const std::string& s) -> long {
+        if (s.size() < 4 || s.size() > 12 || s.compare(0, 3, "Job") != 0) return -1;
+        if (!std::all_of(s.begin() + 3, s.end(), [](char c) { return c >= '0' && c <= '9'; })) return -1;
+        return std::stol(s.substr(3));
+    };
+    const long na = number(a), nb = number(b);
+    if (na >= 0 && nb >= 0 && na != nb) return na < nb;
+    if ((na >= 0) != (nb >= 0)) return na >= 0;
+    return a < b;
+}
+
+}  // namespace
+
+TRegistryStore::TRegistryStore()
+    : fSettings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                            QStringLiteral("Nerk"), QStringLiteral("QV_Backup"))) {}
+
+TRegistryStore::~TRegistryStore() = default;
+
+std::string TRegistryStore::fileName() const { return fSettings->fileName().toStdString(); }
+
+bool TRegistryStore::keyExists(const std::string& group) const {
+    if (group.empty()) return !fSettings->allKeys().isEmpty();
+    return fSettings->childGroups().contains(toQ(group));
+}
+
+bool TRegistryStore::valueExists(const std::string& group, const std::string& name) const {
+    return fSettings->contains(keyPath(group, name));
+}
+
+std::vector<std::string> TRegistryStore::subkeys() const {
+    std::vector<std::string> names;
+    for (const QString& g : fSettings->childGroups()) names.push_back(g.toStdString());
+    std::stable_sort(names.begin(), names.end(), jobKeyLess);
+    return names;
+}
+
+size_t TRegistryStore::valueCount(const std::string& group) const {
+    fSettings->beginGroup(toQ(group));
+    const auto n = static_cast<size_t>(fSettings->childKeys().size());
+    fSettings->endGroup();
+    return n;
+}
+
+TRegResult TRegistryStore::readString(const std::string& group, const std::string& name,
+                                      std::string& value) const {
+    const QVariant v = fSettings->value(keyPath(group, name));
+    if (!v.isValid()) return TRegResult::Absent;
+    if (v.typeId() != QMetaType::QString) return TRegResult::WrongType;
+    value = v.toString().toStdString();
+    return TRegResult::Ok;
+}
+
+TRegResult TRegistryStore::readInteger(const std::string& group, const std::string& name,
+                                       int32_t& value) const {
+    const QVariant v = fSettings->value(keyPath(group, name));
+    if (!v.isValid()) return TRegResult::Absent;
+    bool ok = false;
+    qlonglong n = 0;
+    switch (v.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+            n = v.toLongLong(&ok);
+            break;
+        case QMetaType::QString:
+            // The text form of the Linux store; "12abc" or "" is a wrong type.
+            n = v.toString().toLongLong(&ok);
+            break;
+        default:
+            break;
+    }
+    if (!ok || n < INT32_MIN || n > UINT32_MAX) return TRegResult::WrongType;
+    value = static_cast<int32_t>(static_cast<uint32_t>(n));
+    return TRegResult::Ok;
+}
+
+TRegResult TRegistryStore::readBinaryDouble(const std::string& group, const std::string& name,
+                                            double& value) const {
+    const QVariant v = fSettings->value(keyPath(group, name));
+    if (!v.isValid()) return TRegResult::Absent;
+    if (v.typeId() != QMetaType::QByteArray) return TRegResult::WrongType;
+    const QByteArray bytes = v.toByteArray();
+    if (bytes.size() != 8) return TRegResult::WrongType;
+    uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i) bits = (bits << 8) | static_cast<unsigned char>(bytes[i]);
+    value = std::bit_cast<double>(bits);
+    return TRegResult::Ok;
+}
+
+bool TRegistryStore::writeString(const std::string& group, const std::string& name,
+                                 const std::string& value) {
+    if (!isValidUtf8(value)) return false;
+    fSettings->setValue(keyPath(group, name), toQ(value));
+    return true;
+}
+
+void TRegistryStore::writeInteger(const std::string& group, const std::string& name, int32_t value) {
+    fSettings->setValue(keyPath(group, name), value);
+}
+
+void TRegistryStore::writeBinaryDouble(const std::string& group, const std::string& name, double value) {
+    uint64_t bits = std::bit_cast<uint64_t>(value);
+    QByteArray bytes(8, '\0');
+    for (int i = 0; i < 8; ++i, bits >>= 8) bytes[i] = static_cast<char>(bits & 0xFF);
+    fSettings->setValue(keyPath(group, name), bytes);
+}
+
+void TRegistryStore::deleteValue(const std::string& group, const std::string& name) {
+    fSettings->remove(keyPath(group, name));
+}
+
+void TRegistryStore::deleteKey(const std::string& group) {
+    // QSettings reads an empty group as "everything".
+    if (!group.empty()) fSettings->remove(toQ(group));
+}
+
+bool TRegistryStore::sync() {
+    fSettings->sync();
+    return fSettings->status() == QSettings::NoError;
+}
+
+}  // namespace qvb
