@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/CopyIt.h"
@@ -12,13 +13,17 @@
 
 namespace qvb {
 
+// Files the block copy writes before it renames them over their target begin
+// with this; the mirror removes leftovers of an interrupted run.
+inline constexpr std::string_view kTempFilePrefix = ".qvb-tmp-";
+
 // The size of a file (a link's own size), or -1 when there is none.
 int64_t fileSize64(const std::string& path);
 
 // Copies one file, trying its own copy first and then the system's copy
 // programs, until one of them succeeds.
 class TCopyFile : public TCopyIt {
-public:
+  public:
     TCopyFile();
 
     // True when the file was copied and the run was not cancelled.
@@ -36,23 +41,36 @@ public:
     int64_t fBytesCopied = 0;
     uint8_t fFirstMethod = 0;
 
-private:
-    // How far an external program got.
+    // A source opened without following a link: `fd` is open for a regular
+    // file (or any non-link), `st` describes it; `err` is the errno of a failure.
+    struct TSource {
+        sys::UniqueFd fd;
+        struct stat st {};
+        int err = 0;
+        bool isLink() const { return err == 0 && S_ISLNK(st.st_mode); }
+    };
+
+  private:
     enum class TRunOutcome { NotFound, StartFailed, Failed, Succeeded, Cancelled };
 
-    TRunOutcome runAndWait(const std::string& program, const std::string& source,
-                           const std::string& target, std::vector<std::string> options);
+    TRunOutcome runAndWait(const std::string& program, const std::string& directory,
+                           const std::vector<std::string>& args);
+    bool externalCopy(const std::string& method, const std::string& program,
+                      const std::string& directory, const std::vector<std::string>& args,
+                      const std::string& source, const std::string& target, bool needExitZero);
     bool copyRegularFile(int sourceFd, const struct stat& st, const std::string& target);
-    bool copyLink(const std::string& source, const std::string& target);
-    bool moveData(int in, int out, int64_t size);
+    bool copyLink(const std::string& source, const struct stat& st, const std::string& target);
+    // 0, the errno of a failure, or ECANCELED.
+    int moveData(int in, int out, int64_t size);
+    int readWriteStep(int in, int out, size_t count, ssize_t& moved);
     void reportBlockWriteError(int err);
+    void discardTouchedTarget(const std::string& target);
 
-    // The source as opened by Execute, handed to the block copy so that the
-    // file is opened and examined only once.
-    sys::UniqueFd fSourceFd;
-    struct stat fSourceStat {};
-    std::string fOpenedSource;
-    // True while an external program may have written the target directly.
+    // The source as opened by Execute, so that the block copy opens and
+    // examines the file only once.
+    TSource fOpened;
+    std::string fOpenedPath;
+    // True once an external program may have written the target itself.
     bool fTargetTouched = false;
     std::vector<char> fBuffer;
 };

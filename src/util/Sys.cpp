@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <utility>
 
@@ -142,6 +143,11 @@ int fchown(int fd, uid_t uid, gid_t gid) {
     return ::fchown(fd, uid, gid);
 }
 
+int lchown(const char* path, uid_t uid, gid_t gid) {
+    if (injected(Op::Chown, path)) return -1;
+    return ::lchown(path, uid, gid);
+}
+
 int futimens(int fd, const struct timespec times[2]) {
     if (injected(Op::SetTimes, nullptr)) return -1;
     return ::futimens(fd, times);
@@ -201,6 +207,8 @@ int spawn(pid_t& pid, const char* path, char* const argv[], const char* director
     posix_spawn_file_actions_destroy(&actions);
     return rc;
 }
+
+int kill(pid_t pid, int signal) { return ::kill(pid, signal); }
 
 struct dirent* readdir(DIR* dir) {
     if (injected(Op::ReadDir, nullptr)) return nullptr;

@@ -66,6 +66,8 @@ int rmdir(const char* path);
 int chmod(const char* path, mode_t mode);
 int fchmod(int fd, mode_t mode);
 int fchown(int fd, uid_t uid, gid_t gid);
+// chown of a link itself, never of what it points to.
+int lchown(const char* path, uid_t uid, gid_t gid);
 int futimens(int fd, const struct timespec times[2]);
 int utimensat(int dirfd, const char* name, const struct timespec times[2], int flags);
 int symlink(const char* target, const char* linkPath);
@@ -77,6 +79,8 @@ DIR* fdopendir(int fd);
 // Starts `path` with `argv` (null-terminated) in `directory` (null: the
 // current one), never through a shell. Returns 0 or the errno of the failure.
 int spawn(pid_t& pid, const char* path, char* const argv[], const char* directory);
+// Sends a signal to a program this process started.
+int kill(pid_t pid, int signal);
 // readdir with errno cleared first: null and errno 0 mean the end.
 struct dirent* readdir(DIR* dir);
 

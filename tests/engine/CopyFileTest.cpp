@@ -1,0 +1,301 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/CopyFile.h"
+#include "support/RecordingUserInterface.h"
+#include "support/TempDir.h"
+#include "support/Tree.h"
+#include "util/Sys.h"
+
+namespace qvb {
+namespace {
+
+using test::exists;
+using test::readFile;
+using test::readTree;
+using test::writeFile;
+
+struct timespec mtimeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mtim;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+std::string bytes(size_t size) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 131 + i / 7) & 0xff);
+    return data;
+}
+
+class CopyFileTest : public ::testing::Test {
+  protected:
+    ~CopyFileTest() override { sys::setFaultHook({}); }
+
+    bool copy(const std::string& source, const std::string& dest) {
+        copier.fSource = source;
+        copier.fDest = dest;
+        return copier.Execute();
+    }
+    std::vector<std::string> messages() { return copier.takeMessages(); }
+    // Only the named entries, no temporary file beside them.
+    void expectFolderHolds(const std::string& folder, const std::vector<std::string>& names) {
+        std::vector<std::string> found;
+        for (const auto& [name, what] : readTree(folder)) found.push_back(name);
+        EXPECT_EQ(found, names);
+    }
+
+    test::RecordingUserInterface ui;
+    test::TempDir tmp;
+    std::string src = tmp / "src/";
+    std::string dst = tmp / "dst/";
+    TCopyFile copier;
+
+    void SetUp() override {
+        ::mkdir(src.c_str(), 0755);
+        ::mkdir(dst.c_str(), 0755);
+    }
+};
+
+TEST_F(CopyFileTest, CopiesContentTimeAndModeWithoutAttemptLines) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{49152}, size_t{3 * 1024 * 1024 + 17}}) {
+        const std::string name = "f" + std::to_string(size);
+        writeFile(src + name, bytes(size));
+        test::setMtime(src + name, 1700000000, 123456789);
+        ::chmod((src + name).c_str(), 0751);
+        ASSERT_TRUE(copy(src + name, dst + name)) << size;
+        EXPECT_EQ(readFile(dst + name), bytes(size));
+        EXPECT_EQ(mtimeOf(dst + name).tv_sec, 1700000000);
+        EXPECT_EQ(mtimeOf(dst + name).tv_nsec, 123456789);
+        EXPECT_EQ(modeOf(dst + name), 0751u);
+        EXPECT_EQ(copier.fBytesCopied, static_cast<int64_t>(size));
+        EXPECT_EQ(copier.fPercent, 100);
+        EXPECT_EQ(copier.fStatus, csDone);
+        EXPECT_EQ(copier.fStatusText, "kopiere " + src + name + "...");
+        EXPECT_TRUE(messages().empty());
+    }
+    expectFolderHolds(dst, {"f0", "f1", "f3145745", "f49152"});
+}
+
+TEST_F(CopyFileTest, FolderTargetGetsTheSourceName) {
+    writeFile(src + "a.txt", "A");
+    ASSERT_TRUE(copy(src + "a.txt", dst));
+    EXPECT_EQ(readFile(dst + "a.txt"), "A");
+}
+
+TEST_F(CopyFileTest, OddNamesArriveUnchanged) {
+    for (const std::string name : {"a=b<c.txt", "line\nbreak", "bad\xff\xfe utf8", "-n"}) {
+        writeFile(src + name, name);
+        ASSERT_TRUE(copy(src + name, dst + name)) << name;
+        EXPECT_EQ(readFile(dst + name), name);
+    }
+    expectFolderHolds(dst, {"-n", "a=b<c.txt", "bad\xff\xfe utf8", "line\nbreak"});
+}
+
+TEST_F(CopyFileTest, ReplacesReadOnlyTarget) {
+    writeFile(src + "a", "new");
+    writeFile(dst + "a", "old copy");
+    ::chmod((dst + "a").c_str(), 0444);
+    ASSERT_TRUE(copy(src + "a", dst + "a"));
+    EXPECT_EQ(readFile(dst + "a"), "new");
+    EXPECT_EQ(modeOf(dst + "a"), 0644u);
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(CopyFileTest, MissingOrEmptySourceIsAnError) {
+    EXPECT_FALSE(copy("", dst));
+    EXPECT_EQ(messages(), std::vector<std::string>{"FEHLER: die Quelldatei ist nicht angegeben!"});
+    EXPECT_EQ(copier.fStatus, csError);
+    EXPECT_FALSE(copy(src + "none", dst + "none"));
+    EXPECT_EQ(messages(), std::vector<std::string>{"FEHLER: die Quelldatei existiert nicht!"});
+}
+
+TEST_F(CopyFileTest, CancelledBeforeStartDoesNothing) {
+    writeFile(src + "a", "A");
+    copier.setStatus(csCancelled);
+    EXPECT_FALSE(copy(src + "a", dst + "a"));
+    EXPECT_TRUE(messages().empty());
+    EXPECT_FALSE(exists(dst + "a"));
+    EXPECT_EQ(copier.fStatus, csCancelled);
+}
+
+TEST_F(CopyFileTest, SourceEqualToTargetFallsBackToSecondMethod) {
+    writeFile(src + "a", "A");
+    EXPECT_TRUE(copy(src + "a", src + "a"));
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"FEHLER:  kann Datei nicht auf sich selbst kopieren",
+                                        "  2. Versuch: Kopiermethode \"XCopy\"... "}));
+    EXPECT_EQ(readFile(src + "a"), "A");
+    expectFolderHolds(src, {"a"});
+}
+
+TEST_F(CopyFileTest, CancelInTheMiddleKeepsTheOldCopy) {
+    writeFile(src + "big", bytes(8 * 1024 * 1024));
+    writeFile(dst + "big", "old copy", 1600000000);
+    ui.onEvents = [&] {
+        if (copier.fPercent > 0 && copier.fPercent < 100) copier.setStatus(csCancelled);
+    };
+    EXPECT_FALSE(copy(src + "big", dst + "big"));
+    EXPECT_EQ(copier.fStatus, csCancelled);
+    EXPECT_EQ(copier.fPercent, 0);
+    EXPECT_LT(copier.fBytesCopied, 8 * 1024 * 1024);
+    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(readFile(dst + "big"), "old copy");
+    EXPECT_EQ(mtimeOf(dst + "big").tv_sec, 1600000000);
+    expectFolderHolds(dst, {"big"});
+}
+
+TEST_F(CopyFileTest, ReadWriteAndRenameFailuresLeaveTheOldCopy) {
+    writeFile(src + "a", bytes(100000));
+    writeFile(dst + "a", "old copy");
+    struct Case {
+        std::vector<sys::Op> ops;
+        int err;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {{sys::Op::Read, sys::Op::CopyRange},
+         EIO,
+         "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(EIO) + "\""},
+        {{sys::Op::Write, sys::Op::CopyRange},
+         ENOSPC,
+         "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(ENOSPC) + "\""},
+        {{sys::Op::SetTimes},
+         EIO,
+         "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(EIO) + "\""},
+        {{sys::Op::Rename}, EPERM, "FEHLER:  Zieldatei ist schreibgeschützt"},
+    };
+    for (const Case& c : cases) {
+        sys::setFaultHook([&](sys::Op op, const char*) {
+            for (sys::Op failing : c.ops)
+                if (op == failing) return c.err;
+            return 0;
+        });
+        EXPECT_FALSE(copier.copyWithBlockWrite(src + "a", dst + "a"));
+        sys::setFaultHook({});
+        EXPECT_EQ(messages(), std::vector<std::string>{c.line});
+        EXPECT_EQ(readFile(dst + "a"), "old copy");
+        expectFolderHolds(dst, {"a"});
+    }
+}
+
+TEST_F(CopyFileTest, FallsBackToReadWriteWhenRangeCopyIsRefused) {
+    writeFile(src + "a", bytes(3 * 1024 * 1024));
+    sys::setFaultHook([](sys::Op op, const char*) { return op == sys::Op::CopyRange ? EXDEV : 0; });
+    ASSERT_TRUE(copy(src + "a", dst + "a"));
+    EXPECT_EQ(readFile(dst + "a"), bytes(3 * 1024 * 1024));
+}
+
+TEST_F(CopyFileTest, FileChangedDuringTheCopyKeepsTheOpeningTime) {
+    writeFile(src + "grow", bytes(4 * 1024 * 1024), 1600000000);
+    bool changed = false;
+    ui.onEvents = [&] {
+        if (changed || copier.fPercent == 0) return;
+        changed = true;
+        test::setMtime(src + "grow", 1600000100);
+    };
+    ASSERT_TRUE(copy(src + "grow", dst + "grow"));
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(mtimeOf(dst + "grow").tv_sec, 1600000000);
+}
+
+TEST_F(CopyFileTest, ProgressEventsStayNearOneHundred) {
+    writeFile(src + "big", bytes(300 * 1024 * 1024 / 10));
+    int events = 0;
+    copier.setOnProgress([&](TCopyIt*) { ++events; });
+    ASSERT_TRUE(copy(src + "big", dst + "big"));
+    EXPECT_GT(events, 1);
+    EXPECT_LE(events, 102);
+}
+
+TEST_F(CopyFileTest, LinkIsCopiedAsLinkWithItsOwnTime) {
+    ASSERT_EQ(::symlink("../elsewhere", (src + "l").c_str()), 0);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {1500000000, 42}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (src + "l").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    writeFile(dst + "l", "old file");
+    ASSERT_TRUE(copy(src + "l", dst + "l"));
+    EXPECT_EQ(readTree(dst).at("l"), "link:../elsewhere");
+    EXPECT_EQ(mtimeOf(dst + "l").tv_sec, 1500000000);
+    EXPECT_EQ(mtimeOf(dst + "l").tv_nsec, 42);
+    expectFolderHolds(dst, {"l"});
+}
+
+TEST_F(CopyFileTest, FifoIsRefusedWithoutBlocking) {
+    ASSERT_EQ(::mkfifo((src + "pipe").c_str(), 0644), 0);
+    EXPECT_FALSE(copy(src + "pipe", dst + "pipe"));
+    EXPECT_EQ(messages(),
+              std::vector<std::string>{"FEHLER: die Quelldatei ist keine normale Datei!"});
+    EXPECT_FALSE(exists(dst + "pipe"));
+}
+
+TEST_F(CopyFileTest, EveryMethodFailsIntoTheNextOne) {
+    writeFile(src + "a", "A");
+    EXPECT_FALSE(copy(src + "a", tmp / "missing/folder/a"));
+    const std::vector<std::string> lines = messages();
+    std::vector<std::string> attempts;
+    for (const std::string& line : lines)
+        if (line.find("Versuch") != std::string::npos || line.rfind("TCopyFile.", 0) == 0 ||
+            line.rfind("ERROR", 0) == 0)
+            attempts.push_back(line);
+    const std::string q = "\"" + src + "a\" nicht kopieren";
+    EXPECT_EQ(
+        attempts,
+        (std::vector<std::string>{
+            "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(ENOENT) + "\"",
+            "  2. Versuch: Kopiermethode \"XCopy\"... ", "TCopyFile.copyWithXCopy: kann Datei " + q,
+            "  3. Versuch: Kopiermethode \"CopyFile\"... ",
+            "TCopyFile.copyWithCopyFile: kann Datei " + q,
+            "  4. Versuch: Kopiermethode \"RoboCopy\"... ",
+            "TCopyFile.copyWithRobocopy: kann Datei " + q,
+            "  5. Versuch: Kopiermethode \"DOSCopy\"... ",
+            "TCopyFile.copyWithDosCopy: kann Datei " + q, "ERROR:  Kopieren fehlgeschlagen !"}));
+    EXPECT_EQ(copier.fStatus, csError);
+    EXPECT_FALSE(exists(tmp / "missing"));
+}
+
+// A name that a shell would expand or a program would read as an option.
+TEST_F(CopyFileTest, ExternalMethodsPassHostileNamesVerbatim) {
+    const std::string name = "-rf $(touch PWNED) `touch PWNED2`;x";
+    writeFile(src + name, "payload", 1600000000);
+    using Method = bool (TCopyFile::*)(const std::string&, const std::string&);
+    const std::map<std::string, Method> methods = {{"xcopy", &TCopyFile::copyWithXCopy},
+                                                   {"copyfile", &TCopyFile::copyWithCopyFile},
+                                                   {"robocopy", &TCopyFile::copyWithRobocopy},
+                                                   {"doscopy", &TCopyFile::copyWithDosCopy}};
+    for (const auto& [label, method] : methods) {
+        const std::string folder = dst + label + "/";
+        ::mkdir(folder.c_str(), 0755);
+        EXPECT_TRUE((copier.*method)(src + name, folder + name)) << label;
+        EXPECT_EQ(readFile(folder + name), "payload") << label;
+        EXPECT_TRUE(messages().empty()) << label;
+    }
+    EXPECT_EQ(mtimeOf(dst + "xcopy/" + name).tv_sec, 1600000000);
+    EXPECT_EQ(mtimeOf(dst + "robocopy/" + name).tv_sec, 1600000000);
+    for (const std::string& where :
+         {std::string("./"), src, dst, std::string("/usr/bin/"), std::string("/bin/")}) {
+        EXPECT_FALSE(exists(where + "PWNED")) << where;
+        EXPECT_FALSE(exists(where + "PWNED2")) << where;
+    }
+    EXPECT_TRUE(ui.shown.empty());
+}
+
+TEST(FileSize64, SizeOrMinusOne) {
+    test::TempDir tmp;
+    writeFile(tmp / "a", std::string(70000, 'x'));
+    EXPECT_EQ(fileSize64(tmp / "a"), 70000);
+    EXPECT_EQ(fileSize64(tmp / "none"), -1);
+}
+
+}  // namespace
+}  // namespace qvb
