@@ -12,7 +12,7 @@ namespace qvb {
 
 // Makes one destination folder a mirror of one source folder.
 class TCopyFolder : public TCopyIt {
-public:
+  public:
     TCopyFolder();
     ~TCopyFolder() override;
 
@@ -34,7 +34,21 @@ public:
     int32_t fTimeTolerance = 0;
     std::string fSkipFolders;
 
-private:
+  private:
+    bool scanSource();
+    bool scanDest();
+    void logWarnings(const TFileList& list);
+    void removeTempLeftovers();
+    bool enoughSpace();
+    // False (and the run's position kept) after a cancel during a copy.
+    bool copyPhase(bool& ok);
+    void copyOne(const TFileEntry& entry);
+    bool checkDestFolder(const std::string& folder);
+    bool folderHidesLink(const std::string& folder) const;
+    void removeEmptiedFolders(std::vector<std::string>& folders, class TDirCursor& cursor);
+    void logTrace(const TFileEntry& entry, const TFileEntry* destEntry);
+    void setClosingText();
+
     std::string fSourceFolder;  // fSource up to its last "/"
     std::string fDestFolder;    // fDest up to its last "/"
 };
