@@ -25,6 +25,16 @@ std::string makeSourceEntry(const std::string& directory, bool active);
 // AFS, Coda, NCP, 9P, Ceph and the like, told apart by statfs type.
 bool isNetworkFileSystem(const std::string& path);
 
+// --- Storage of job records (CopyJobStorage.cpp) ---------------------------
+class TQVOptions;
+class TCopyJob;
+// Removes one value of the job's record (the window drops "Quelle" + row when
+// a source goes). A job without a key has no record: true, nothing done.
+// Without options the program's options object is used.
+bool deleteStorageValue(TCopyJob& job, const std::string& valueName);
+bool deleteStorageValue(TCopyJob& job, const std::string& valueName, TQVOptions& options);
+// --- end of storage -------------------------------------------------------
+
 // One backup job: what to back up, where to and when. Execute mirrors every
 // active source into the destination (or its interval subfolder) with the
 // job's own folder mirror and ends with a one-line verdict in fStatusText.
@@ -56,6 +66,25 @@ class TCopyJob : public TCopyIt {
     // network file system, 0 otherwise; empty when a probe file could not be
     // written (the error is logged and counted).
     std::optional<TDateTime> measureClockOffset();
+
+    // --- Storage of the job's record (CopyJobStorage.cpp) -------------------
+    // The record lives where the options say: a section of the program INI
+    // file or a group of the registry store, named fJobKey. Without options
+    // the program's options object is used (false when there is none).
+    // loadFromStorage returns false when a required value is missing or of
+    // the wrong type; what was read before it stays.
+    bool loadFromStorage();
+    bool loadFromStorage(TQVOptions& options);
+    bool saveToStorage();
+    bool saveToStorage(TQVOptions& options);
+    bool deleteFromStorage();
+    bool deleteFromStorage(TQVOptions& options);
+    // The job's section of the export file.
+    bool exportToIni();
+    bool exportToIni(TQVOptions& options);
+    bool importFromIni();
+    bool importFromIni(TQVOptions& options);
+    // --- end of storage ---------------------------------------------------
 
     std::string fJobKey;
     std::string fJobName = "CopyJob";

@@ -1,0 +1,291 @@
+// The storage side of TCopyJob: the job's record in the program INI file, the
+// registry store or the export file.
+
+#include <utf8proc.h>
+
+#include <algorithm>
+
+#include "engine/CopyFolder.h"
+#include "jobs/BU_Options.h"
+#include "jobs/CopyJob.h"
+
+namespace qvb {
+
+namespace {
+
+constexpr const char* kName = "Name";
+constexpr const char* kDestination = "Ziel";
+constexpr const char* kSourceCount = "AnzahlQuellen";
+constexpr const char* kSource = "Quelle";
+constexpr const char* kInterval = "Intervall";
+constexpr const char* kStartTime = "Startzeit";
+constexpr const char* kEndTime = "Endzeit";
+constexpr const char* kWeekday = "Wochentag";
+constexpr const char* kActive = "Aktiv";
+constexpr const char* kDelete = "Löschen";
+constexpr const char* kLastBackup = "LetztesBackup";
+constexpr const char* kExclude = "Ausschliessen";
+constexpr const char* kIncludeOnly = "NurDiese";
+constexpr const char* kSkipFolders = "Verzeichnis überspringen";
+constexpr const char* kContentOnly = "NurVerzeichnisInhalt";
+constexpr const char* kTimeTolerance = "Zeitunterschied";
+
+// The drive root, the destination of a record that names none.
+constexpr const char* kDefaultDestination = "/";
+
+std::string sourceName(int index) { return kSource + std::to_string(index); }
+
+// Masks are kept in lower case (Unicode-aware; text that is not valid UTF-8
+// has its ASCII letters lowered only).
+std::string lowerCase(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    utf8proc_ssize_t rest = static_cast<utf8proc_ssize_t>(text.size());
+    while (rest > 0) {
+        utf8proc_int32_t cp = 0;
+        const utf8proc_ssize_t n = utf8proc_iterate(p, rest, &cp);
+        if (n <= 0) {
+            const char c = static_cast<char>(*p);
+            out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            ++p;
+            --rest;
+            continue;
+        }
+        utf8proc_uint8_t buf[4];
+        const utf8proc_ssize_t len = utf8proc_encode_char(utf8proc_tolower(cp), buf);
+        out.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(len));
+        p += n;
+        rest -= n;
+    }
+    return out;
+}
+
+// A stored count larger than the record's values cannot be real; it must not
+// make the job grow millions of empty sources.
+int boundedSourceCount(int32_t stored, size_t valuesInRecord) {
+    return static_cast<int>(std::clamp<int64_t>(stored, 0, static_cast<int64_t>(valuesInRecord)));
+}
+
+TQVOptions* programOptions() { return backupOptions(); }
+
+// Reads a job record from an INI file with the INI defaults; `importing`
+// selects the order and limits of the import.
+void readFromIni(TCopyJob& job, TIniFile& ini, bool importing) {
+    const std::string& s = job.fJobKey;
+    const TDateTime now = nowDateTime();
+    job.fSources.clear();
+    job.fJobName = ini.readString(s, kName, job.fJobKey);
+    job.fDestination = ini.readString(s, kDestination, kDefaultDestination);
+    const int count = boundedSourceCount(ini.readInteger(s, kSourceCount, 0), ini.entryCount(s));
+    for (int i = 0; i < count; ++i) job.fSources.push_back(ini.readString(s, sourceName(i), ""));
+    job.fStartTime = ini.readDateTime(s, kStartTime, now);
+    job.fEndTime = ini.readDateTime(s, kEndTime, now);
+    job.fWeekday = ini.readInteger(s, kWeekday, 1);
+    if (job.fWeekday == 0) job.fWeekday = 1;
+    job.setInterval(ini.readInteger(s, kInterval, 0));
+    job.fActive = ini.readBool(s, kActive, true);
+    job.setDelete(ini.readBool(s, kDelete, false));
+    job.fLastBackup = ini.readDateTime(s, kLastBackup, now);
+    job.fExclude = lowerCase(ini.readString(s, kExclude, ""));
+    job.fIncludeOnly = lowerCase(ini.readString(s, kIncludeOnly, ""));
+    if (importing) job.fSkipFolders = ini.readString(s, kSkipFolders, "");
+    job.fContentOnly = ini.readBool(s, kContentOnly, false);
+    job.fTimeTolerance = ini.readInteger(s, kTimeTolerance, 2);
+    if (!importing) job.fSkipFolders = ini.readString(s, kSkipFolders, "");
+}
+
+bool writeToIni(const TCopyJob& job, TIniFile& ini) {
+    const std::string& s = job.fJobKey;
+    bool ok = ini.writeString(s, kName, job.fJobName) && ini.writeString(s, kDestination, job.fDestination) &&
+              ini.writeInteger(s, kSourceCount, job.sourceCount());
+    for (int i = 0; ok && i < job.sourceCount(); ++i)
+        ok = ini.writeString(s, sourceName(i), job.fSources[static_cast<size_t>(i)]);
+    return ok && ini.writeInteger(s, kInterval, job.fInterval) &&
+           ini.writeDateTime(s, kStartTime, job.fStartTime) && ini.writeDateTime(s, kEndTime, job.fEndTime) &&
+           ini.writeInteger(s, kWeekday, job.fWeekday) && ini.writeBool(s, kActive, job.fActive) &&
+           ini.writeBool(s, kDelete, job.fDelete) && ini.writeDateTime(s, kLastBackup, job.fLastBackup) &&
+           ini.writeString(s, kExclude, job.fExclude) && ini.writeString(s, kIncludeOnly, job.fIncludeOnly) &&
+           ini.writeString(s, kSkipFolders, job.fSkipFolders) &&
+           ini.writeBool(s, kContentOnly, job.fContentOnly) &&
+           ini.writeInteger(s, kTimeTolerance, job.fTimeTolerance) && ini.updateFile();
+}
+
+// Reads a registry record in its order; false at the first required value
+// that is absent or any value of the wrong type.
+bool readFromRegistry(TCopyJob& job, const TRegistryStore& reg) {
+    const std::string& g = job.fJobKey;
+    std::string text;
+    int32_t number = 0;
+    double date = 0;
+    // An optional value: absent gives the fallback; a wrong type stops.
+    const auto optionalText = [&](const char* name, std::string& out, const std::string& fallback) {
+        const TRegResult r = reg.readString(g, name, text);
+        if (r == TRegResult::WrongType) return false;
+        out = r == TRegResult::Ok ? text : fallback;
+        return true;
+    };
+    const auto requiredInt = [&](const char* name) { return reg.readInteger(g, name, number) == TRegResult::Ok; };
+    const auto requiredDate = [&](const char* name) { return reg.readBinaryDouble(g, name, date) == TRegResult::Ok; };
+
+    if (!optionalText(kName, job.fJobName, "") || !optionalText(kDestination, job.fDestination, "")) return false;
+    if (!requiredInt(kSourceCount)) return false;
+    const int count = boundedSourceCount(number, reg.valueCount(g));
+    for (int i = 0; i < count; ++i) {
+        std::string entry;
+        if (!optionalText(sourceName(i).c_str(), entry, "")) return false;
+        job.fSources.push_back(entry);
+    }
+    if (!requiredDate(kStartTime)) return false;
+    job.fStartTime = date;
+    if (!requiredDate(kEndTime)) return false;
+    job.fEndTime = date;
+    if (!requiredInt(kWeekday)) return false;
+    job.fWeekday = number;
+
+    const TRegResult last = reg.readBinaryDouble(g, kLastBackup, date);
+    if (last == TRegResult::WrongType) return false;
+    if (last == TRegResult::Ok) {
+        job.fLastBackup = date;
+        job.addMessage(job.fJobName + ": Letzte Sicherung = " + formatGermanDateTime(date));
+    } else {
+        job.fLastBackup = 0;
+        job.addMessage(job.fJobName + ": Letzte Sicherung nicht gespeichert");
+    }
+    if (!requiredInt(kInterval)) return false;
+    job.setInterval(number);
+    if (!requiredInt(kActive)) return false;
+    job.fActive = number != 0;
+
+    const auto optionalInt = [&](const char* name, int32_t fallback) -> std::optional<int32_t> {
+        const TRegResult r = reg.readInteger(g, name, number);
+        if (r == TRegResult::WrongType) return std::nullopt;
+        return r == TRegResult::Ok ? number : fallback;
+    };
+    const auto del = optionalInt(kDelete, 0);
+    if (!del) return false;
+    job.setDelete(*del != 0);
+    std::string exclude, includeOnly;
+    if (!optionalText(kExclude, exclude, "")) return false;
+    job.fExclude = lowerCase(exclude);
+    if (!optionalText(kIncludeOnly, includeOnly, "")) return false;
+    job.fIncludeOnly = lowerCase(includeOnly);
+    const auto contentOnly = optionalInt(kContentOnly, 0);
+    if (!contentOnly) return false;
+    job.fContentOnly = *contentOnly != 0;
+    const auto tolerance = optionalInt(kTimeTolerance, 2);
+    if (!tolerance) return false;
+    job.fTimeTolerance = *tolerance;
+    return optionalText(kSkipFolders, job.fSkipFolders, "");
+}
+
+bool writeToRegistry(const TCopyJob& job, TRegistryStore& reg) {
+    const std::string& g = job.fJobKey;
+    bool ok = reg.writeString(g, kName, job.fJobName) && reg.writeString(g, kDestination, job.fDestination);
+    reg.writeInteger(g, kSourceCount, job.sourceCount());
+    for (int i = 0; ok && i < job.sourceCount(); ++i)
+        ok = reg.writeString(g, sourceName(i), job.fSources[static_cast<size_t>(i)]);
+    if (!ok) return false;
+    reg.writeInteger(g, kInterval, job.fInterval);
+    reg.writeBinaryDouble(g, kStartTime, job.fStartTime);
+    reg.writeBinaryDouble(g, kEndTime, job.fEndTime);
+    reg.writeInteger(g, kWeekday, job.fWeekday);
+    reg.writeInteger(g, kActive, job.fActive ? 1 : 0);
+    reg.writeInteger(g, kDelete, job.fDelete ? 1 : 0);
+    reg.writeBinaryDouble(g, kLastBackup, job.fLastBackup);
+    ok = reg.writeString(g, kExclude, job.fExclude) && reg.writeString(g, kIncludeOnly, job.fIncludeOnly) &&
+         reg.writeString(g, kSkipFolders, job.fSkipFolders);
+    reg.writeInteger(g, kContentOnly, job.fContentOnly ? 1 : 0);
+    reg.writeInteger(g, kTimeTolerance, job.fTimeTolerance);
+    return reg.sync() && ok;
+}
+
+}  // namespace
+
+bool TCopyJob::loadFromStorage() {
+    TQVOptions* options = programOptions();
+    return options && loadFromStorage(*options);
+}
+
+bool TCopyJob::loadFromStorage(TQVOptions& options) {
+    const TDateTime now = nowDateTime();
+    fJobName = fJobKey;
+    fDestination = kDefaultDestination;
+    fStartTime = now;
+    fEndTime = now;
+    fWeekday = 1;
+    fInterval = 0;
+    fActive = true;
+    fSources.clear();
+    bool result = true;
+    if (options.fUseIniFile) {
+        result = options.fIniFile->readable();
+        readFromIni(*this, *options.fIniFile, false);
+    } else if (options.fRegistry->keyExists(fJobKey)) {
+        result = readFromRegistry(*this, *options.fRegistry);
+    }
+    if (fWeekday == 0) fWeekday = 1;
+    if (fTimeTolerance < 2) fTimeTolerance = 2;
+    return result;
+}
+
+bool TCopyJob::saveToStorage() {
+    TQVOptions* options = programOptions();
+    return options && saveToStorage(*options);
+}
+
+bool TCopyJob::saveToStorage(TQVOptions& options) {
+    // A job gets its key from the list's save; without one it has no record.
+    if (fJobKey.empty()) return false;
+    if (options.fUseIniFile) return writeToIni(*this, *options.fIniFile);
+    return writeToRegistry(*this, *options.fRegistry);
+}
+
+bool TCopyJob::deleteFromStorage() {
+    TQVOptions* options = programOptions();
+    return options && deleteFromStorage(*options);
+}
+
+bool TCopyJob::deleteFromStorage(TQVOptions& options) {
+    if (fJobKey.empty()) return true;
+    if (options.fUseIniFile) return options.fIniFile->eraseSection(fJobKey) && options.fIniFile->updateFile();
+    options.fRegistry->deleteKey(fJobKey);
+    return options.fRegistry->sync();
+}
+
+bool TCopyJob::exportToIni() {
+    TQVOptions* options = programOptions();
+    return options && exportToIni(*options);
+}
+
+bool TCopyJob::exportToIni(TQVOptions& options) {
+    if (fJobKey.empty() || !options.fExportFile) return false;
+    return writeToIni(*this, *options.fExportFile);
+}
+
+bool TCopyJob::importFromIni() {
+    TQVOptions* options = programOptions();
+    return options && importFromIni(*options);
+}
+
+bool TCopyJob::importFromIni(TQVOptions& options) {
+    if (!options.fExportFile) return false;
+    readFromIni(*this, *options.fExportFile, true);
+    return options.fExportFile->readable();
+}
+
+bool deleteStorageValue(TCopyJob& job, const std::string& valueName) {
+    TQVOptions* options = programOptions();
+    return options && deleteStorageValue(job, valueName, *options);
+}
+
+bool deleteStorageValue(TCopyJob& job, const std::string& valueName, TQVOptions& options) {
+    if (job.fJobKey.empty()) return true;
+    if (options.fUseIniFile)
+        return options.fIniFile->deleteKey(job.fJobKey, valueName) && options.fIniFile->updateFile();
+    if (!options.fRegistry->keyExists(job.fJobKey)) return true;
+    options.fRegistry->deleteValue(job.fJobKey, valueName);
+    return options.fRegistry->sync();
+}
+
+}  // namespace qvb
