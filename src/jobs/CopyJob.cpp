@@ -153,7 +153,7 @@ bool TCopyJob::Execute() {
     }
     if (fStatus == csDone || fStatus == csWarnings) fLastBackup = nowDateTime();
     fDone = true;
-    fStatusText = "Backup-" + fJobKey + " \"" + fJobName + "\"" + verdict();
+    fStatusText = "Backup-" + fJobKey + " \"" + fJobName + "\"" + verdictText(fStatus, fStatistics);
     return ok;
 }
 
@@ -308,12 +308,12 @@ std::optional<time_t> TCopyJob::probeTime(const std::string& directory, const st
     return st.st_mtim.tv_sec;
 }
 
-std::string TCopyJob::verdict() const {
-    switch (fStatus) {
+std::string verdictText(TCopyStatus status, const TCopyStatistics& statistics) {
+    switch (status) {
         case csDone:
-            if (fStatistics.fErrors > 0)
+            if (statistics.fErrors > 0)
                 return " wurde ausgeführt, aber es sind Fehler aufgetreten.";
-            if (fStatistics.fWarnings > 0)
+            if (statistics.fWarnings > 0)
                 return " wurde ausgeführt, aber es sind Warnungen aufgetreten.";
             return " wurde erfolgreich ausgeführt.";
         case csError:

@@ -25,6 +25,10 @@ std::string makeSourceEntry(const std::string& directory, bool active);
 // AFS, Coda, NCP, 9P, Ceph and the like, told apart by statfs type.
 bool isNetworkFileSystem(const std::string& path);
 
+// The end of a job's closing sentence for the status it ended with: " wurde
+// erfolgreich ausgeführt." and the like; empty for idle and running.
+std::string verdictText(TCopyStatus status, const TCopyStatistics& statistics);
+
 // --- Storage of job records (CopyJobStorage.cpp) ---------------------------
 class TQVOptions;
 class TCopyJob;
@@ -65,7 +69,7 @@ class TCopyJob : public TCopyIt {
     // Clock difference source minus destination in days when either lies on a
     // network file system, 0 otherwise; empty when a probe file could not be
     // written (the error is logged and counted).
-    std::optional<TDateTime> measureClockOffset();
+    virtual std::optional<TDateTime> measureClockOffset();
 
     // --- Storage of the job's record (CopyJobStorage.cpp) -------------------
     // The record lives where the options say: a section of the program INI
@@ -119,7 +123,6 @@ class TCopyJob : public TCopyIt {
     void logResult();
     void failWith(const std::string& text, const std::string& boxText);
     std::optional<time_t> probeTime(const std::string& directory, const std::string& name);
-    std::string verdict() const;
 };
 
 }  // namespace qvb
