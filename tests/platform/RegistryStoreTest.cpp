@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "platform/DataFolder.h"
+#include "platform/RegistryStore.h"
+#include "support/SettingsSandbox.h"
+#include "util/Sys.h"
+
+namespace qvb {
+namespace {
+
+class RegistryStoreTest : public ::testing::Test {
+protected:
+    test::SettingsSandbox sandbox;
+};
+
+TEST_F(RegistryStoreTest, KeepsTheRegistryTypesInTheUsersConfigFolder) {
+    {
+        TRegistryStore reg;
+        EXPECT_EQ(reg.fileName(), sandbox.registryFile());
+        EXPECT_FALSE(reg.keyExists(""));
+        reg.writeInteger("", "LogLevel", 4);
+        EXPECT_TRUE(reg.writeString("Job01", "Ziel", "/media/usb, Backup/"));
+        reg.writeBinaryDouble("Job01", "Startzeit", 46363.6041666667);
+        reg.writeInteger("Job01", "Intervall", -1);
+        EXPECT_FALSE(reg.writeString("Job01", "Quelle0", "/a/\xff=1"));
+        ASSERT_TRUE(reg.sync());
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(sandbox.registryFile().c_str(), &st), 0);
+
+    TRegistryStore reg;
+    EXPECT_TRUE(reg.keyExists(""));
+    EXPECT_TRUE(reg.keyExists("Job01"));
+    EXPECT_FALSE(reg.keyExists("Job02"));
+    int32_t n = 0;
+    std::string s;
+    double d = 0;
+    EXPECT_EQ(reg.readInteger("", "LogLevel", n), TRegResult::Ok);
+    EXPECT_EQ(n, 4);
+    EXPECT_EQ(reg.readInteger("Job01", "Intervall", n), TRegResult::Ok);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(reg.readString("Job01", "Ziel", s), TRegResult::Ok);
+    EXPECT_EQ(s, "/media/usb, Backup/");
+    EXPECT_EQ(reg.readBinaryDouble("Job01", "Startzeit", d), TRegResult::Ok);
+    EXPECT_DOUBLE_EQ(d, 46363.6041666667);
+    EXPECT_EQ(reg.valueCount("Job01"), 3u);
+
+    // Absent and wrong types stay apart.
+    EXPECT_EQ(reg.readInteger("Job01", "Aktiv", n), TRegResult::Absent);
+    EXPECT_EQ(reg.readInteger("Job01", "Ziel", n), TRegResult::WrongType);
+    EXPECT_EQ(reg.readBinaryDouble("Job01", "Ziel", d), TRegResult::WrongType);
+    EXPECT_EQ(reg.readString("Job01", "Startzeit", s), TRegResult::WrongType);
+}
+
+TEST_F(RegistryStoreTest, ValuesEditedByHandAreCheckedForTheirType) {
+    ::mkdir((sandbox.configHome() + "Nerk").c_str(), 0700);
+    std::ofstream(sandbox.registryFile()) << "[Job01]\nAnzahlQuellen=zwei\nStartzeit=46363.5\nWochentag=3\n"
+                                             "Ziel=a,b\nLetztesBackup=@ByteArray(1234)\n";
+    TRegistryStore reg;
+    int32_t n = 0;
+    double d = 0;
+    std::string s;
+    EXPECT_EQ(reg.readInteger("Job01", "AnzahlQuellen", n), TRegResult::WrongType);
+    EXPECT_EQ(reg.readBinaryDouble("Job01", "Startzeit", d), TRegResult::WrongType);
+    EXPECT_EQ(reg.readBinaryDouble("Job01", "LetztesBackup", d), TRegResult::WrongType);  // not 8 bytes
+    EXPECT_EQ(reg.readString("Job01", "Ziel", s), TRegResult::WrongType);  // a list, not a text
+    EXPECT_EQ(reg.readInteger("Job01", "Wochentag", n), TRegResult::Ok);
+    EXPECT_EQ(n, 3);
+}
+
+TEST_F(RegistryStoreTest, ListsJobKeysInNumberOrderAndDeletes) {
+    TRegistryStore reg;
+    for (const char* key : {"Job100", "Job11", "Job10", "Job02", "Other"}) reg.writeInteger(key, "Aktiv", 1);
+    reg.writeInteger("", "CurrentJob", 1);
+    EXPECT_EQ(reg.subkeys(), (std::vector<std::string>{"Job02", "Job10", "Job11", "Job100", "Other"}));
+    reg.deleteKey("Job11");
+    reg.deleteValue("Job10", "Aktiv");
+    reg.deleteKey("");  // never "everything"
+    ASSERT_TRUE(reg.sync());
+    EXPECT_EQ(reg.subkeys(), (std::vector<std::string>{"Job02", "Job100", "Other"}));
+    EXPECT_TRUE(reg.valueExists("", "CurrentJob"));
+}
+
+TEST_F(RegistryStoreTest, SaveReplacesTheFileAsAWhole) {
+    TRegistryStore reg;
+    reg.writeInteger("", "LogLevel", 1);
+    ASSERT_TRUE(reg.sync());
+    struct stat before {};
+    ::stat(sandbox.registryFile().c_str(), &before);
+    reg.writeInteger("", "LogLevel", 2);
+    ASSERT_TRUE(reg.sync());
+    struct stat after {};
+    ::stat(sandbox.registryFile().c_str(), &after);
+    // A new inode: written beside and renamed over, never rewritten in place.
+    EXPECT_NE(before.st_ino, after.st_ino);
+}
+
+TEST(DataFolder, ExecutableFolderWhenWritableElseTheUsersDataFolder) {
+    test::SettingsSandbox sandbox;
+    test::TempDir exe;
+    EXPECT_EQ(dataFolderFor(exe.path()), exe.path());
+    sys::setFaultHook([&](sys::Op op, const char* path) {
+        return op == sys::Op::Open && path && std::string(path).starts_with(exe.path()) ? EROFS : 0;
+    });
+    const std::string chosen = dataFolderFor(exe.path());
+    sys::setFaultHook({});
+    EXPECT_EQ(chosen, sandbox.dataFolder());
+    struct stat st {};
+    EXPECT_EQ(::stat(chosen.c_str(), &st), 0);
+
+    setDataFolder("/srv/qvb");
+    EXPECT_EQ(programIniFileName(), "/srv/qvb/QV_Backup.ini");
+    EXPECT_EQ(exportFileName(), "/srv/qvb/QV_Backup.export.ini");
+    EXPECT_EQ(protocolFileName(), "/srv/qvb/QV_Backup.log");
+    EXPECT_FALSE(iniStorageForced());
+    setProgramIniFile("/etc/../home/anna/qvb.ini");
+    EXPECT_TRUE(iniStorageForced());
+    EXPECT_EQ(programIniFileName(), "/home/anna/qvb.ini");
+}
+
+}  // namespace
+}  // namespace qvb
