@@ -1,26 +1,245 @@
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
 
+#include "app/CommandLine.h"
+#include "jobs/BU_Options.h"
+#include "jobs/CopyJobList.h"
+#include "platform/DataFolder.h"
+#include "runcontrol/CancelSignals.h"
+#include "runcontrol/ConsoleOutput.h"
+#include "runcontrol/ProgressDisplay.h"
+#include "runcontrol/RunControl.h"
+#include "selftest/QV_BackupTest.h"
 #include "util/Konstanten.h"
+#include "util/QV_Basics.h"
+#include "util/QV_Utils.h"
+#include "util/UserInterface.h"
 
+namespace qvb {
 namespace {
 
-void printHelp() {
-    std::printf(
-        "QV_Backup %s\n"
-        "Aufruf:\n"
-        "  QV_Backup --help             diese Hilfe\n"
-        "  QV_Backup --version          Programmversion\n",
-        qvb::versionText().c_str());
+void printError(const std::string& text) {
+    std::fprintf(stderr, "QV_Backup: %s\n", text.c_str());
 }
 
+// Message boxes of a run without a window: on standard error (the operations
+// that show them write the same text into the protocol themselves), after the
+// progress line has been erased.
+class TCommandLineInterface : public TConsoleUserInterface {
+  public:
+    explicit TCommandLineInterface(TProgressDisplay& progress) : fProgress(progress) {
+        setUserInterface(this);
+    }
+    ~TCommandLineInterface() override { setUserInterface(nullptr); }
+
+    TMsgResult showMessage(TMsgKind kind, const std::string& text, unsigned buttons,
+                           TMsgResult unattended, const std::string& title) override {
+        fProgress.clear();
+        return TConsoleUserInterface::showMessage(kind, text, buttons, unattended, title);
+    }
+
+  private:
+    TProgressDisplay& fProgress;
+};
+
+// One run of the program without a window: the protocol goes to standard
+// output line by line, progress to a terminal on standard error, and Ctrl+C
+// or SIGTERM becomes the cancel action at the engine's next event.
+class TConsoleSession {
+  public:
+    explicit TConsoleSession(const TCommandLine& line)
+        : fLine(line),
+          fProgress(STDERR_FILENO, ::isatty(STDERR_FILENO) == 1),
+          fOutput(STDOUT_FILENO, &fProgress),
+          fInterface(fProgress) {
+        installCancelSignals();
+        fProtocol.setSink([this](const std::string& text) { fOutput.writeLine(text); });
+        fInterface.setPollHook([this] { pollCancel(); });
+        fControl.setCallbacks({[this](bool running) {
+                                   if (!running) fProgress.clear();
+                               },
+                               [this](const TRunView& view) {
+                                   fProgress.update(view.totalPercent, view.progressText,
+                                                    view.copyText);
+                               },
+                               {}});
+    }
+    ~TConsoleSession() {
+        setJobList(nullptr);
+        setBackupOptions(nullptr);
+    }
+
+    int execute() {
+        switch (fLine.command) {
+            case TCommand::List:
+                return loadSettings() ? listJobs() : kExitUsage;
+            case TCommand::Run:
+                return loadSettings() ? runJobs() : kExitUsage;
+            case TCommand::SelfTest:
+                return loadSettings() ? runSelfTest() : kExitUsage;
+            case TCommand::Help:
+            case TCommand::Version:
+                break;
+        }
+        return kExitUsage;
+    }
+
+  private:
+    void pollCancel() {
+        if (fCancelled || !cancelRequested() || !fControl.running()) return;
+        fCancelled = true;
+        fControl.cancel();
+    }
+
+    bool loadSettings() {
+        if (!fLine.iniFile.empty()) {
+            const std::string ini = expandFileName(fLine.iniFile);
+            setProgramIniFile(ini);
+            fProtocolFile =
+                ini.substr(0, ini.rfind('.') > ini.rfind('/') ? ini.rfind('.') : ini.size()) +
+                ".log";
+        } else {
+            fProtocolFile = protocolFileName();
+        }
+        fOptions = std::make_unique<TQV_BackupOptions>();
+        setBackupOptions(fOptions.get());
+        if (fOptions->fUseIniFile && fOptions->fIniFile->exists() &&
+            !fOptions->fIniFile->readable()) {
+            printError("Die Einstellungen in \"" + fOptions->fIniFileName +
+                       "\" können nicht gelesen werden.");
+            return false;
+        }
+        fJobs = std::make_unique<TCopyJobList>(fOptions.get());
+        setJobList(fJobs.get());
+        fJobs->loadJobs();
+        for (int i = 0; i < fJobs->count(); ++i) fControl.hookJob(fJobs->getJob(i));
+        return true;
+    }
+
+    int listJobs() {
+        std::string out;
+        for (int i = 0; i < fJobs->count(); ++i) {
+            const TCopyJob& job = fJobs->getJob(i);
+            out += job.fJobKey + '\t' + job.fJobName + '\t' + std::to_string(job.fInterval) + '\t' +
+                   (job.fActive ? "1" : "0") + '\t' + (job.fDelete ? "1" : "0") + '\t' +
+                   job.fDestination;
+            for (const std::string& source : job.fSources) out += '\t' + source;
+            out += '\n';
+        }
+        if (!out.empty()) fOutput.writeLine(out.substr(0, out.size() - 1));
+        return kExitOk;
+    }
+
+    TCopyJob* findJob(const std::string& name) {
+        for (int i = 0; i < fJobs->count(); ++i)
+            if (fJobs->getJob(i).fJobKey == name) return &fJobs->getJob(i);
+        for (int i = 0; i < fJobs->count(); ++i)
+            if (fJobs->getJob(i).fJobName == name) return &fJobs->getJob(i);
+        return nullptr;
+    }
+
+    int runJobs() {
+        std::vector<TCopyJob*> jobs;
+        for (const std::string& name : fLine.jobs) {
+            TCopyJob* job = findJob(name);
+            if (!job) {
+                printError("Unbekannter Job: \"" + name + "\"");
+                return kExitUsage;
+            }
+            jobs.push_back(job);
+        }
+        bool allDone = true;
+        for (TCopyJob* job : jobs) {
+            if (cancelRequested()) {
+                allDone = false;
+                break;
+            }
+            fControl.setCurrentJob(job);
+            const bool finished = fControl.runJob();
+            if (finished && !storeLastBackup(*job)) {
+                printError("Die letzte Sicherung von \"" + job->fJobName +
+                           "\" konnte nicht gespeichert werden.");
+                allDone = false;
+            }
+            allDone = allDone && finished && job->fStatistics.fErrors == 0;
+        }
+        saveProtocol();
+        return allDone ? kExitOk : kExitFailed;
+    }
+
+    // Only the one value changes: whatever else the record holds stays as the
+    // user left it.
+    bool storeLastBackup(const TCopyJob& job) {
+        if (fOptions->fUseIniFile)
+            return fOptions->fIniFile->writeDateTime(job.fJobKey, "LetztesBackup",
+                                                     job.fLastBackup) &&
+                   fOptions->fIniFile->updateFile();
+        fOptions->fRegistry->writeBinaryDouble(job.fJobKey, "LetztesBackup", job.fLastBackup);
+        return fOptions->fRegistry->sync();
+    }
+
+    int runSelfTest() {
+        TSelfTestRoots roots = defaultSelfTestRoots();
+        if (!fLine.sourceRoot.empty())
+            roots.source = includeTrailingDelimiter(expandFileName(fLine.sourceRoot));
+        if (!fLine.destRoot.empty())
+            roots.dest = includeTrailingDelimiter(expandFileName(fLine.destRoot));
+        TSelfTest test(fControl, roots);
+        const bool passed = test.runAndReport();
+        saveProtocol();
+        return passed ? kExitOk : kExitFailed;
+    }
+
+    void saveProtocol() {
+        if (!fOptions->Logging || fProtocol.empty()) return;
+        if (!isDirWritable(extractFilePath(fProtocolFile))) return;
+        if (!fProtocol.saveToFile(fProtocolFile))
+            printError("Das Protokoll \"" + fProtocolFile + "\" konnte nicht gespeichert werden.");
+    }
+
+    const TCommandLine& fLine;
+    TProgressDisplay fProgress;
+    TLineOutput fOutput;
+    TCommandLineInterface fInterface;
+    TProtocol fProtocol;
+    TRunControl fControl{fProtocol};
+    std::unique_ptr<TQV_BackupOptions> fOptions;
+    std::unique_ptr<TCopyJobList> fJobs;
+    std::string fProtocolFile;
+    bool fCancelled = false;
+};
+
 }  // namespace
+}  // namespace qvb
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("%s\n", qvb::versionText().c_str());
-        return 0;
+    using namespace qvb;
+    const TParsedCommandLine parsed =
+        parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.ok) {
+        printError(parsed.error);
+        std::fprintf(stderr, "Hilfe: QV_Backup --help\n");
+        return kExitUsage;
     }
-    printHelp();
-    return 0;
+    switch (parsed.line.command) {
+        case TCommand::Help:
+            std::fputs(helpText().c_str(), stdout);
+            return kExitOk;
+        case TCommand::Version:
+            std::printf("%s\n", versionText().c_str());
+            return kExitOk;
+        default:
+            break;
+    }
+    try {
+        TConsoleSession session(parsed.line);
+        return session.execute();
+    } catch (const std::exception& e) {
+        printError(std::string("Unerwarteter Fehler: ") + e.what());
+        return kExitFailed;
+    }
 }
