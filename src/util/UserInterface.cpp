@@ -1,6 +1,9 @@
 #include "util/UserInterface.h"
 
+#include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <vector>
 
 namespace qvb {
 
@@ -36,10 +39,14 @@ std::string toLines(const std::string& text) {
 
 std::string defaultTitle(TMsgKind kind) {
     switch (kind) {
-        case TMsgKind::Error: return "Fehler";
-        case TMsgKind::Warning: return "Warnung";
-        case TMsgKind::Information: return "Information";
-        case TMsgKind::Confirmation: return "Bestätigung";
+        case TMsgKind::Error:
+            return "Fehler";
+        case TMsgKind::Warning:
+            return "Warnung";
+        case TMsgKind::Information:
+            return "Information";
+        case TMsgKind::Confirmation:
+            return "Bestätigung";
     }
     return {};
 }
@@ -62,6 +69,53 @@ TUserInterface& userInterface() {
     return ui ? *ui : consoleInterface();
 }
 
-void setUserInterface(TUserInterface* ui) { currentInterface() = ui; }
+void setUserInterface(TUserInterface* ui) {
+    currentInterface() = ui;
+}
+
+namespace {
+
+struct PostedCall {
+    std::thread::id target;
+    std::function<void()> call;
+};
+
+std::mutex& postedMutex() {
+    static std::mutex instance;
+    return instance;
+}
+std::vector<PostedCall>& postedCalls() {
+    static std::vector<PostedCall> instance;
+    return instance;
+}
+std::atomic<size_t> postedCount{0};
+
+}  // namespace
+
+void postToThread(std::thread::id target, std::function<void()> call) {
+    std::lock_guard lock(postedMutex());
+    postedCalls().push_back({target, std::move(call)});
+    postedCount.store(postedCalls().size());
+}
+
+void runPostedCalls() {
+    if (postedCount.load(std::memory_order_relaxed) == 0) return;
+    std::vector<std::function<void()>> mine;
+    {
+        std::lock_guard lock(postedMutex());
+        std::vector<PostedCall>& all = postedCalls();
+        const std::thread::id self = std::this_thread::get_id();
+        for (auto it = all.begin(); it != all.end();) {
+            if (it->target == self) {
+                mine.push_back(std::move(it->call));
+                it = all.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        postedCount.store(all.size());
+    }
+    for (auto& call : mine) call();
+}
 
 }  // namespace qvb

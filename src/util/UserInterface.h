@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace qvb {
 
@@ -22,7 +23,7 @@ enum TMsgButton : unsigned {
 enum class TMsgResult { OK, Cancel, Yes, No };
 
 class TUserInterface {
-public:
+  public:
     virtual ~TUserInterface() = default;
 
     // Shows `text` and returns the button pressed. A user interface that cannot
@@ -42,7 +43,7 @@ public:
 // sink (when one is set), a question takes its unattended answer, and event
 // processing calls the poll hook (the command line checks its signals there).
 class TConsoleUserInterface : public TUserInterface {
-public:
+  public:
     using LineSink = std::function<void(const std::string&)>;
 
     void setProtocolSink(LineSink sink) { fProtocol = std::move(sink); }
@@ -53,7 +54,7 @@ public:
     void setBusy(bool) override {}
     void processEvents() override;
 
-private:
+  private:
     LineSink fProtocol;
     std::function<void()> fPoll;
 };
@@ -66,12 +67,23 @@ void setUserInterface(TUserInterface* ui);
 // The title a message box of this kind carries when none is given.
 std::string defaultTitle(TMsgKind kind);
 
+// Hands `call` from any thread to the thread `target`, where it runs at that
+// thread's next processPendingEvents (or runPostedCalls). A worker reports its
+// end to its owner this way.
+void postToThread(std::thread::id target, std::function<void()> call);
+// Runs the calls posted to the calling thread; costs one atomic read when none
+// are pending. The window's own idle loop should call it too.
+void runPostedCalls();
+
 // Shorthand for the engine: let pending events be handled.
-inline void processPendingEvents() { userInterface().processEvents(); }
+inline void processPendingEvents() {
+    runPostedCalls();
+    userInterface().processEvents();
+}
 
 // Hourglass for the lifetime of the object, back to normal in every case.
 class TBusyCursor {
-public:
+  public:
     TBusyCursor() { userInterface().setBusy(true); }
     ~TBusyCursor() { userInterface().setBusy(false); }
     TBusyCursor(const TBusyCursor&) = delete;
