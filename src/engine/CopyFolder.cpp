@@ -386,6 +386,8 @@ void TCopyFolder::setClosingText() {
             fStatusText = std::to_string(st.fSourceFiles) + " Dateien bearbeitet.";
             break;
         case csWarnings:
+            // The deletion phase counted destination entries in fCurrent.
+            st.fCurrent = st.fSourceFiles;
             fStatusText = st.fWarnings == 1
                               ? formatThousands(st.fCurrent) +
                                     " Dateien bearbeitet, aber es ist eine Warnung aufgetreten."

@@ -1,0 +1,342 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/CopyFolder.h"
+#include "engine/LogLevel.h"
+#include "support/RecordingUserInterface.h"
+#include "support/TempDir.h"
+#include "support/Tree.h"
+#include "util/Sys.h"
+
+namespace qvb {
+namespace {
+
+using test::dir;
+using test::exists;
+using test::file;
+using test::readFile;
+using test::readTree;
+using test::writeFile;
+
+constexpr time_t kT = 1700000000;
+
+using Lines = std::vector<std::string>;
+
+class CopyFolderTest : public ::testing::Test {
+  protected:
+    CopyFolderTest() {
+        mirror.setPassTo(mirror.fCopier.get());
+        mirror.fSource = src;
+        mirror.fDest = dst;
+        mirror.fTimeTolerance = 2;
+    }
+    ~CopyFolderTest() override { sys::setFaultHook({}); }
+
+    bool run() {
+        const bool ok = mirror.Execute();
+        log = mirror.takeMessages();
+        const Lines copierLines = mirror.fCopier->takeMessages();
+        copierLog.insert(copierLog.end(), copierLines.begin(), copierLines.end());
+        return ok;
+    }
+    bool logged(const std::string& line) const {
+        return std::find(log.begin(), log.end(), line) != log.end();
+    }
+    // In sorted order: the lists keep the order in which folders were read.
+    Lines linesStartingWith(const std::string& prefix) const {
+        Lines out;
+        for (const std::string& line : log)
+            if (line.rfind(prefix, 0) == 0) out.push_back(line);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    test::RecordingUserInterface ui;
+    test::TempDir tmp;
+    std::string src = tmp / "src/";
+    std::string dst = tmp / "dst/";
+    TCopyFolder mirror;
+    Lines log;
+    Lines copierLog;
+};
+
+TEST_F(CopyFolderTest, FirstRunCreatesEverythingAndLogsEachStep) {
+    test::buildTree(src, {file("a.txt", "A", kT), file("sub/b.txt", "B", kT), dir("empty/")});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(
+        log,
+        (Lines{"durchsuche Quellverzeichnis " + src + "...",
+               "  2 Dateien in 3 Verzeichnissen gefunden",
+               "durchsuche Zielverzeichnis " + dst + "...", "  0 Dateien in 1 Verzeichnis gefunden",
+               "kopiere neue und geänderte Dateien...", "  erstelle " + dst + "a.txt",
+               "  erstelle " + dst + "sub/b.txt", "erzeuge leere Ordner im Zielverzeichnis...",
+               "    erzeuge " + dst + "empty/", "1 leeres Verzeichnis angelegt",
+               "2 Dateien bearbeitet."}));
+    EXPECT_EQ(readTree(dst, true), readTree(src, true));
+    const TCopyStatistics& st = mirror.fStatistics;
+    EXPECT_EQ(st.fAdded, 2);
+    EXPECT_EQ(st.fCopiedBytes, 2);
+    EXPECT_EQ(st.fCurrent, 2);
+    EXPECT_EQ(mirror.fPercent, 100);
+    EXPECT_EQ(mirror.fStatus, csDone);
+
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(logged("  keine Dateien kopiert."));
+    EXPECT_TRUE(logged(" keine leeren Verzeichnisse angelegt"));
+    EXPECT_EQ(mirror.fStatistics.fSkipped, 2);
+}
+
+TEST_F(CopyFolderTest, ToleranceAndNewerDestination) {
+    test::buildTree(src, {file("one", "new1", kT + 1), file("three", "new3", kT + 3),
+                          file("older", "src", kT)});
+    test::buildTree(dst, {file("one", "old1", kT), file("three", "old3", kT),
+                          file("older", "dst newer", kT + 100)});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(linesStartingWith("  ersetze "), Lines{"  ersetze " + dst + "three"});
+    EXPECT_TRUE(linesStartingWith("  erstelle ").empty());
+    EXPECT_EQ(readFile(dst + "one"), "old1");
+    EXPECT_EQ(readFile(dst + "three"), "new3");
+    EXPECT_EQ(readFile(dst + "older"), "dst newer");
+    EXPECT_EQ(mirror.fStatistics.fReplaced, 1);
+    EXPECT_EQ(mirror.fStatistics.fSkipped, 2);
+}
+
+TEST_F(CopyFolderTest, OddNamesKeepTheirBytes) {
+    test::buildTree(src, {file("a=b.txt", "1"), file("x<y", "2"), file("new\nline", "3"),
+                          file("bad\xff\xfe", "4"), file("sub=dir/c<d=e", "5"),
+                          file("-rf $(touch PWNED)", "6")});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(readTree(dst, true), readTree(src, true));
+    ASSERT_TRUE(run());
+    EXPECT_EQ(mirror.fStatistics.fSkipped, 6);
+    EXPECT_FALSE(exists("PWNED"));
+}
+
+TEST_F(CopyFolderTest, DeleteOptionRemovesSurplusUpToButNotTheDestination) {
+    test::buildTree(
+        src, {file("keep.txt", "k", kT), file("drop.tmp", "x", kT), file("skipme/s.txt", "s", kT)});
+    test::buildTree(
+        dst, {file("keep.txt", "k", kT), file("drop.tmp", "x", kT), file("gone.txt", "g"),
+              file("deep/er/x.txt", "x"), file("deep/er/y.txt", "y"), file("skipme/old.txt", "o")});
+    mirror.fExclude = "*.tmp";
+    mirror.fSkipFolders = "skipme";
+    mirror.setDelete(true);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(linesStartingWith("  lösche  "),
+              (Lines{"  lösche  " + dst + "deep/er/x.txt", "  lösche  " + dst + "deep/er/y.txt",
+                     "  lösche  " + dst + "drop.tmp", "  lösche  " + dst + "gone.txt"}));
+    EXPECT_EQ(linesStartingWith(" Verzeichnis  "),
+              (Lines{" Verzeichnis  " + dst + "deep/  gelöscht",
+                     " Verzeichnis  " + dst + "deep/er/  gelöscht"}));
+    EXPECT_TRUE(logged("  4 Dateien gelöscht, 2 leere Verzeichnisse gelöscht."));
+    EXPECT_EQ(readTree(dst),
+              (std::map<std::string, std::string>{
+                  {"keep.txt", "file:k"}, {"skipme/", "dir"}, {"skipme/old.txt", "file:o"}}));
+
+    // Everything surplus: the destination folder itself stays.
+    test::removeTree(src);
+    test::buildTree(src, {dir("")});
+    test::buildTree(dst, {file("only/one.txt", "1")});
+    mirror.fSkipFolders.clear();
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(logged(" Verzeichnis  " + dst + "only/  gelöscht"));
+    EXPECT_EQ(readTree(dst).size(), 0u);
+    EXPECT_TRUE(exists(dst));
+}
+
+TEST_F(CopyFolderTest, DeletionNeverFollowsALink) {
+    const std::string outside = tmp / "outside/";
+    test::buildTree(outside, {file("victim.txt", "precious"), file("x.txt", "also precious")});
+    test::buildTree(src, {file("a", "A")});
+    test::buildTree(dst, {test::link("lnk", outside), file("sub/x.txt", "surplus")});
+    mirror.setDelete(true);
+    // The folder is swapped for a link between listing and deleting.
+    bool swapped = false;
+    ui.onEvents = [&] {
+        if (mirror.fStatus != csDone || swapped) return;
+        swapped = ::rename((dst + "sub").c_str(), (dst + "moved").c_str()) == 0 &&
+                  ::symlink(outside.c_str(), (dst + "sub").c_str()) == 0;
+    };
+    ASSERT_TRUE(run());
+    ASSERT_TRUE(swapped);
+    EXPECT_TRUE(logged("  lösche  " + dst + "lnk"));
+    EXPECT_FALSE(logged("  lösche  " + dst + "sub/x.txt"));
+    EXPECT_EQ(readFile(outside + "victim.txt"), "precious");
+    EXPECT_EQ(readFile(outside + "x.txt"), "also precious");
+}
+
+TEST_F(CopyFolderTest, UnreadableSourceFolderProtectsItsCopyAndWarns) {
+    test::buildTree(src, {file("a", "A"), file("locked/inner.txt", "I")});
+    test::buildTree(dst, {file("locked/inner.txt", "old"), file("locked/more/deep.txt", "d")});
+    bool sourceListed = false;  // only the source's folder is unreadable
+    sys::setFaultHook([&](sys::Op op, const char* path) {
+        if (op != sys::Op::Open || !path || std::string(path) != "locked" || sourceListed) return 0;
+        sourceListed = true;
+        return EACCES;
+    });
+    mirror.setDelete(true);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(mirror.fStatistics.fWarnings, 1);
+    EXPECT_EQ(mirror.fStatistics.fDeleted, 0);
+    EXPECT_EQ(readFile(dst + "locked/inner.txt"), "old");
+    EXPECT_TRUE(exists(dst + "locked/more/deep.txt"));
+    EXPECT_EQ(mirror.fStatus, csWarnings);
+    EXPECT_EQ(log.back(), "1 Dateien bearbeitet, aber es ist eine Warnung aufgetreten.");
+}
+
+TEST_F(CopyFolderTest, SpecialFilesAreSkippedAndLinksCopied) {
+    test::buildTree(src, {file("a", "A"), test::link("l", "a")});
+    ASSERT_EQ(::mkfifo((src + "p1").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((src + "p2").c_str(), 0644), 0);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(readTree(dst, true),
+              (std::map<std::string, std::string>{{"a", readTree(src, true).at("a")},
+                                                  {"l", readTree(src, true).at("l")}}));
+    EXPECT_EQ(mirror.fStatistics.fWarnings, 2);
+    EXPECT_EQ(log.back(), "2 Dateien bearbeitet, aber es sind 2 Warnungen aufgetreten.");
+}
+
+TEST_F(CopyFolderTest, DestinationInsideTheSourceIsLeftOut) {
+    test::buildTree(src, {file("a", "A"), file("b/c", "C")});
+    mirror.fDest = src + "backup/";
+    ASSERT_TRUE(run());
+    ASSERT_TRUE(run());
+    EXPECT_EQ(readTree(src + "backup/"), (std::map<std::string, std::string>{
+                                             {"a", "file:A"}, {"b/", "dir"}, {"b/c", "file:C"}}));
+}
+
+TEST_F(CopyFolderTest, LeftoverTemporaryFilesAreRemovedUserFilesKept) {
+    test::buildTree(src, {file("sub/a", "A"), file(".qvb-tmp-mine", "user's")});
+    test::buildTree(dst, {file("sub/.qvb-tmp-1a-2", "half written")});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(readTree(dst),
+              (std::map<std::string, std::string>{
+                  {".qvb-tmp-mine", "file:user's"}, {"sub/", "dir"}, {"sub/a", "file:A"}}));
+    EXPECT_EQ(mirror.fStatistics.fDestFiles, 0);
+}
+
+TEST_F(CopyFolderTest, CancelDuringALargeFileKeepsTheOldCopy) {
+    test::buildTree(
+        src, {file("a", "A"), file("big", std::string(8 << 20, 'n'), kT + 100), file("z", "Z")});
+    test::buildTree(dst, {file("big", "old copy", kT)});
+    ui.onEvents = [&] {
+        const int p = mirror.fCopier->fPercent;
+        if (p > 0 && p < 100) mirror.setStatus(csCancelled);
+    };
+    EXPECT_FALSE(run());
+    EXPECT_EQ(readFile(dst + "big"), "old copy");
+    for (const auto& [name, what] : readTree(dst)) EXPECT_NE(name.rfind(".qvb-tmp", 0), 0u);
+    EXPECT_EQ(mirror.fStatistics.fNotCopied, 1);
+    EXPECT_EQ(log.back(), "Kopieraktion nach " + std::to_string(mirror.fStatistics.fCurrent) +
+                              " Dateien vom Benutzer abgebrochen.");
+}
+
+TEST_F(CopyFolderTest, CancelBetweenFilesStopsBeforeTheNext) {
+    test::buildTree(src, {file("a", "A"), file("b", "B")});
+    ui.onEvents = [&] {
+        if (mirror.fStatistics.fAdded == 1) mirror.setStatus(csCancelled);
+    };
+    EXPECT_FALSE(run());
+    EXPECT_EQ(mirror.fStatistics.fAdded, 1);
+    EXPECT_EQ(log.back(), "Kopieraktion nach 1 Dateien vom Benutzer abgebrochen.");
+}
+
+TEST_F(CopyFolderTest, FolderChecksAndScanFailures) {
+    mirror.fSource.clear();
+    EXPECT_FALSE(run());
+    EXPECT_EQ(log, Lines{"FEHLER: das Quellverzeichnis ist nicht angegeben!"});
+    mirror.fSource = tmp / "none/";
+    EXPECT_FALSE(run());
+    EXPECT_EQ(log, Lines{"FEHLER: das Quellverzeichnis existiert nicht!"});
+
+    test::buildTree(src, {file("a", "A")});
+    mirror.fSource = src;
+    mirror.fDest = tmp / "no/dest/";
+    sys::setFaultHook([](sys::Op op, const char*) { return op == sys::Op::Mkdir ? EACCES : 0; });
+    EXPECT_FALSE(run());
+    EXPECT_EQ(log, Lines{"FEHLER:  kann Verzeichnis \"" + tmp / "no/dest/" + "\" nicht erstellen"});
+    EXPECT_EQ(mirror.fStatus, csError);
+
+    mirror.fDest = dst;
+    ::mkdir(dst.c_str(), 0755);
+    const std::string root = src;
+    sys::setFaultHook([root](sys::Op op, const char* path) {
+        return op == sys::Op::Open && path && root.rfind(path, 0) == 0 ? EACCES : 0;
+    });
+    EXPECT_FALSE(run());
+    EXPECT_EQ(mirror.fStatistics.fErrors, 1);
+    EXPECT_EQ(log.back().rfind("Quellverzeichnis \"" + src + "\", ", 0), 0u) << log.back();
+    EXPECT_FALSE(exists(dst + "a"));
+}
+
+TEST_F(CopyFolderTest, UnwritableDestinationFolderSkipsItsFiles) {
+    test::buildTree(src, {file("sub/a", "A"), file("sub/b", "B"), file("c", "C")});
+    ::mkdir(dst.c_str(), 0755);
+    const std::string folder = dst + "sub";
+    sys::setFaultHook([folder](sys::Op op, const char* path) {
+        return op == sys::Op::Mkdir && path && folder == path ? EROFS : 0;
+    });
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(logged("FEHLER: das Zielverzeichnis \"" + dst + "sub/\" ist schreibgeschützt!"));
+    EXPECT_EQ(mirror.fStatistics.fErrors, 1);
+    EXPECT_EQ(mirror.fStatistics.fAdded, 1);
+    EXPECT_EQ(mirror.fStatistics.fNotCopied, 1);  // the second file went to the copier
+    EXPECT_EQ(log.back(), "3 Dateien bearbeitet.");
+}
+
+TEST_F(CopyFolderTest, NotEnoughSpaceStopsBeforeCopying) {
+    test::buildTree(src, {file("a", "A")});
+    {
+        const int fd = ::open((src + "huge").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t{1} << 43), 0);  // 8 TiB, sparse
+        ::close(fd);
+    }
+    EXPECT_FALSE(run());
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].kind, TMsgKind::Error);
+    EXPECT_EQ(ui.shown[0].buttons, unsigned{mbCancel});
+    EXPECT_EQ(ui.shown[0].title, "Fehler");
+    EXPECT_EQ(
+        ui.shown[0].text.rfind("FEHLER:  Nicht genügend Platz auf Ziellaufwerk \"/\" frei!\r\n"
+                               "  (benötigt: 8 TB",
+                               0),
+        std::string::npos);  // the size is in GB
+    EXPECT_TRUE(logged(ui.shown[0].text));
+    EXPECT_TRUE(logged(" "));
+    EXPECT_EQ(log.back(), "0 Dateien in 1 Verzeichnis gefunden");
+    EXPECT_EQ(mirror.fStatistics.fErrors, 1);
+    EXPECT_FALSE(exists(dst + "a"));
+}
+
+TEST_F(CopyFolderTest, EmptySourceRepeatsTheLastStatusText) {
+    test::buildTree(src, {dir("")});
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(logged("  keine Dateien kopiert."));
+    EXPECT_TRUE(logged(" keine leeren Verzeichnisse angelegt"));
+    EXPECT_EQ(log.back(), "0 Dateien in 1 Verzeichnis gefunden");
+}
+
+TEST_F(CopyFolderTest, TraceLinesAtHighLogLevel) {
+    test::buildTree(src, {file("a", "A", kT), dir("e/")});
+    setLogLevel(4);
+    const bool ok = run();
+    setLogLevel(1);
+    ASSERT_TRUE(ok);
+    const Lines trace = linesStartingWith("bearbeite Datei 1 (" + src + "a = ");
+    ASSERT_EQ(trace.size(), 1u);
+    EXPECT_NE(trace[0].find(" -> " + dst + "a = )"), std::string::npos) << trace[0];
+    EXPECT_EQ(linesStartingWith("  prüfe ZielVerzeichnis "),
+              Lines{"  prüfe ZielVerzeichnis " + dst + "e/"});
+    EXPECT_EQ(linesStartingWith(" leeres QuellVerzeichnis ").size(), 1u);
+}
+
+}  // namespace
+}  // namespace qvb
