@@ -4,6 +4,7 @@
 
 #include "engine/CopyFolder.h"
 #include "jobs/BU_Options.h"
+#include "util/TextCase.h"
 #include "util/UserInterface.h"
 
 namespace qvb {
@@ -61,7 +62,9 @@ int TCopyJobList::loadJobs() {
         names = opts->fRegistry->subkeys();
     }
     for (const std::string& name : names) {
-        if (name == kOptionsSection) continue;
+        // Section names match in any letter case: "[OPTIONS]" of a file
+        // edited on Windows holds the options, not a job.
+        if (equalsIgnoreCase(name, kOptionsSection)) continue;
         auto job = std::make_unique<TCopyJob>();
         job->fJobKey = name;
         job->setPassTo(job->fCopyFolder.get());

@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "engine/CopyFolder.h"
+#include "jobs/BU_Options.h"
+#include "jobs/CopyJob.h"
+#include "jobs/CopyJobList.h"
+#include "support/RecordingUserInterface.h"
+#include "support/SettingsSandbox.h"
+#include "util/DateTime.h"
+
+namespace qvb {
+namespace {
+
+const TDateTime kNow = encodeDateTime({2026, 12, 7, 14, 30, 0, 0});
+
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class JobStorage : public ::testing::Test {
+protected:
+    JobStorage() { setClock([] { return kNow; }); }
+    ~JobStorage() override { setClock({}); }
+
+    std::string iniFile() const { return sandbox.dataFolder() + "QV_Backup.ini"; }
+    std::string exportFile() const { return sandbox.dataFolder() + "QV_Backup.export.ini"; }
+    void writeFile(const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    std::unique_ptr<TQV_BackupOptions> makeOptions() { return std::make_unique<TQV_BackupOptions>(); }
+
+    // A job with every value set away from the defaults.
+    static std::unique_ptr<TCopyJob> sampleJob(const std::string& name, int sources) {
+        auto job = std::make_unique<TCopyJob>();
+        job->fJobName = name;
+        job->fDestination = "/media/usb/Backup/";
+        for (int i = 0; i < sources; ++i) job->fSources.push_back("/home/anna/Q" + std::to_string(i) + "=1");
+        job->fStartTime = encodeDateTime({2026, 1, 2, 8, 15, 0, 0});
+        job->fEndTime = encodeDateTime({2026, 1, 2, 17, 45, 30, 0});
+        job->fWeekday = 5;
+        job->fInterval = 1;
+        job->fActive = false;
+        job->fDelete = true;
+        job->fLastBackup = encodeDateTime({2026, 12, 6, 22, 0, 5, 0});
+        job->fExclude = "*.tmp,*.bak";
+        job->fIncludeOnly = "*.jpg";
+        job->fSkipFolders = "cache;.git";
+        job->fContentOnly = true;
+        job->fTimeTolerance = 7;
+        return job;
+    }
+
+    static void expectSameRecord(const TCopyJob& a, const TCopyJob& b) {
+        EXPECT_EQ(a.fJobName, b.fJobName);
+        EXPECT_EQ(a.fDestination, b.fDestination);
+        EXPECT_EQ(a.fSources, b.fSources);
+        EXPECT_NEAR(a.fStartTime, b.fStartTime, kOneSecond / 2);
+        EXPECT_NEAR(a.fEndTime, b.fEndTime, kOneSecond / 2);
+        EXPECT_EQ(a.fWeekday, b.fWeekday);
+        EXPECT_EQ(a.fInterval, b.fInterval);
+        EXPECT_EQ(a.fActive, b.fActive);
+        EXPECT_EQ(a.fDelete, b.fDelete);
+        EXPECT_NEAR(a.fLastBackup, b.fLastBackup, kOneSecond / 2);
+        EXPECT_EQ(a.fExclude, b.fExclude);
+        EXPECT_EQ(a.fIncludeOnly, b.fIncludeOnly);
+        EXPECT_EQ(a.fSkipFolders, b.fSkipFolders);
+        EXPECT_EQ(a.fContentOnly, b.fContentOnly);
+        EXPECT_EQ(a.fTimeTolerance, b.fTimeTolerance);
+    }
+
+    test::SettingsSandbox sandbox;
+    test::RecordingUserInterface ui;
+};
+
+TEST_F(JobStorage, RecordsRoundTripInBothStores) {
+    for (const bool useIni : {false, true}) {
+        if (useIni) writeFile(iniFile(), "");
+        auto options = makeOptions();
+        ASSERT_EQ(options->fUseIniFile, useIni);
+        auto job = sampleJob("Fotos", 3);
+        job->fJobKey = "Job01";
+        ASSERT_TRUE(job->saveToStorage(*options));
+        TCopyJob back;
+        back.fJobKey = "Job01";
+        ASSERT_TRUE(back.loadFromStorage(*options)) << useIni;
+        expectSameRecord(back, *job);
+    }
+    const std::string ini = readBytes(iniFile());
+    EXPECT_NE(ini.find("Startzeit=02.01.2026 08:15:00\n"), std::string::npos);
+    EXPECT_NE(ini.find("Löschen=1\nLetztesBackup=06.12.2026 22:00:05\n"), std::string::npos);
+    EXPECT_NE(ini.find("Verzeichnis überspringen=cache;.git\n"), std::string::npos);
+}
+
+TEST_F(JobStorage, RegistryRecordWithoutSourceCountLoadsInPart) {
+    auto options = makeOptions();
+    options->fRegistry->writeString("Job01", "Name", "Fotos");
+    options->fRegistry->writeString("Job01", "Ziel", "/media/usb/");
+    options->fRegistry->writeString("Job01", "Quelle0", "/home/anna/=1");
+    TCopyJob job;
+    job.fJobKey = "Job01";
+    EXPECT_FALSE(job.loadFromStorage(*options));
+    EXPECT_EQ(job.fJobName, "Fotos");
+    EXPECT_EQ(job.fDestination, "/media/usb/");
+    EXPECT_TRUE(job.fSources.empty());
+    EXPECT_DOUBLE_EQ(job.fStartTime, kNow);
+    EXPECT_DOUBLE_EQ(job.fEndTime, kNow);
+    EXPECT_EQ(job.fInterval, 0);
+    EXPECT_EQ(job.fWeekday, 1);
+    EXPECT_TRUE(job.fActive);
+
+    // The same gap in an INI section simply means no sources.
+    writeFile(iniFile(), "[Job01]\nName=Fotos\nQuelle0=/home/anna/=1\n");
+    auto iniOptions = makeOptions();
+    EXPECT_TRUE(job.loadFromStorage(*iniOptions));
+    EXPECT_TRUE(job.fSources.empty());
+}
+
+TEST_F(JobStorage, RegistryRecordDefaultsAndLimits) {
+    auto options = makeOptions();
+    auto saved = sampleJob("Fotos", 1);
+    saved->fJobKey = "Job01";
+    saved->fWeekday = 0;
+    saved->fTimeTolerance = 0;
+    saved->fExclude = "*.TMP,Ä*.Bak";
+    saved->fIncludeOnly = "*.JPG";
+    ASSERT_TRUE(saved->saveToStorage(*options));
+    TRegistryStore& reg = *options->fRegistry;
+    reg.deleteValue("Job01", "LetztesBackup");
+    reg.sync();
+
+    TCopyJob job;
+    job.fJobKey = "Job01";
+    EXPECT_TRUE(job.loadFromStorage(*options));
+    EXPECT_EQ(job.fLastBackup, 0);
+    EXPECT_EQ(job.fMessages.back(), "Fotos: Letzte Sicherung nicht gespeichert");
+    EXPECT_EQ(job.fWeekday, 1);
+    EXPECT_EQ(job.fTimeTolerance, 2);
+    EXPECT_EQ(job.fExclude, "*.tmp,ä*.bak");
+    EXPECT_EQ(job.fIncludeOnly, "*.jpg");
+
+    // The optional values fall back to their defaults when absent.
+    for (const char* name : {"Löschen", "Ausschliessen", "NurDiese", "Verzeichnis überspringen",
+                             "NurVerzeichnisInhalt", "Zeitunterschied"})
+        reg.deleteValue("Job01", name);
+    reg.writeBinaryDouble("Job01", "LetztesBackup", encodeDateTime({2026, 12, 6, 22, 0, 5, 0}));
+    job.fMessages.clear();
+    EXPECT_TRUE(job.loadFromStorage(*options));
+    EXPECT_FALSE(job.fDelete);
+    EXPECT_EQ(job.fExclude, "");
+    EXPECT_FALSE(job.fContentOnly);
+    EXPECT_EQ(job.fTimeTolerance, 2);
+    EXPECT_EQ(job.fMessages.back(), "Fotos: Letzte Sicherung = 06.12.2026 22:00:05");
+
+    // A text where a number belongs stops the reading.
+    reg.writeString("Job01", "Wochentag", "Montag");
+    EXPECT_FALSE(job.loadFromStorage(*options));
+    EXPECT_EQ(job.fWeekday, 1);
+    EXPECT_EQ(job.fSources.size(), 1u);
+}
+
+TEST_F(JobStorage, AStoredSourceCountCannotOutgrowTheRecord) {
+    writeFile(iniFile(), "[Job01]\nAnzahlQuellen=2000000000\nQuelle0=/a/=1\nQuelle1=/b/=0\n");
+    auto options = makeOptions();
+    TCopyJob job;
+    job.fJobKey = "Job01";
+    job.loadFromStorage(*options);
+    ASSERT_LE(job.fSources.size(), 3u);
+    EXPECT_EQ(job.fSources[0], "/a/=1");
+    EXPECT_EQ(job.fSources[1], "/b/=0");
+}
+
+TEST_F(JobStorage, ListLoadsEveryRecordButTheOptions) {
+    writeFile(iniFile(), "[Options]\nCurrentJob=5\n[Job01]\nName=Eins\n[Job02]\nName=Zwei\nZeitunterschied=1\n");
+    auto options = makeOptions();
+    TCopyJobList list(options.get());
+    EXPECT_EQ(list.loadJobs(), 2);
+    EXPECT_EQ(list.getJob(0).fJobKey, "Job01");
+    EXPECT_EQ(list.getJob(1).fJobName, "Zwei");
+    EXPECT_EQ(list.getJob(1).fTimeTolerance, 2);
+    EXPECT_EQ(list.getJob(1).fDestination, "/");
+    EXPECT_EQ(static_cast<TCopyIt*>(list.getJob(1).fCopyFolder.get()), list.getJob(1).fPassTo);
+    EXPECT_EQ(list.fCurrentJob, 2);  // never beyond the jobs
+    EXPECT_TRUE(ui.shown.empty());
+
+    TCopyJob& stray = list.getJob(-1);
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, "Datensatz -1 nicht in JobList enthalten!");
+    EXPECT_EQ(ui.shown[0].kind, TMsgKind::Error);
+    EXPECT_EQ(list.indexOf(&stray), -1);
+    EXPECT_EQ(stray.fJobName, "CopyJob");
+    list.getJob(2);
+    EXPECT_EQ(ui.shown.back().text, "Datensatz 2 nicht in JobList enthalten!");
+}
+
+TEST_F(JobStorage, SavingRenumbersAndDeletingTheMiddleJobLeavesNoGap) {
+    auto options = makeOptions();
+    {
+        TCopyJobList list(options.get());
+        for (int i = 1; i <= 11; ++i) list.add(sampleJob("J" + std::to_string(i), 1));
+        ASSERT_TRUE(list.saveJobs());
+        EXPECT_EQ(list.fCurrentJob, 1);
+        EXPECT_EQ(options->CurrentJob, 1);
+        EXPECT_EQ(options->fRegistry->subkeys(),
+                  (std::vector<std::string>{"Job01", "Job02", "Job03", "Job04", "Job05", "Job06", "Job07",
+                                            "Job08", "Job09", "Job10", "Job11"}));
+        for (int i = 0; i < 11; ++i) ASSERT_TRUE(list.getJob(i).deleteFromStorage(*options));
+        EXPECT_TRUE(options->fRegistry->subkeys().empty());
+    }
+    TCopyJobList list(options.get());
+    for (const char* name : {"Eins", "Zwei", "Drei"}) list.add(sampleJob(name, 2));
+    ASSERT_TRUE(list.saveJobs());
+    // What the window's delete command does.
+    for (int i = 0; i < list.count(); ++i) list.getJob(i).deleteFromStorage(*options);
+    list.remove(1);
+    ASSERT_TRUE(list.saveJobs());
+    EXPECT_EQ(options->fRegistry->subkeys(), (std::vector<std::string>{"Job01", "Job02"}));
+    TCopyJobList loaded(options.get());
+    ASSERT_EQ(loaded.loadJobs(), 2);
+    EXPECT_EQ(loaded.getJob(1).fJobName, "Drei");
+}
+
+TEST_F(JobStorage, ExportAndImportTwiceKeepsTheSourcesOfTheFile) {
+    auto options = makeOptions();
+    TCopyJobList list(options.get());
+    list.add(sampleJob("Fotos", 2));
+    list.add(sampleJob("Musik", 1));
+    ASSERT_TRUE(list.saveJobs());
+    ASSERT_TRUE(options->exportOptions());
+    ASSERT_TRUE(list.exportJobs());
+    list.getJob(0).fSources.push_back("/neu/=1");
+    list.add(std::make_unique<TCopyJob>()).fJobKey = "Job03";  // no section in the file
+
+    ASSERT_TRUE(list.importJobs());
+    ASSERT_TRUE(list.importJobs());
+    EXPECT_EQ(list.getJob(0).fSources, sampleJob("", 2)->fSources);
+    EXPECT_EQ(list.getJob(1).fJobName, "Musik");
+    EXPECT_EQ(list.getJob(1).fTimeTolerance, 7);
+    const TCopyJob& fresh = list.getJob(2);
+    EXPECT_EQ(fresh.fJobName, "Job03");
+    EXPECT_EQ(fresh.fDestination, "/");
+    EXPECT_TRUE(fresh.fSources.empty());
+    EXPECT_DOUBLE_EQ(fresh.fLastBackup, kNow);
+    EXPECT_TRUE(fresh.fActive);
+    EXPECT_EQ(readBytes(exportFile()).find("[Options]\n"), 0u);
+}
+
+TEST_F(JobStorage, DeletingOneSourceValue) {
+    for (const bool useIni : {false, true}) {
+        if (useIni) writeFile(iniFile(), "");
+        auto options = makeOptions();
+        auto job = sampleJob("Fotos", 2);
+        job->fJobKey = "Job01";
+        ASSERT_TRUE(job->saveToStorage(*options));
+        ASSERT_TRUE(deleteStorageValue(*job, "Quelle1", *options));
+        TCopyJob back;
+        back.fJobKey = "Job01";
+        back.loadFromStorage(*options);
+        EXPECT_EQ(back.fSources, (std::vector<std::string>{"/home/anna/Q0=1", ""}));
+        TCopyJob unsaved;
+        EXPECT_TRUE(deleteStorageValue(unsaved, "Quelle0", *options));
+        EXPECT_TRUE(unsaved.deleteFromStorage(*options));
+        EXPECT_FALSE(unsaved.saveToStorage(*options));
+    }
+}
+
+TEST_F(JobStorage, AWindowsMadeIniFileIsReadAsItStands) {
+    writeFile(iniFile(),
+              "[OPTIONS]\r\nCurrentJob=1\r\nLogging=0\r\n\r\n"
+              "[job01]\r\nNAME=B\xfcro\r\nziel=D:\\Sicherung\\\r\nanzahlquellen=1\r\n"
+              "QUELLE0=C:\\Dokumente und Einstellungen\\anna\\Eigene Dateien=1\r\n"
+              "startzeit=07.12.2026 08:00:00\r\nINTERVALL=2\r\nL\xd6SCHEN=1\r\n"
+              "Ausschliessen=*.TMP;*.B\xc4K\r\nVerzeichnis \xdc" "berspringen=Tempor\xe4r\r\n");
+    auto options = makeOptions();
+    ASSERT_TRUE(options->fUseIniFile);
+    TCopyJobList list(options.get());
+    ASSERT_EQ(list.loadJobs(), 1);
+    const TCopyJob& job = list.getJob(0);
+    EXPECT_EQ(job.fJobKey, "job01");
+    EXPECT_EQ(job.fJobName, "Büro");
+    EXPECT_EQ(job.fDestination, "D:\\Sicherung\\");
+    EXPECT_EQ(job.fSources, (std::vector<std::string>{"C:\\Dokumente und Einstellungen\\anna\\Eigene Dateien=1"}));
+    EXPECT_DOUBLE_EQ(job.fStartTime, encodeDateTime({2026, 12, 7, 8, 0, 0, 0}));
+    EXPECT_EQ(job.fInterval, 2);
+    EXPECT_TRUE(job.fDelete);
+    EXPECT_EQ(job.fExclude, "*.tmp;*.bäk");
+    EXPECT_EQ(job.fSkipFolders, "Temporär");
+    EXPECT_EQ(list.fCurrentJob, 1);
+    // Saving writes UTF-8 and keeps the parts it does not know.
+    ASSERT_TRUE(list.saveJobs());
+    ASSERT_TRUE(options->saveOptions());
+    const std::string text = readBytes(iniFile());
+    EXPECT_NE(text.find("NAME=Büro\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[OPTIONS]\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("[Job01]"), std::string::npos);  // the existing section was used
+}
+
+}  // namespace
+}  // namespace qvb
