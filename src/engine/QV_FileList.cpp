@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <iterator>
 
 #include "engine/CopyIt.h"
 #include "engine/DirWalk.h"
@@ -18,8 +19,9 @@ namespace qvb {
 
 namespace {
 
-// Pending window events are handled once per this many listed entries: often
-// enough for a responsive window, rare enough to cost nothing on a big tree.
+// Pending window events are handled once per this many listed files and
+// folders: often enough for a responsive window, rare enough to cost nothing on
+// a big tree.
 constexpr int kEntriesPerEventCall = 64;
 
 int64_t nanoseconds(const struct timespec& t) {
@@ -76,6 +78,20 @@ class TFileList::Scanner {
         }
     }
 
+    // Moves what was found into the list. Entries are gathered in chunks during
+    // the walk, so that the list never holds a half-empty array or two copies
+    // of it: memory stays near the entries' own size however big the tree.
+    void moveEntriesInto(std::vector<TFileEntry>& entries) {
+        size_t total = entries.size();
+        for (const auto& chunk : fChunks) total += chunk.size();
+        entries.reserve(total);
+        for (auto& chunk : fChunks) {
+            std::move(chunk.begin(), chunk.end(), std::back_inserter(entries));
+            std::vector<TFileEntry>().swap(chunk);
+        }
+        fChunks.clear();
+    }
+
     void run() {
         TDirWalker walker;
         walker.walk(
@@ -108,6 +124,14 @@ class TFileList::Scanner {
         return !fExclude.matches(subject, nameStart);
     }
 
+    void add(TFileEntry entry) {
+        if (fChunks.empty() || fChunks.back().size() == kChunkSize) {
+            fChunks.emplace_back();
+            fChunks.back().reserve(kChunkSize);
+        }
+        fChunks.back().push_back(std::move(entry));
+    }
+
     void notifyOwner() {
         if (fList.fOwner != nullptr && fList.fOwner->OnStatusChange)
             fList.fOwner->OnStatusChange(nullptr);
@@ -135,8 +159,8 @@ class TFileList::Scanner {
     }
 
     void addEmptyDir(const std::string& path, const struct stat& st) {
-        fList.fEntries.push_back({path.substr(1), ekEmptyDir, nanoseconds(st.st_mtim), 0,
-                                  static_cast<uint32_t>(st.st_mode)});
+        add({path.substr(1), ekEmptyDir, nanoseconds(st.st_mtim), 0,
+             static_cast<uint32_t>(st.st_mode)});
     }
 
     // The excluded folder reached under another spelling of its path.
@@ -159,6 +183,7 @@ class TFileList::Scanner {
             addEmptyDir(folder.path, folder.st);
         }
         notifyOwner();
+        letEventsRun();
         if (skip) return;
         bool statFailed = false;
         for (const TDirWalker::TItem& item : folder.items) {
@@ -179,11 +204,15 @@ class TFileList::Scanner {
             enterLater(folder, item.name, descend);
             return true;
         }
-        const std::string relName = rel + item.name;
+        std::string relName = rel + item.name;
         if (isSpecialType(item.type)) {
             if (listed(relName)) warnSpecial(folder.path + item.name);
             return true;
         }
+        // A file the masks leave out needs no stat; only an entry of unknown type might be a
+        // folder.
+        const bool knownNoFolder = item.type == DT_REG || item.type == DT_LNK;
+        if (knownNoFolder && !listed(relName)) return true;
         struct stat st {};
         if (sys::fstatat(folder.fd, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return errno == ENOENT;  // gone since the listing: nothing to back up
@@ -191,9 +220,9 @@ class TFileList::Scanner {
             enterLater(folder, item.name, descend);
             return true;
         }
-        if (!listed(relName)) return true;
+        if (!knownNoFolder && !listed(relName)) return true;
         if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
-            addFile(relName, st);
+            addFile(std::move(relName), st);
         } else {
             warnSpecial(folder.path + item.name);
         }
@@ -209,19 +238,25 @@ class TFileList::Scanner {
         descend.push_back(name);
     }
 
-    void addFile(const std::string& relName, const struct stat& st) {
-        fList.fEntries.push_back({relName, S_ISLNK(st.st_mode) ? ekLink : ekFile,
-                                  nanoseconds(st.st_mtim), static_cast<int64_t>(st.st_size),
-                                  static_cast<uint32_t>(st.st_mode)});
+    void addFile(std::string relName, const struct stat& st) {
+        add({std::move(relName), S_ISLNK(st.st_mode) ? ekLink : ekFile, nanoseconds(st.st_mtim),
+             static_cast<int64_t>(st.st_size), static_cast<uint32_t>(st.st_mode)});
         ++fList.fFileCount;
         fList.fTotalSize += st.st_size;
-        if (++fSinceEvents >= kEntriesPerEventCall) {
-            fSinceEvents = 0;
-            processPendingEvents();
-        }
+        letEventsRun();
     }
 
+    // Folders count too, so that a tree of many empty folders keeps the window alive.
+    void letEventsRun() {
+        if (++fSinceEvents < kEntriesPerEventCall) return;
+        fSinceEvents = 0;
+        processPendingEvents();
+    }
+
+    static constexpr size_t kChunkSize = 4096;
+
     TFileList& fList;
+    std::vector<std::vector<TFileEntry>> fChunks;
     TMaskSet fInclude;
     TMaskSet fExclude;
     std::vector<std::string> fSkips;
@@ -270,17 +305,15 @@ bool TFileList::scan() {
         return false;
     }
     fBaseDir = withTrailingSlash(fBaseDir);
-    const size_t firstNew = fEntries.size();
-    Scanner(*this).run();
+    Scanner scanner(*this);
+    scanner.run();
     if (!fUnreadableDirs.empty() && fUnreadableDirs.front().empty()) {
         // Nothing of the tree could be read: a mirror must not take that for an empty source.
-        fEntries.resize(firstNew);
         fErrorCode = 3;
         fErrorText = "FEHLER: das Basisverzeichnis kann nicht gelesen werden!";
-        rebuildIndex();
         return false;
     }
-    fEntries.shrink_to_fit();
+    scanner.moveEntriesInto(fEntries);
     rebuildIndex();
     return true;
 }
