@@ -14,8 +14,12 @@ TQV_BackupOptions* gOptions = nullptr;
 
 }  // namespace
 
-TQV_BackupOptions* backupOptions() { return gOptions; }
-void setBackupOptions(TQV_BackupOptions* options) { gOptions = options; }
+TQV_BackupOptions* backupOptions() {
+    return gOptions;
+}
+void setBackupOptions(TQV_BackupOptions* options) {
+    gOptions = options;
+}
 
 TQV_BackupOptions::TQV_BackupOptions()
     : TQV_BackupOptions(programIniFileName(), exportFileName(), iniStorageForced()) {}

@@ -11,15 +11,16 @@
 namespace qvb {
 
 class TQV_BackupOptions : public TQVOptions {
-public:
+  public:
     TQV_BackupOptions();
-    TQV_BackupOptions(std::string iniFileName, std::string exportFileName, bool forceIniFile = false);
+    TQV_BackupOptions(std::string iniFileName, std::string exportFileName,
+                      bool forceIniFile = false);
 
     std::string LastSrcDir;
     std::string LastDestDir;
     int32_t CurrentJob = 0;
 
-protected:
+  protected:
     bool readExtraFromIni(TIniFile& ini) override;
     bool readExtraFromRegistry() override;
     bool writeExtraToIni(TIniFile& ini) override;

@@ -15,8 +15,12 @@ TCopyJobList* gJobList = nullptr;
 
 }  // namespace
 
-TCopyJobList* jobList() { return gJobList; }
-void setJobList(TCopyJobList* list) { gJobList = list; }
+TCopyJobList* jobList() {
+    return gJobList;
+}
+void setJobList(TCopyJobList* list) {
+    gJobList = list;
+}
 
 std::string jobKeyFor(int number) {
     return std::string("Job") + (number >= 0 && number < 10 ? "0" : "") + std::to_string(number);
@@ -26,19 +30,22 @@ TCopyJobList::TCopyJobList(TQV_BackupOptions* options) : fOptions(options) {}
 
 TCopyJobList::~TCopyJobList() = default;
 
-TQV_BackupOptions* TCopyJobList::options() const { return fOptions ? fOptions : backupOptions(); }
+TQV_BackupOptions* TCopyJobList::options() const {
+    return fOptions ? fOptions : backupOptions();
+}
 
 TCopyJob& TCopyJobList::getJob(int index) {
     if (index >= 0 && index < count()) return *fJobs[static_cast<size_t>(index)];
-    userInterface().showMessage(TMsgKind::Error,
-                                "Datensatz " + std::to_string(index) + " nicht in JobList enthalten!", mbOK,
-                                TMsgResult::OK);
+    userInterface().showMessage(
+        TMsgKind::Error, "Datensatz " + std::to_string(index) + " nicht in JobList enthalten!",
+        mbOK, TMsgResult::OK);
     fStrays.push_back(std::make_unique<TCopyJob>());
     return *fStrays.back();
 }
 
 int TCopyJobList::indexOf(const TCopyJob* job) const {
-    const auto it = std::find_if(fJobs.begin(), fJobs.end(), [&](const auto& j) { return j.get() == job; });
+    const auto it =
+        std::find_if(fJobs.begin(), fJobs.end(), [&](const auto& j) { return j.get() == job; });
     return it == fJobs.end() ? -1 : static_cast<int>(it - fJobs.begin());
 }
 

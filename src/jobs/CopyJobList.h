@@ -17,7 +17,7 @@ class TQV_BackupOptions;
 std::string jobKeyFor(int number);
 
 class TCopyJobList {
-public:
+  public:
     // Without options the program's options object is used.
     explicit TCopyJobList(TQV_BackupOptions* options = nullptr);
     ~TCopyJobList();
@@ -47,7 +47,7 @@ public:
     // 1-based number of the selected job; 0 or below: none.
     int fCurrentJob = 0;
 
-private:
+  private:
     TQV_BackupOptions* options() const;
 
     TQV_BackupOptions* fOptions;

@@ -33,7 +33,9 @@ constexpr const char* kTimeTolerance = "Zeitunterschied";
 // The drive root, the destination of a record that names none.
 constexpr const char* kDefaultDestination = "/";
 
-std::string sourceName(int index) { return kSource + std::to_string(index); }
+std::string sourceName(int index) {
+    return kSource + std::to_string(index);
+}
 
 // Masks are kept in lower case (Unicode-aware; text that is not valid UTF-8
 // has its ASCII letters lowered only).
@@ -67,7 +69,9 @@ int boundedSourceCount(int32_t stored, size_t valuesInRecord) {
     return static_cast<int>(std::clamp<int64_t>(stored, 0, static_cast<int64_t>(valuesInRecord)));
 }
 
-TQVOptions* programOptions() { return backupOptions(); }
+TQVOptions* programOptions() {
+    return backupOptions();
+}
 
 // Reads a job record from an INI file with the INI defaults; `importing`
 // selects the order and limits of the import.
@@ -97,15 +101,19 @@ void readFromIni(TCopyJob& job, TIniFile& ini, bool importing) {
 
 bool writeToIni(const TCopyJob& job, TIniFile& ini) {
     const std::string& s = job.fJobKey;
-    bool ok = ini.writeString(s, kName, job.fJobName) && ini.writeString(s, kDestination, job.fDestination) &&
+    bool ok = ini.writeString(s, kName, job.fJobName) &&
+              ini.writeString(s, kDestination, job.fDestination) &&
               ini.writeInteger(s, kSourceCount, job.sourceCount());
     for (int i = 0; ok && i < job.sourceCount(); ++i)
         ok = ini.writeString(s, sourceName(i), job.fSources[static_cast<size_t>(i)]);
     return ok && ini.writeInteger(s, kInterval, job.fInterval) &&
-           ini.writeDateTime(s, kStartTime, job.fStartTime) && ini.writeDateTime(s, kEndTime, job.fEndTime) &&
+           ini.writeDateTime(s, kStartTime, job.fStartTime) &&
+           ini.writeDateTime(s, kEndTime, job.fEndTime) &&
            ini.writeInteger(s, kWeekday, job.fWeekday) && ini.writeBool(s, kActive, job.fActive) &&
-           ini.writeBool(s, kDelete, job.fDelete) && ini.writeDateTime(s, kLastBackup, job.fLastBackup) &&
-           ini.writeString(s, kExclude, job.fExclude) && ini.writeString(s, kIncludeOnly, job.fIncludeOnly) &&
+           ini.writeBool(s, kDelete, job.fDelete) &&
+           ini.writeDateTime(s, kLastBackup, job.fLastBackup) &&
+           ini.writeString(s, kExclude, job.fExclude) &&
+           ini.writeString(s, kIncludeOnly, job.fIncludeOnly) &&
            ini.writeString(s, kSkipFolders, job.fSkipFolders) &&
            ini.writeBool(s, kContentOnly, job.fContentOnly) &&
            ini.writeInteger(s, kTimeTolerance, job.fTimeTolerance) && ini.updateFile();
@@ -125,10 +133,15 @@ bool readFromRegistry(TCopyJob& job, const TRegistryStore& reg) {
         out = r == TRegResult::Ok ? text : fallback;
         return true;
     };
-    const auto requiredInt = [&](const char* name) { return reg.readInteger(g, name, number) == TRegResult::Ok; };
-    const auto requiredDate = [&](const char* name) { return reg.readBinaryDouble(g, name, date) == TRegResult::Ok; };
+    const auto requiredInt = [&](const char* name) {
+        return reg.readInteger(g, name, number) == TRegResult::Ok;
+    };
+    const auto requiredDate = [&](const char* name) {
+        return reg.readBinaryDouble(g, name, date) == TRegResult::Ok;
+    };
 
-    if (!optionalText(kName, job.fJobName, "") || !optionalText(kDestination, job.fDestination, "")) return false;
+    if (!optionalText(kName, job.fJobName, "") || !optionalText(kDestination, job.fDestination, ""))
+        return false;
     if (!requiredInt(kSourceCount)) return false;
     const int count = boundedSourceCount(number, reg.valueCount(g));
     for (int i = 0; i < count; ++i) {
@@ -181,7 +194,8 @@ bool readFromRegistry(TCopyJob& job, const TRegistryStore& reg) {
 
 bool writeToRegistry(const TCopyJob& job, TRegistryStore& reg) {
     const std::string& g = job.fJobKey;
-    bool ok = reg.writeString(g, kName, job.fJobName) && reg.writeString(g, kDestination, job.fDestination);
+    bool ok = reg.writeString(g, kName, job.fJobName) &&
+              reg.writeString(g, kDestination, job.fDestination);
     reg.writeInteger(g, kSourceCount, job.sourceCount());
     for (int i = 0; ok && i < job.sourceCount(); ++i)
         ok = reg.writeString(g, sourceName(i), job.fSources[static_cast<size_t>(i)]);
@@ -193,7 +207,8 @@ bool writeToRegistry(const TCopyJob& job, TRegistryStore& reg) {
     reg.writeInteger(g, kActive, job.fActive ? 1 : 0);
     reg.writeInteger(g, kDelete, job.fDelete ? 1 : 0);
     reg.writeBinaryDouble(g, kLastBackup, job.fLastBackup);
-    ok = reg.writeString(g, kExclude, job.fExclude) && reg.writeString(g, kIncludeOnly, job.fIncludeOnly) &&
+    ok = reg.writeString(g, kExclude, job.fExclude) &&
+         reg.writeString(g, kIncludeOnly, job.fIncludeOnly) &&
          reg.writeString(g, kSkipFolders, job.fSkipFolders);
     reg.writeInteger(g, kContentOnly, job.fContentOnly ? 1 : 0);
     reg.writeInteger(g, kTimeTolerance, job.fTimeTolerance);
@@ -248,7 +263,8 @@ bool TCopyJob::deleteFromStorage() {
 
 bool TCopyJob::deleteFromStorage(TQVOptions& options) {
     if (fJobKey.empty()) return true;
-    if (options.fUseIniFile) return options.fIniFile->eraseSection(fJobKey) && options.fIniFile->updateFile();
+    if (options.fUseIniFile)
+        return options.fIniFile->eraseSection(fJobKey) && options.fIniFile->updateFile();
     options.fRegistry->deleteKey(fJobKey);
     return options.fRegistry->sync();
 }
@@ -282,7 +298,8 @@ bool deleteStorageValue(TCopyJob& job, const std::string& valueName) {
 bool deleteStorageValue(TCopyJob& job, const std::string& valueName, TQVOptions& options) {
     if (job.fJobKey.empty()) return true;
     if (options.fUseIniFile)
-        return options.fIniFile->deleteKey(job.fJobKey, valueName) && options.fIniFile->updateFile();
+        return options.fIniFile->deleteKey(job.fJobKey, valueName) &&
+               options.fIniFile->updateFile();
     if (!options.fRegistry->keyExists(job.fJobKey)) return true;
     options.fRegistry->deleteValue(job.fJobKey, valueName);
     return options.fRegistry->sync();

@@ -16,7 +16,9 @@ constexpr const char* kWinMainHeight = "WinMainHeight";
 constexpr const char* kWinMainWidth = "WinMainWidth";
 constexpr const char* kLogLevel = "LogLevel";
 
-uint8_t toLogLevel(int32_t value) { return static_cast<uint8_t>(std::clamp(value, 0, 255)); }
+uint8_t toLogLevel(int32_t value) {
+    return static_cast<uint8_t>(std::clamp(value, 0, 255));
+}
 
 }  // namespace
 
@@ -27,7 +29,8 @@ TQVOptions::TQVOptions(std::string iniFileName, std::string exportFileName, bool
     loadAtCreation();
 }
 
-TQVOptions::TQVOptions(std::string iniFileName, std::string exportFileName, bool forceIniFile, NoLoad)
+TQVOptions::TQVOptions(std::string iniFileName, std::string exportFileName, bool forceIniFile,
+                       NoLoad)
     : fIniFileName(std::move(iniFileName)), fExportFileName(std::move(exportFileName)) {
     fExportFile = std::make_unique<TIniFile>(fExportFileName);
     fIniFile = std::make_unique<TIniFile>(fIniFileName);
@@ -76,7 +79,9 @@ bool TQVOptions::readBaseFromIni(TIniFile& ini, bool keepLogging) {
 bool TQVOptions::readBaseFromRegistry() {
     if (!fRegistry->keyExists("")) return false;
     int32_t v = 0;
-    const auto read = [&](const char* name) { return fRegistry->readInteger("", name, v) == TRegResult::Ok; };
+    const auto read = [&](const char* name) {
+        return fRegistry->readInteger("", name, v) == TRegResult::Ok;
+    };
     if (!read(kLogging)) return false;
     Logging = v != 0;
     if (!read(kWinMainTop)) return false;
@@ -110,10 +115,18 @@ void TQVOptions::writeBaseToRegistry() {
     fRegistry->writeInteger("", kLogLevel, LogLevel);
 }
 
-bool TQVOptions::readExtraFromIni(TIniFile&) { return true; }
-bool TQVOptions::readExtraFromRegistry() { return true; }
-bool TQVOptions::writeExtraToIni(TIniFile&) { return true; }
-bool TQVOptions::writeExtraToRegistry() { return true; }
+bool TQVOptions::readExtraFromIni(TIniFile&) {
+    return true;
+}
+bool TQVOptions::readExtraFromRegistry() {
+    return true;
+}
+bool TQVOptions::writeExtraToIni(TIniFile&) {
+    return true;
+}
+bool TQVOptions::writeExtraToRegistry() {
+    return true;
+}
 
 bool TQVOptions::loadOptions() {
     setDefaults();
@@ -146,7 +159,8 @@ bool TQVOptions::exportOptions() {
     // Replacing the file as a whole drops the sections of jobs that are gone,
     // and a failed export leaves the previous one intact.
     fExportFile->clear();
-    return writeBaseToIni(*fExportFile) && writeExtraToIni(*fExportFile) && fExportFile->updateFile();
+    return writeBaseToIni(*fExportFile) && writeExtraToIni(*fExportFile) &&
+           fExportFile->updateFile();
 }
 
 bool TQVOptions::importOptions() {

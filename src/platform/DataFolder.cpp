@@ -1,6 +1,5 @@
 #include "platform/DataFolder.h"
 
-
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -76,9 +75,13 @@ std::string programIniFileName() {
     return dataFolder() + "QV_Backup.ini";
 }
 
-std::string exportFileName() { return dataFolder() + "QV_Backup.export.ini"; }
+std::string exportFileName() {
+    return dataFolder() + "QV_Backup.export.ini";
+}
 
-std::string protocolFileName() { return dataFolder() + "QV_Backup.log"; }
+std::string protocolFileName() {
+    return dataFolder() + "QV_Backup.log";
+}
 
 void setProgramIniFile(const std::string& fileName) {
     std::lock_guard lock(gMutex);

@@ -17,7 +17,9 @@ namespace qvb {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
@@ -25,10 +27,13 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
-bool isQuote(char c) { return c == '"' || c == '\''; }
+bool isQuote(char c) {
+    return c == '"' || c == '\'';
+}
 
 std::string_view unquote(std::string_view s) {
-    if (s.size() >= 2 && isQuote(s.front()) && s.back() == s.front()) return s.substr(1, s.size() - 2);
+    if (s.size() >= 2 && isQuote(s.front()) && s.back() == s.front())
+        return s.substr(1, s.size() - 2);
     return s;
 }
 
@@ -198,7 +203,9 @@ std::vector<std::string> TIniDocument::sectionNames() const {
     return names;
 }
 
-bool TIniDocument::hasSection(std::string_view section) const { return sectionIndex(section) >= 0; }
+bool TIniDocument::hasSection(std::string_view section) const {
+    return sectionIndex(section) >= 0;
+}
 
 const std::string* TIniDocument::find(std::string_view section, std::string_view key) const {
     const long i = sectionIndex(section);
@@ -247,7 +254,8 @@ bool TIniDocument::remove(std::string_view section, std::string_view key) {
         if (foldCase(fSections[i].name) != foldedSection) continue;
         auto& lines = fSections[i].lines;
         const size_t before = lines.size();
-        std::erase_if(lines, [&](const TIniLine& l) { return l.isEntry && foldCase(l.key) == folded; });
+        std::erase_if(lines,
+                      [&](const TIniLine& l) { return l.isEntry && foldCase(l.key) == folded; });
         if (lines.size() != before) {
             removed = true;
             indexSection(i);
@@ -284,7 +292,8 @@ void TIniDocument::appendLine(TIniLine line) {
     }
     auto& lines = fSections.back().lines;
     lines.push_back(std::move(line));
-    if (lines.back().isEntry) fKeyIndex.back().keys.emplace(foldCase(lines.back().key), lines.size() - 1);
+    if (lines.back().isEntry)
+        fKeyIndex.back().keys.emplace(foldCase(lines.back().key), lines.size() - 1);
 }
 
 std::string TIniDocument::serialize() const {
@@ -363,7 +372,8 @@ bool writeAll(int fd, std::string_view bytes) {
 }
 
 void syncFolder(const std::string& folder) {
-    sys::UniqueFd dir(sys::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    sys::UniqueFd dir(
+        sys::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.valid()) sys::fsync(dir.get());
 }
 
@@ -373,8 +383,8 @@ bool replaceFileAtomically(const std::string& fileName, std::string_view bytes) 
     static std::atomic<unsigned> counter{0};
     const std::string target = resolveLink(fileName);
     const std::string folder = extractFilePath(target);
-    const std::string temp = folder + "." + extractFileName(target) + "." + std::to_string(::getpid()) +
-                             "-" + std::to_string(counter++) + ".tmp";
+    const std::string temp = folder + "." + extractFileName(target) + "." +
+                             std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
     struct stat old {};
     const bool hadFile = sys::stat(target.c_str(), &old) == 0;
     sys::UniqueFd fd(sys::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
@@ -396,7 +406,9 @@ bool replaceFileAtomically(const std::string& fileName, std::string_view bytes) 
 
 TIniFile::TIniFile(std::string fileName) : fFileName(std::move(fileName)) {}
 
-TIniFile::~TIniFile() { updateFile(); }
+TIniFile::~TIniFile() {
+    updateFile();
+}
 
 TIniFile::FileStamp TIniFile::currentStamp() const {
     struct stat st {};
@@ -409,7 +421,9 @@ TIniFile::FileStamp TIniFile::currentStamp() const {
             st.st_mtim.tv_nsec};
 }
 
-bool TIniFile::exists() const { return currentStamp().exists; }
+bool TIniFile::exists() const {
+    return currentStamp().exists;
+}
 
 void TIniFile::refresh() {
     // Pending changes win over the file; otherwise read it when it changed.
@@ -455,15 +469,21 @@ bool TIniFile::readable() {
     return !fReadFailed || fReplaceAll;
 }
 
-std::vector<std::string> TIniFile::readSections() { return document().sectionNames(); }
+std::vector<std::string> TIniFile::readSections() {
+    return document().sectionNames();
+}
 
-bool TIniFile::sectionExists(const std::string& section) { return document().hasSection(section); }
+bool TIniFile::sectionExists(const std::string& section) {
+    return document().hasSection(section);
+}
 
 bool TIniFile::valueExists(const std::string& section, const std::string& key) {
     return document().find(section, key) != nullptr;
 }
 
-size_t TIniFile::entryCount(const std::string& section) { return document().entryCount(section); }
+size_t TIniFile::entryCount(const std::string& section) {
+    return document().entryCount(section);
+}
 
 std::string TIniFile::readString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) {
@@ -471,7 +491,8 @@ std::string TIniFile::readString(const std::string& section, const std::string& 
     return v ? *v : defaultValue;
 }
 
-int32_t TIniFile::readInteger(const std::string& section, const std::string& key, int32_t defaultValue) {
+int32_t TIniFile::readInteger(const std::string& section, const std::string& key,
+                              int32_t defaultValue) {
     const std::string* v = document().find(section, key);
     return v ? parseIniInteger(*v, defaultValue) : defaultValue;
 }
@@ -487,7 +508,8 @@ TDateTime TIniFile::readDateTime(const std::string& section, const std::string& 
     return parseGermanDateTime(*v).value_or(defaultValue);
 }
 
-bool TIniFile::writeString(const std::string& section, const std::string& key, const std::string& value) {
+bool TIniFile::writeString(const std::string& section, const std::string& key,
+                           const std::string& value) {
     if (!isStorableIniName(section, true) || !isStorableIniName(key, false) ||
         !isStorableIniValue(value))
         return false;

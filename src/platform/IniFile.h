@@ -43,7 +43,7 @@ struct TIniSection {
 // A parsed INI file. Look-ups go through indexes of the case-folded names, so
 // files with very many sections or keys stay fast.
 class TIniDocument {
-public:
+  public:
     // How the bytes were read: the encoding, whether lines ended in CRLF, how
     // many NUL bytes were dropped and how many "[" lines lacked their "]"
     // (kept as plain lines).
@@ -78,7 +78,7 @@ public:
     void appendSection(std::string name, std::string header);
     void appendLine(TIniLine line);
 
-private:
+  private:
     struct SectionIndex {
         std::unordered_map<std::string, size_t> keys;  // folded key -> first line
     };
@@ -87,7 +87,7 @@ private:
     void rebuildIndex();
 
     std::vector<TIniSection> fSections;
-    std::vector<SectionIndex> fKeyIndex;                // parallel to fSections
+    std::vector<SectionIndex> fKeyIndex;              // parallel to fSections
     std::unordered_map<std::string, size_t> fByName;  // folded name -> first section
 };
 
@@ -110,7 +110,7 @@ int32_t parseIniInteger(std::string_view text, int32_t defaultValue);
 // An INI file on disk. Reads see the file as it is now (a changed file is read
 // again); writes collect in memory until updateFile replaces the file.
 class TIniFile {
-public:
+  public:
     // Files above this size are not read: no settings file grows that large.
     static constexpr size_t kMaxFileSize = 16u * 1024 * 1024;
 
@@ -154,7 +154,7 @@ public:
     // folder, flushed, renamed over it). True when nothing was pending.
     bool updateFile();
 
-private:
+  private:
     struct FileStamp {
         bool exists = false;
         uint64_t device = 0, inode = 0, size = 0;

@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -16,7 +15,9 @@ namespace qvb {
 
 namespace {
 
-QString toQ(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString toQ(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 QString keyPath(const std::string& group, const std::string& name) {
     return group.empty() ? toQ(name) : toQ(group) + u'/' + toQ(name);
@@ -27,7 +28,8 @@ QString keyPath(const std::string& group, const std::string& name) {
 bool jobKeyLess(const std::string& a, const std::string& b) {
     const auto number = [](const std::string& s) -> long {
         if (s.size() < 4 || s.size() > 12 || s.compare(0, 3, "Job") != 0) return -1;
-        if (!std::all_of(s.begin() + 3, s.end(), [](char c) { return c >= '0' && c <= '9'; })) return -1;
+        if (!std::all_of(s.begin() + 3, s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return -1;
         return std::stol(s.substr(3));
     };
     const long na = number(a), nb = number(b);
@@ -44,7 +46,9 @@ TRegistryStore::TRegistryStore()
 
 TRegistryStore::~TRegistryStore() = default;
 
-std::string TRegistryStore::fileName() const { return fSettings->fileName().toStdString(); }
+std::string TRegistryStore::fileName() const {
+    return fSettings->fileName().toStdString();
+}
 
 bool TRegistryStore::keyExists(const std::string& group) const {
     if (group.empty()) return !fSettings->allKeys().isEmpty();
@@ -123,11 +127,13 @@ bool TRegistryStore::writeString(const std::string& group, const std::string& na
     return true;
 }
 
-void TRegistryStore::writeInteger(const std::string& group, const std::string& name, int32_t value) {
+void TRegistryStore::writeInteger(const std::string& group, const std::string& name,
+                                  int32_t value) {
     fSettings->setValue(keyPath(group, name), value);
 }
 
-void TRegistryStore::writeBinaryDouble(const std::string& group, const std::string& name, double value) {
+void TRegistryStore::writeBinaryDouble(const std::string& group, const std::string& name,
+                                       double value) {
     uint64_t bits = std::bit_cast<uint64_t>(value);
     QByteArray bytes(8, '\0');
     for (int i = 0; i < 8; ++i, bits >>= 8) bytes[i] = static_cast<char>(bits & 0xFF);

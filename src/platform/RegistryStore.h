@@ -22,7 +22,7 @@ namespace qvb {
 enum class TRegResult { Ok, Absent, WrongType };
 
 class TRegistryStore {
-public:
+  public:
     TRegistryStore();
     ~TRegistryStore();
     TRegistryStore(const TRegistryStore&) = delete;
@@ -39,9 +39,11 @@ public:
     // Number of values directly in a key.
     size_t valueCount(const std::string& group) const;
 
-    TRegResult readString(const std::string& group, const std::string& name, std::string& value) const;
+    TRegResult readString(const std::string& group, const std::string& name,
+                          std::string& value) const;
     TRegResult readInteger(const std::string& group, const std::string& name, int32_t& value) const;
-    TRegResult readBinaryDouble(const std::string& group, const std::string& name, double& value) const;
+    TRegResult readBinaryDouble(const std::string& group, const std::string& name,
+                                double& value) const;
 
     // False for a text that is not valid UTF-8 (it could not be stored as it stands).
     bool writeString(const std::string& group, const std::string& name, const std::string& value);
@@ -55,7 +57,7 @@ public:
     // file and a rename) and reports whether that worked.
     bool sync();
 
-private:
+  private:
     std::unique_ptr<QSettings> fSettings;
 };
 

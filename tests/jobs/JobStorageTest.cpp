@@ -24,8 +24,10 @@ std::string readBytes(const std::string& path) {
 }
 
 class JobStorage : public ::testing::Test {
-protected:
-    JobStorage() { setClock([] { return kNow; }); }
+  protected:
+    JobStorage() {
+        setClock([] { return kNow; });
+    }
     ~JobStorage() override { setClock({}); }
 
     std::string iniFile() const { return sandbox.dataFolder() + "QV_Backup.ini"; }
@@ -33,14 +35,17 @@ protected:
     void writeFile(const std::string& path, const std::string& text) {
         std::ofstream(path, std::ios::binary) << text;
     }
-    std::unique_ptr<TQV_BackupOptions> makeOptions() { return std::make_unique<TQV_BackupOptions>(); }
+    std::unique_ptr<TQV_BackupOptions> makeOptions() {
+        return std::make_unique<TQV_BackupOptions>();
+    }
 
     // A job with every value set away from the defaults.
     static std::unique_ptr<TCopyJob> sampleJob(const std::string& name, int sources) {
         auto job = std::make_unique<TCopyJob>();
         job->fJobName = name;
         job->fDestination = "/media/usb/Backup/";
-        for (int i = 0; i < sources; ++i) job->fSources.push_back("/home/anna/Q" + std::to_string(i) + "=1");
+        for (int i = 0; i < sources; ++i)
+            job->fSources.push_back("/home/anna/Q" + std::to_string(i) + "=1");
         job->fStartTime = encodeDateTime({2026, 1, 2, 8, 15, 0, 0});
         job->fEndTime = encodeDateTime({2026, 1, 2, 17, 45, 30, 0});
         job->fWeekday = 5;
@@ -176,7 +181,9 @@ TEST_F(JobStorage, AStoredSourceCountCannotOutgrowTheRecord) {
 }
 
 TEST_F(JobStorage, ListLoadsEveryRecordButTheOptions) {
-    writeFile(iniFile(), "[Options]\nCurrentJob=5\n[Job01]\nName=Eins\n[Job02]\nName=Zwei\nZeitunterschied=1\n");
+    writeFile(
+        iniFile(),
+        "[Options]\nCurrentJob=5\n[Job01]\nName=Eins\n[Job02]\nName=Zwei\nZeitunterschied=1\n");
     auto options = makeOptions();
     TCopyJobList list(options.get());
     EXPECT_EQ(list.loadJobs(), 2);
@@ -207,8 +214,8 @@ TEST_F(JobStorage, SavingRenumbersAndDeletingTheMiddleJobLeavesNoGap) {
         EXPECT_EQ(list.fCurrentJob, 1);
         EXPECT_EQ(options->CurrentJob, 1);
         EXPECT_EQ(options->fRegistry->subkeys(),
-                  (std::vector<std::string>{"Job01", "Job02", "Job03", "Job04", "Job05", "Job06", "Job07",
-                                            "Job08", "Job09", "Job10", "Job11"}));
+                  (std::vector<std::string>{"Job01", "Job02", "Job03", "Job04", "Job05", "Job06",
+                                            "Job07", "Job08", "Job09", "Job10", "Job11"}));
         for (int i = 0; i < 11; ++i) ASSERT_TRUE(list.getJob(i).deleteFromStorage(*options));
         EXPECT_TRUE(options->fRegistry->subkeys().empty());
     }
@@ -275,7 +282,8 @@ TEST_F(JobStorage, AWindowsMadeIniFileIsReadAsItStands) {
               "[job01]\r\nNAME=B\xfcro\r\nziel=D:\\Sicherung\\\r\nanzahlquellen=1\r\n"
               "QUELLE0=C:\\Dokumente und Einstellungen\\anna\\Eigene Dateien=1\r\n"
               "startzeit=07.12.2026 08:00:00\r\nINTERVALL=2\r\nL\xd6SCHEN=1\r\n"
-              "Ausschliessen=*.TMP;*.B\xc4K\r\nVerzeichnis \xdc" "berspringen=Tempor\xe4r\r\n");
+              "Ausschliessen=*.TMP;*.B\xc4K\r\nVerzeichnis \xdc"
+              "berspringen=Tempor\xe4r\r\n");
     auto options = makeOptions();
     ASSERT_TRUE(options->fUseIniFile);
     TCopyJobList list(options.get());
@@ -284,7 +292,9 @@ TEST_F(JobStorage, AWindowsMadeIniFileIsReadAsItStands) {
     EXPECT_EQ(job.fJobKey, "job01");
     EXPECT_EQ(job.fJobName, "Büro");
     EXPECT_EQ(job.fDestination, "D:\\Sicherung\\");
-    EXPECT_EQ(job.fSources, (std::vector<std::string>{"C:\\Dokumente und Einstellungen\\anna\\Eigene Dateien=1"}));
+    EXPECT_EQ(
+        job.fSources,
+        (std::vector<std::string>{"C:\\Dokumente und Einstellungen\\anna\\Eigene Dateien=1"}));
     EXPECT_DOUBLE_EQ(job.fStartTime, encodeDateTime({2026, 12, 7, 8, 0, 0, 0}));
     EXPECT_EQ(job.fInterval, 2);
     EXPECT_TRUE(job.fDelete);

@@ -11,7 +11,8 @@
 namespace qvb {
 namespace {
 
-const std::vector<std::string> kReadError = {"  FEHLER:  Die Einstellungen können nicht gelesen werden.", " "};
+const std::vector<std::string> kReadError = {
+    "  FEHLER:  Die Einstellungen können nicht gelesen werden.", " "};
 const std::vector<std::string> kNotReadable = {"  FEHLER:  Optionen nicht lesbar.", " "};
 
 std::string readBytes(const std::string& path) {
@@ -22,11 +23,13 @@ std::string readBytes(const std::string& path) {
 }
 
 class OptionsTest : public ::testing::Test {
-protected:
+  protected:
     ~OptionsTest() override { setLogLevel(1); }
     std::string iniFile() const { return sandbox.dataFolder() + "QV_Backup.ini"; }
     std::string exportFile() const { return sandbox.dataFolder() + "QV_Backup.export.ini"; }
-    void writeIni(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    void writeIni(const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
 
     static void expectDefaults(const TQV_BackupOptions& o, bool logging) {
         EXPECT_EQ(o.WinMainTop, 0);
@@ -116,9 +119,10 @@ TEST_F(OptionsTest, AnEmptyIniFileSwitchesToIniStorage) {
     expectDefaults(o, true);
     o.CurrentJob = 2;
     ASSERT_TRUE(o.saveOptions());
-    EXPECT_EQ(readBytes(iniFile()),
-              "[Options]\nLogging=1\nWinMainTop=0\nWinMainLeft=0\nWinMainHeight=600\nWinMainWidth=600\n"
-              "LogLevel=1\nLastDestDir=\nLastSrcDir=\nCurrentJob=2\n");
+    EXPECT_EQ(
+        readBytes(iniFile()),
+        "[Options]\nLogging=1\nWinMainTop=0\nWinMainLeft=0\nWinMainHeight=600\nWinMainWidth=600\n"
+        "LogLevel=1\nLastDestDir=\nLastSrcDir=\nCurrentJob=2\n");
     EXPECT_FALSE(o.fRegistry->keyExists(""));  // the registry store stays untouched
 }
 
@@ -147,6 +151,17 @@ TEST_F(OptionsTest, ExportReplacesTheOldFileAndImportWithoutFileGivesDefaults) {
     o.CurrentJob = 4;
     EXPECT_TRUE(o.importOptions());
     expectDefaults(o, true);
+}
+
+TEST_F(OptionsTest, AStoreThatCannotBeWrittenIsReported) {
+    // A plain file where the store's folder belongs: the save cannot succeed.
+    writeIni(sandbox.configHome() + "Nerk", "");
+    TQV_BackupOptions o;
+    o.fMessages.clear();
+    EXPECT_FALSE(o.saveOptions());
+    EXPECT_EQ(o.fMessages,
+              (std::vector<std::string>{
+                  "  FEHLER:  Die Einstellungen können nicht gespeichert werden.", " "}));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,8 +62,9 @@ TEST(IniDocument, EditsKeepTheRestOfTheFileAsItStands) {
     doc.set("a", "X", "10");        // replaced in place, spelling of the file kept
     doc.set("A", "neu", " rand ");  // appended before the blank line, quoted
     doc.set("C", "k", "\"v\"");     // new section at the end
-    EXPECT_EQ(doc.serialize(),
-              "; Kommentar\n[A]\n; zu x\nx=10\ny=2\nneu=\" rand \"\n\n[B]\nz=3\n[C]\nk=\"\"v\"\"\n");
+    EXPECT_EQ(
+        doc.serialize(),
+        "; Kommentar\n[A]\n; zu x\nx=10\ny=2\nneu=\" rand \"\n\n[B]\nz=3\n[C]\nk=\"\"v\"\"\n");
     const TIniDocument back = parseIni(doc.serialize());
     EXPECT_EQ(*back.find("A", "neu"), " rand ");
     EXPECT_EQ(*back.find("C", "k"), "\"v\"");
@@ -83,8 +83,10 @@ TEST(IniDocument, RemovesEveryDuplicateSoNoneResurfaces) {
 TEST(IniDocument, ReadsAFileMadeOnWindows) {
     // CRLF, Windows-1252 umlauts, other letter case, backslash paths.
     const TIniDocument doc = parseIni(
-        "[OPTIONS]\r\nLogLevel=4\r\n[job01]\r\nNAME=B\xfcro\r\nziel=C:\\Backup\\\r\nL\xd6SCHEN=1\r\n"
-        "Verzeichnis \xdc" "berspringen=tmp;cache\r\n");
+        "[OPTIONS]\r\nLogLevel=4\r\n[job01]\r\nNAME=B\xfcro\r\nziel=C:\\Backup\\\r\nL\xd6SCHEN="
+        "1\r\n"
+        "Verzeichnis \xdc"
+        "berspringen=tmp;cache\r\n");
     EXPECT_EQ(doc.fEncoding, TIniEncoding::Windows1252);
     EXPECT_TRUE(doc.fCrLf);
     EXPECT_EQ(*doc.find("Options", "LogLevel"), "4");
@@ -123,10 +125,12 @@ TEST(IniDocument, HostileInputGivesAClearResult) {
 
 TEST(IniDocument, ManySectionsStayFast) {
     std::string bytes;
-    for (int i = 0; i < 100000; ++i) bytes += "[S" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
+    for (int i = 0; i < 100000; ++i)
+        bytes += "[S" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
     TIniDocument doc = parseIni(bytes);
     ASSERT_EQ(doc.sections().size(), 100000u);
-    for (int i = 0; i < 100000; i += 997) ASSERT_EQ(*doc.find("s" + std::to_string(i), "K"), std::to_string(i));
+    for (int i = 0; i < 100000; i += 997)
+        ASSERT_EQ(*doc.find("s" + std::to_string(i), "K"), std::to_string(i));
     doc.set("S99999", "neu", "1");
     EXPECT_EQ(*doc.find("S99999", "neu"), "1");
 }
@@ -135,7 +139,8 @@ TEST(IniValues, NumbersAndNamesThatCannotBeStored) {
     EXPECT_EQ(parseIniInteger(" 42 ", 7), 42);
     EXPECT_EQ(parseIniInteger("-3", 7), -3);
     EXPECT_EQ(parseIniInteger("+3", 7), 3);
-    for (const char* bad : {"", "12abc", "1.5", "0x10", "99999999999", "eins"}) EXPECT_EQ(parseIniInteger(bad, 7), 7) << bad;
+    for (const char* bad : {"", "12abc", "1.5", "0x10", "99999999999", "eins"})
+        EXPECT_EQ(parseIniInteger(bad, 7), 7) << bad;
     EXPECT_FALSE(isStorableIniValue("a\nb"));
     EXPECT_FALSE(isStorableIniValue(std::string("a\0b", 3)));
     EXPECT_FALSE(isStorableIniValue("\xff"));
@@ -148,7 +153,7 @@ TEST(IniValues, NumbersAndNamesThatCannotBeStored) {
 }
 
 class IniFileTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { sys::setFaultHook({}); }
     test::TempDir dir;
     std::string file = dir / "QV_Backup.ini";
@@ -166,7 +171,8 @@ TEST_F(IniFileTest, TypedValuesRoundTripThroughTheFile) {
         EXPECT_FALSE(ini.writeString("Job01", "Quelle0", "/a\nb=1"));
         EXPECT_TRUE(ini.updateFile());
     }
-    EXPECT_EQ(readBytes(file), "[Job01]\nName=Fotos\nIntervall=-2\nAktiv=1\nStartzeit=07.12.2026 14:30:00\n");
+    EXPECT_EQ(readBytes(file),
+              "[Job01]\nName=Fotos\nIntervall=-2\nAktiv=1\nStartzeit=07.12.2026 14:30:00\n");
     TIniFile ini(file);
     EXPECT_EQ(ini.readString("job01", "name", "x"), "Fotos");
     EXPECT_EQ(ini.readInteger("Job01", "Intervall", 0), -2);
@@ -174,7 +180,8 @@ TEST_F(IniFileTest, TypedValuesRoundTripThroughTheFile) {
     EXPECT_DOUBLE_EQ(ini.readDateTime("Job01", "Startzeit", 0), when);
     EXPECT_EQ(ini.readString("Job01", "fehlt", "x"), "x");
     writeBytes(file, "[Job01]\nStartzeit=gestern\nAktiv=ja\n");
-    EXPECT_DOUBLE_EQ(ini.readDateTime("Job01", "Startzeit", 5.5), 5.5);  // changed file is read again
+    EXPECT_DOUBLE_EQ(ini.readDateTime("Job01", "Startzeit", 5.5),
+                     5.5);  // changed file is read again
     EXPECT_TRUE(ini.readBool("Job01", "Aktiv", true));
     EXPECT_FALSE(ini.readBool("Job01", "Aktiv", false));
 }
@@ -185,7 +192,8 @@ TEST_F(IniFileTest, AFailedSaveLeavesThePreviousFileIntact) {
         {
             TIniFile ini(file);
             ASSERT_TRUE(ini.writeInteger("Options", "LogLevel", 4));
-            sys::setFaultHook([failing](sys::Op op, const char*) { return op == failing ? ENOSPC : 0; });
+            sys::setFaultHook(
+                [failing](sys::Op op, const char*) { return op == failing ? ENOSPC : 0; });
             EXPECT_FALSE(ini.updateFile());
             sys::setFaultHook({});
             EXPECT_EQ(readBytes(file), "[Options]\nLogLevel=1\n");

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <fstream>
@@ -13,7 +12,7 @@ namespace qvb {
 namespace {
 
 class RegistryStoreTest : public ::testing::Test {
-protected:
+  protected:
     test::SettingsSandbox sandbox;
 };
 
@@ -58,15 +57,17 @@ TEST_F(RegistryStoreTest, KeepsTheRegistryTypesInTheUsersConfigFolder) {
 
 TEST_F(RegistryStoreTest, ValuesEditedByHandAreCheckedForTheirType) {
     ::mkdir((sandbox.configHome() + "Nerk").c_str(), 0700);
-    std::ofstream(sandbox.registryFile()) << "[Job01]\nAnzahlQuellen=zwei\nStartzeit=46363.5\nWochentag=3\n"
-                                             "Ziel=a,b\nLetztesBackup=@ByteArray(1234)\n";
+    std::ofstream(sandbox.registryFile())
+        << "[Job01]\nAnzahlQuellen=zwei\nStartzeit=46363.5\nWochentag=3\n"
+           "Ziel=a,b\nLetztesBackup=@ByteArray(1234)\n";
     TRegistryStore reg;
     int32_t n = 0;
     double d = 0;
     std::string s;
     EXPECT_EQ(reg.readInteger("Job01", "AnzahlQuellen", n), TRegResult::WrongType);
     EXPECT_EQ(reg.readBinaryDouble("Job01", "Startzeit", d), TRegResult::WrongType);
-    EXPECT_EQ(reg.readBinaryDouble("Job01", "LetztesBackup", d), TRegResult::WrongType);  // not 8 bytes
+    EXPECT_EQ(reg.readBinaryDouble("Job01", "LetztesBackup", d),
+              TRegResult::WrongType);                                      // not 8 bytes
     EXPECT_EQ(reg.readString("Job01", "Ziel", s), TRegResult::WrongType);  // a list, not a text
     EXPECT_EQ(reg.readInteger("Job01", "Wochentag", n), TRegResult::Ok);
     EXPECT_EQ(n, 3);
@@ -74,9 +75,11 @@ TEST_F(RegistryStoreTest, ValuesEditedByHandAreCheckedForTheirType) {
 
 TEST_F(RegistryStoreTest, ListsJobKeysInNumberOrderAndDeletes) {
     TRegistryStore reg;
-    for (const char* key : {"Job100", "Job11", "Job10", "Job02", "Other"}) reg.writeInteger(key, "Aktiv", 1);
+    for (const char* key : {"Job100", "Job11", "Job10", "Job02", "Other"})
+        reg.writeInteger(key, "Aktiv", 1);
     reg.writeInteger("", "CurrentJob", 1);
-    EXPECT_EQ(reg.subkeys(), (std::vector<std::string>{"Job02", "Job10", "Job11", "Job100", "Other"}));
+    EXPECT_EQ(reg.subkeys(),
+              (std::vector<std::string>{"Job02", "Job10", "Job11", "Job100", "Other"}));
     reg.deleteKey("Job11");
     reg.deleteValue("Job10", "Aktiv");
     reg.deleteKey("");  // never "everything"

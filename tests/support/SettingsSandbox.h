@@ -4,10 +4,10 @@
 // for the lifetime of the object, so no test ever reads or writes the real
 // user's settings. Header-only: only test programs that link Qt include it.
 
-#include <QSettings>
-#include <QString>
 #include <sys/stat.h>
 
+#include <QSettings>
+#include <QString>
 #include <cstdlib>
 #include <string>
 
@@ -17,7 +17,7 @@
 namespace qvb::test {
 
 class SettingsSandbox {
-public:
+  public:
     SettingsSandbox() {
         ::setenv("XDG_CONFIG_HOME", fConfig.path().c_str(), 1);
         ::setenv("XDG_DATA_HOME", fData.path().c_str(), 1);
@@ -41,7 +41,7 @@ public:
     std::string dataFolder() const { return fData.path() + "QV_Backup/"; }
     std::string registryFile() const { return fConfig.path() + "Nerk/QV_Backup.conf"; }
 
-private:
+  private:
     TempDir fConfig{"qvb-config"};
     TempDir fData{"qvb-data"};
 };
