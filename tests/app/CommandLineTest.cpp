@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
+
+namespace qvb {
+namespace {
+
+TParsedCommandLine parse(std::vector<std::string> args) {
+    return parseCommandLine(args);
+}
+
+TEST(CommandLine, CommandsWithTheirOptions) {
+    EXPECT_EQ(parse({}).line.command, TCommand::Help);
+    EXPECT_EQ(parse({"--version"}).line.command, TCommand::Version);
+
+    auto run = parse({"--ini", "/x/a.ini", "--run", "Job01", "Mein Job", "Job03"});
+    ASSERT_TRUE(run.ok) << run.error;
+    EXPECT_EQ(run.line.command, TCommand::Run);
+    EXPECT_EQ(run.line.iniFile, "/x/a.ini");
+    EXPECT_EQ(run.line.jobs, (std::vector<std::string>{"Job01", "Mein Job", "Job03"}));
+
+    // The job list ends at the next option.
+    run = parse({"--run", "Job01", "--ini", "b.ini"});
+    ASSERT_TRUE(run.ok) << run.error;
+    EXPECT_EQ(run.line.jobs, (std::vector<std::string>{"Job01"}));
+    EXPECT_EQ(run.line.iniFile, "b.ini");
+
+    auto test = parse({"--selftest", "--dest-root", "/d", "--source-root", "/s"});
+    ASSERT_TRUE(test.ok) << test.error;
+    EXPECT_EQ(test.line.command, TCommand::SelfTest);
+    EXPECT_EQ(test.line.sourceRoot, "/s");
+    EXPECT_EQ(test.line.destRoot, "/d");
+}
+
+TEST(CommandLine, UsageErrorsAreExplainedInGerman) {
+    EXPECT_EQ(parse({"--bogus"}).error, "Unbekannte Option: --bogus");
+    EXPECT_EQ(parse({"Job01"}).error, "Unbekannte Option: Job01");
+    EXPECT_EQ(parse({"--run"}).error, "Die Option --run erwartet mindestens einen Job.");
+    EXPECT_EQ(parse({"--run", "--list"}).error, "Die Option --run erwartet mindestens einen Job.");
+    EXPECT_EQ(parse({"--list", "--ini"}).error, "Die Option --ini erwartet einen Pfad.");
+    EXPECT_EQ(parse({"--list", "--ini", ""}).error, "Die Option --ini erwartet einen Pfad.");
+    EXPECT_EQ(parse({"--ini", "a", "--ini", "b", "--list"}).error,
+              "Die Option --ini ist mehrfach angegeben.");
+    EXPECT_FALSE(parse({"--list", "--run", "Job01"}).ok);
+    EXPECT_FALSE(parse({"--list", "--list"}).ok);
+    EXPECT_FALSE(parse({"--ini", "a.ini"}).ok) << "--ini alone would silently show the help";
+    EXPECT_FALSE(parse({"--version", "--ini", "a.ini"}).ok);
+    EXPECT_FALSE(parse({"--list", "--source-root", "/s"}).ok);
+}
+
+}  // namespace
+}  // namespace qvb
