@@ -35,7 +35,8 @@ const std::array<TMethod, 5> kMethods = {{
 }};
 
 bool isRoot() {
-    return ::geteuid() == 0;
+    static const bool root = ::geteuid() == 0;
+    return root;
 }
 
 bool pathExists(const std::string& path) {
@@ -92,8 +93,8 @@ class TTempName {
     explicit TTempName(const std::string& folder) : fFolder(folder) {}
     std::string next() {
         static unsigned long counter = 0;
-        return fFolder + std::string(kTempFilePrefix) +
-               hex(static_cast<unsigned long>(::getpid())) + "-" + hex(++counter);
+        static const std::string processPart = hex(static_cast<unsigned long>(::getpid())) + "-";
+        return fFolder + std::string(kTempFilePrefix) + processPart + hex(++counter);
     }
 
   private:
