@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -305,4 +306,31 @@ TEST_F(FileListTest, DeepTreeIsWalkedWithoutRecursion) {
     EXPECT_EQ(fileNames(list), std::vector<std::string>{expected + "bottom.txt"});
     EXPECT_EQ(list.fDirCount, kDepth + 1);
     EXPECT_TRUE(list.fWarningLines.empty());
+}
+
+// The same with real permissions: as root in a child that has dropped them.
+TEST_F(FileListTest, FolderWithoutPermissionIsRecorded) {
+    buildTree(tmp.path(), {file("ok/a.txt"), file("locked/secret.txt")});
+    ASSERT_EQ(::chmod(tmp.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((tmp / "locked").c_str(), 0), 0);
+    auto check = [&] {
+        TFileList own;
+        own.setBaseDir(tmp.path());
+        return own.scan() && fileNames(own) == std::vector<std::string>{"ok/a.txt"} &&
+               own.fUnreadableDirs == std::vector<std::string>{"locked/"} &&
+               own.fWarningLines.size() == 1;
+    };
+    if (::geteuid() != 0) {
+        EXPECT_TRUE(check());
+        return;
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        ::_exit(dropped && check() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
