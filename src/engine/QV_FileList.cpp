@@ -69,7 +69,8 @@ struct TMaskSet {
 // The walk of one scan: applies skip list and masks and fills the list.
 class TFileList::Scanner {
   public:
-    Scanner(TFileList& list) : fList(list), fInclude(list.fIncludeOnly), fExclude(list.fExclude) {
+    explicit Scanner(TFileList& list)
+        : fList(list), fInclude(list.fIncludeOnly), fExclude(list.fExclude) {
         for (const std::string& item : list.fSkipList)
             if (!item.empty()) fSkips.push_back(foldCase(item));
         if (!list.fExcludeDir.empty()) {

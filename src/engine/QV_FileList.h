@@ -41,7 +41,11 @@ class TFileList {
     void setBaseDir(const std::string& dir);
     // Removes every "*" and splits the rest at ";" and blanks into fSkipList.
     void setSkipFolders(const std::string& text);
-    // Lists the tree below fBaseDir; false when the base folder is missing.
+    // Lists the tree below fBaseDir; false when the base folder is missing or
+    // unreadable. Symbolic links are listed as links, never followed; FIFOs,
+    // sockets and devices are left out with a warning line. Masks and skip texts
+    // are matched against the path below the base with a leading "/"
+    // ("/sub/a.txt"); a mask without "/" also against the name alone.
     bool scan();
     // 0 = destination current (skip), 1 = source newer (replace),
     // 2 = create (no entry, or no destination time).
@@ -56,6 +60,8 @@ class TFileList {
     int32_t fFileCount = 0;
     int32_t fDirCount = 0;
     int64_t fTotalSize = 0;
+    // 0 = none, 1 = no base folder given, 2 = base folder does not exist,
+    // 3 = base folder cannot be read (the scan then fails rather than report an empty tree).
     int32_t fErrorCode = 0;
     std::string fErrorText;
     std::string fExclude, fIncludeOnly;
@@ -66,7 +72,8 @@ class TFileList {
     std::vector<std::string> fSkipList;
     // Absolute folder (with "/") the scan leaves out entirely (a destination inside the source).
     std::string fExcludeDir;
-    // Relative paths (ending "/") of folders that could not be read.
+    // Relative paths (ending "/") of folders that could not be read, or could be
+    // read only in part; nothing below them may be taken as deleted.
     std::vector<std::string> fUnreadableDirs;
     // German warning lines: unreadable folders, skipped FIFOs/sockets/devices.
     std::vector<std::string> fWarningLines;
