@@ -276,7 +276,7 @@ int TCopyFile::moveData(int in, int out, int64_t size) {
     bool useRange = true;
     int32_t lastPercent = 0;
     for (;;) {
-        ssize_t moved = sys::copyFileRange(in, out, static_cast<size_t>(step));
+        ssize_t moved = useRange ? sys::copyFileRange(in, out, static_cast<size_t>(step)) : 0;
         if (!useRange || (moved < 0 && rangeCopyUnsupported(errno)) ||
             (moved == 0 && fBytesCopied < size)) {
             // Some file systems refuse the range copy or report a short file:

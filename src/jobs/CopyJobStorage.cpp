@@ -30,8 +30,9 @@ constexpr const char* kSkipFolders = "Verzeichnis überspringen";
 constexpr const char* kContentOnly = "NurVerzeichnisInhalt";
 constexpr const char* kTimeTolerance = "Zeitunterschied";
 
-// The drive root, the destination of a record that names none.
-constexpr const char* kDefaultDestination = "/";
+// A record that names no destination gets none: the run then stops at its
+// destination check instead of writing into the root folder.
+constexpr const char* kDefaultDestination = "";
 
 std::string sourceName(int index) {
     return kSource + std::to_string(index);

@@ -8,7 +8,7 @@ namespace qvb {
 namespace {
 
 class Op : public TCopyIt {
-public:
+  public:
     explicit Op(const std::string& name) { setName(name); }
     bool Execute() override { return true; }
 };
@@ -139,8 +139,9 @@ TEST(CopyStatistics, CompareAndMerge) {
     b.fSourceDirs = 1200;
     a.fCopiedBytes = 99;  // totals are not compared
     EXPECT_FALSE(a.compareWith(b, &out));
-    EXPECT_EQ(out, (std::vector<std::string>{"Abweichung: Ist = 1, Soll = 0 NICHT kopiert ersetzt.",
-                                             "Abweichung: Ist = 0, Soll = 1.200 Quellverzeichnisse."}));
+    EXPECT_EQ(out,
+              (std::vector<std::string>{"Abweichung: Ist = 1, Soll = 0 NICHT kopiert ersetzt.",
+                                        "Abweichung: Ist = 0, Soll = 1.200 Quellverzeichnisse."}));
     a.fCurrent = 7;
     b.fCurrent = 3;
     b.fAdded = 2;

@@ -190,7 +190,7 @@ TEST_F(JobStorage, ListLoadsEveryRecordButTheOptions) {
     EXPECT_EQ(list.getJob(0).fJobKey, "Job01");
     EXPECT_EQ(list.getJob(1).fJobName, "Zwei");
     EXPECT_EQ(list.getJob(1).fTimeTolerance, 2);
-    EXPECT_EQ(list.getJob(1).fDestination, "/");
+    EXPECT_EQ(list.getJob(1).fDestination, "");
     EXPECT_EQ(static_cast<TCopyIt*>(list.getJob(1).fCopyFolder.get()), list.getJob(1).fPassTo);
     EXPECT_EQ(list.fCurrentJob, 2);  // never beyond the jobs
     EXPECT_TRUE(ui.shown.empty());
@@ -250,7 +250,7 @@ TEST_F(JobStorage, ExportAndImportTwiceKeepsTheSourcesOfTheFile) {
     EXPECT_EQ(list.getJob(1).fTimeTolerance, 7);
     const TCopyJob& fresh = list.getJob(2);
     EXPECT_EQ(fresh.fJobName, "Job03");
-    EXPECT_EQ(fresh.fDestination, "/");
+    EXPECT_EQ(fresh.fDestination, "");
     EXPECT_TRUE(fresh.fSources.empty());
     EXPECT_DOUBLE_EQ(fresh.fLastBackup, kNow);
     EXPECT_TRUE(fresh.fActive);
