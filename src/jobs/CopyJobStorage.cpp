@@ -1,13 +1,13 @@
 // The storage side of TCopyJob: the job's record in the program INI file, the
 // registry store or the export file.
 
-#include <utf8proc.h>
 
 #include <algorithm>
 
 #include "engine/CopyFolder.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJob.h"
+#include "util/TextCase.h"
 
 namespace qvb {
 
@@ -38,31 +38,6 @@ std::string sourceName(int index) {
     return kSource + std::to_string(index);
 }
 
-// Masks are kept in lower case (Unicode-aware; text that is not valid UTF-8
-// has its ASCII letters lowered only).
-std::string lowerCase(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    utf8proc_ssize_t rest = static_cast<utf8proc_ssize_t>(text.size());
-    while (rest > 0) {
-        utf8proc_int32_t cp = 0;
-        const utf8proc_ssize_t n = utf8proc_iterate(p, rest, &cp);
-        if (n <= 0) {
-            const char c = static_cast<char>(*p);
-            out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-            ++p;
-            --rest;
-            continue;
-        }
-        utf8proc_uint8_t buf[4];
-        const utf8proc_ssize_t len = utf8proc_encode_char(utf8proc_tolower(cp), buf);
-        out.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(len));
-        p += n;
-        rest -= n;
-    }
-    return out;
-}
 
 // A stored count larger than the record's values cannot be real; it must not
 // make the job grow millions of empty sources.
@@ -92,8 +67,8 @@ void readFromIni(TCopyJob& job, TIniFile& ini, bool importing) {
     job.fActive = ini.readBool(s, kActive, true);
     job.setDelete(ini.readBool(s, kDelete, false));
     job.fLastBackup = ini.readDateTime(s, kLastBackup, now);
-    job.fExclude = lowerCase(ini.readString(s, kExclude, ""));
-    job.fIncludeOnly = lowerCase(ini.readString(s, kIncludeOnly, ""));
+    job.fExclude = toLowerCase(ini.readString(s, kExclude, ""));
+    job.fIncludeOnly = toLowerCase(ini.readString(s, kIncludeOnly, ""));
     if (importing) job.fSkipFolders = ini.readString(s, kSkipFolders, "");
     job.fContentOnly = ini.readBool(s, kContentOnly, false);
     job.fTimeTolerance = ini.readInteger(s, kTimeTolerance, 2);
@@ -181,9 +156,9 @@ bool readFromRegistry(TCopyJob& job, const TRegistryStore& reg) {
     job.setDelete(*del != 0);
     std::string exclude, includeOnly;
     if (!optionalText(kExclude, exclude, "")) return false;
-    job.fExclude = lowerCase(exclude);
+    job.fExclude = toLowerCase(exclude);
     if (!optionalText(kIncludeOnly, includeOnly, "")) return false;
-    job.fIncludeOnly = lowerCase(includeOnly);
+    job.fIncludeOnly = toLowerCase(includeOnly);
     const auto contentOnly = optionalInt(kContentOnly, 0);
     if (!contentOnly) return false;
     job.fContentOnly = *contentOnly != 0;

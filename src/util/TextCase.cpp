@@ -38,6 +38,30 @@ std::string foldCase(std::string_view text) {
     return out;
 }
 
+std::string toLowerCase(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    utf8proc_ssize_t rest = static_cast<utf8proc_ssize_t>(text.size());
+    while (rest > 0) {
+        utf8proc_int32_t cp = 0;
+        const utf8proc_ssize_t n = utf8proc_iterate(p, rest, &cp);
+        if (n <= 0) {
+            const char c = static_cast<char>(*p);
+            out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            ++p;
+            --rest;
+            continue;
+        }
+        utf8proc_uint8_t buf[4];
+        const utf8proc_ssize_t len = utf8proc_encode_char(utf8proc_tolower(cp), buf);
+        out.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(len));
+        p += n;
+        rest -= n;
+    }
+    return out;
+}
+
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return foldCase(a) == foldCase(b);
 }

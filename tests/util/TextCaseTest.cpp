@@ -12,6 +12,8 @@ TEST(TextCase, FoldsUnicodeAndKeepsInvalidBytes) {
     EXPECT_FALSE(containsIgnoreCase("/Daten", ""));
     const std::string invalid = "A\xff\xfe" "B";
     EXPECT_EQ(foldCase(invalid), "a\xff\xfe" "b");
+    EXPECT_EQ(toLowerCase("*.TMP;Straße;ÄRGER"), "*.tmp;straße;ärger");
+    EXPECT_EQ(toLowerCase(invalid), "a\xff\xfe" "b");
 }
 
 }  // namespace
