@@ -187,7 +187,12 @@ bool TCopyFile::Execute() {
     }
     bool copied = false;
     int attempt = 0;
-    for (size_t index = fFirstMethod; index < kMethods.size() && !copied; ++index) {
+    fDestinationFull = false;
+    // The copy programs would write into the same full file system, and the
+    // first of them removes the old copy before it writes: a full destination
+    // ends the attempts while the old copy is still whole.
+    for (size_t index = fFirstMethod; index < kMethods.size() && !copied && !fDestinationFull;
+         ++index) {
         if (++attempt > 1) addMessage("  " + std::to_string(attempt) + kMethods[index].text);
         fTargetTouched = false;
         copied = (this->*kMethods[index].run)(fSource, target);
@@ -217,6 +222,7 @@ void TCopyFile::discardTouchedTarget(const std::string& target) {
 }
 
 void TCopyFile::reportBlockWriteError(int err) {
+    fDestinationFull = err == ENOSPC || err == EDQUOT;
     addMessage("TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(err) + "\"");
 }
 

@@ -72,6 +72,8 @@ class TCopyFile : public TCopyIt {
     std::string fOpenedPath;
     // True once an external program may have written the target itself.
     bool fTargetTouched = false;
+    // True when the block copy failed because the destination has no room.
+    bool fDestinationFull = false;
     std::vector<char> fBuffer;
 };
 

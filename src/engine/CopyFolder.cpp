@@ -298,6 +298,15 @@ bool TCopyFolder::copyPhase(bool& ok) {
             fCopier->fDest = target;
             if (fStatus == csCancelled) return false;
             setStatus(csRunning);
+            // A file that could not be copied must not leave a run that reads as a success.
+            const auto copyCounted = [&](auto& done) {
+                if (fCopier->Execute()) {
+                    ++done;
+                    return;
+                }
+                ++st.fNotCopied;
+                if (fCopier->fStatus == csError) ++st.fErrors;
+            };
             const std::optional<int64_t> destTime =
                 destEntry ? std::optional<int64_t>(destEntry->mtimeNs) : std::nullopt;
             switch (fSourceList->compare(entry.name, destTime)) {
@@ -307,11 +316,11 @@ bool TCopyFolder::copyPhase(bool& ok) {
                     break;
                 case 1:
                     addMessage("  ersetze " + target);
-                    ++(fCopier->Execute() ? st.fReplaced : st.fNotCopied);
+                    copyCounted(st.fReplaced);
                     break;
                 default:
                     addMessage("  erstelle " + target);
-                    ++(fCopier->Execute() ? st.fAdded : st.fNotCopied);
+                    copyCounted(st.fAdded);
                     break;
             }
         }

@@ -285,10 +285,33 @@ TEST_F(CopyFolderTest, UnwritableDestinationFolderSkipsItsFiles) {
     });
     ASSERT_TRUE(run());
     EXPECT_TRUE(logged("FEHLER: das Zielverzeichnis \"" + dst + "sub/\" ist schreibgeschützt!"));
-    EXPECT_EQ(mirror.fStatistics.fErrors, 1);
+    EXPECT_EQ(mirror.fStatistics.fErrors, 2);  // the folder, and the file the copier failed
     EXPECT_EQ(mirror.fStatistics.fAdded, 1);
     EXPECT_EQ(mirror.fStatistics.fNotCopied, 1);  // the second file went to the copier
     EXPECT_EQ(log.back(), "3 Dateien bearbeitet.");
+}
+
+// The space check passed, but the destination runs full in the middle of a
+// file: that file is not copied, its old copy stays, and the run goes on.
+TEST_F(CopyFolderTest, DestinationRunningFullInAFileKeepsTheOldCopy) {
+    test::buildTree(
+        src, {file("a", "A"), file("big", std::string(3 << 20, 'n'), kT + 100), file("z", "Z")});
+    test::buildTree(dst, {file("big", "old copy", kT)});
+    sys::setFaultHook([&](sys::Op op, const char*) {
+        const bool data = op == sys::Op::Write || op == sys::Op::CopyRange;
+        return data && mirror.fCopier->fSource == src + "big" && mirror.fCopier->fBytesCopied > 0
+                   ? ENOSPC
+                   : 0;
+    });
+    ASSERT_TRUE(run());
+    EXPECT_EQ(readTree(dst), (std::map<std::string, std::string>{
+                                 {"a", "file:A"}, {"big", "file:old copy"}, {"z", "file:Z"}}));
+    EXPECT_EQ(mirror.fStatistics.fNotCopied, 1);
+    EXPECT_EQ(mirror.fStatistics.fErrors, 1);
+    EXPECT_EQ(mirror.fStatistics.fAdded, 2);
+    EXPECT_EQ(copierLog,
+              (Lines{"TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(ENOSPC) + "\"",
+                     "ERROR:  Kopieren fehlgeschlagen !"}));
 }
 
 TEST_F(CopyFolderTest, NotEnoughSpaceStopsBeforeCopying) {
