@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
 """Side-by-side benchmark of QV_Backup against cp, rsync and find.
 
-Every case builds its trees in a temporary folder, warms up once, then runs
-the commands alternately (A B A B ...) for the given number of rounds and
-prints the median wall time of each command, the median ratio QV_Backup/peer
-and the peak resident memory of each command (from wait4's rusage).
+Every case builds its trees in a temporary folder (on /dev/shm when it is
+there, so that the programs' own costs are measured rather than the disk's),
+warms up once, then runs the commands alternately (A B A B ...) for the given
+number of rounds and prints the median wall time of each command, the median
+ratio QV_Backup/peer and the peak resident memory of each command (from
+/usr/bin/time, which execs the command from a small process: a child forked
+straight from this script would report the script's own size).
+After the warm-up the destinations are compared with the source, so that
+every command is seen to have done the same work.
 """
 
 import argparse
@@ -20,18 +25,44 @@ import time
 MiB = 1024 * 1024
 
 
+TIME = "/usr/bin/time"
+SYNC = [False]  # set when the work folder is on a disk: writeback of one command must not bill the next
+
+
 def run(cmd, cwd=None):
-    """Runs cmd, returns (seconds, peak RSS in bytes); fails loudly."""
-    start = time.perf_counter()
-    proc = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(proc.pid, 0)
-    elapsed = time.perf_counter() - start
-    err = proc.stderr.read().decode(errors="replace")
-    proc.stderr.close()
-    code = os.waitstatus_to_exitcode(status)
-    if code != 0:
-        sys.exit(f"command failed ({code}): {' '.join(cmd)}\n{err}")
-    return elapsed, usage.ru_maxrss * 1024
+    """Runs cmd (stdout to /dev/null), returns (seconds, peak RSS in bytes); fails loudly."""
+    if SYNC[0]:
+        os.sync()
+    with tempfile.NamedTemporaryFile() as rss, tempfile.TemporaryFile() as err:
+        start = time.perf_counter()
+        code = subprocess.call([TIME, "-f", "%M", "-o", rss.name] + cmd, cwd=cwd,
+                               stdout=subprocess.DEVNULL, stderr=err)
+        elapsed = time.perf_counter() - start
+        if code != 0:
+            err.seek(0)
+            sys.exit(f"command failed ({code}): {' '.join(cmd)}\n{err.read().decode(errors='replace')}")
+        kib = int(open(rss.name).read().split()[-1])
+    return elapsed, kib * 1024
+
+
+def snapshot(root):
+    """{relative path: (size, mtime in whole seconds)} of the files below root."""
+    out = {}
+    for d, _, names in os.walk(root):
+        for n in names:
+            p = os.path.join(d, n)
+            st = os.lstat(p)
+            out[os.path.relpath(p, root)] = (st.st_size, int(st.st_mtime))
+    return out
+
+
+def check_same(src, dests):
+    want = snapshot(src)
+    for d in dests:
+        got = snapshot(d)
+        if got != want:
+            diff = sorted(set(got.items()) ^ set(want.items()))[:5]
+            sys.exit(f"destination {d} differs from the source, e.g. {diff}")
 
 
 def make_tree(root, files, folders, min_size, max_size, seed=1):
@@ -91,8 +122,8 @@ def qv_run(binary, ini):
     return [binary, "--ini", ini, "--run", "Job01"]
 
 
-def alternate(case, rounds, commands, before_each=None):
-    """commands: list of (name, argv, reset callable or None)."""
+def alternate(case, rounds, commands, before_each=None, check=None):
+    """commands: list of (name, argv, reset callable or None); check runs after the warm-up."""
     for r in range(rounds + 1):  # round 0 is the warm-up
         for name, argv, reset in commands:
             if reset:
@@ -102,6 +133,8 @@ def alternate(case, rounds, commands, before_each=None):
             secs, rss = run(argv)
             if r > 0:
                 case.add(name, secs, rss)
+        if r == 0 and check:
+            check()
 
 
 def fresh(path):
@@ -122,7 +155,12 @@ def main():
     ap.add_argument("--workdir", default=None)
     a = ap.parse_args()
     cases = set(a.cases.split(","))
+    if a.workdir is None and os.access("/dev/shm", os.W_OK):
+        a.workdir = "/dev/shm"
     work = tempfile.mkdtemp(prefix="qvb-bench-", dir=a.workdir)
+    fs = subprocess.run(["stat", "-f", "-c", "%T", work], capture_output=True, text=True).stdout.strip()
+    SYNC[0] = fs != "tmpfs"
+    print(f"work folder {work} ({fs}), {a.rounds} rounds after a warm-up, load {os.getloadavg()[0]:.2f}", flush=True)
     try:
         src = os.path.join(work, "src/")
         dq, dc, dr = (os.path.join(work, n) + "/" for n in ("dst_qv", "dst_cp", "dst_rsync"))
@@ -137,7 +175,7 @@ def main():
                 ("QV_Backup", qv_run(a.binary, ini), fresh(dq)),
                 ("cp -r --preserve=timestamps", ["cp", "-r", "--preserve=timestamps", src + ".", dc], fresh(dc)),
                 ("rsync -rt", ["rsync", "-rt", src, dr], fresh(dr)),
-            ])
+            ], check=lambda: check_same(src, (dq, dc, dr)))
             c.report()
         if cases & {"2", "3"}:
             for d in (dq, dr):
@@ -150,7 +188,7 @@ def main():
                 ("QV_Backup", qv_run(a.binary, ini), None),
                 ("rsync -rt --delete", ["rsync", "-rt", "--delete", src, dr], None),
                 ("find (lower bound)", ["find", src, dq, "-printf", "%T@ %s\n"], None),
-            ])
+            ], check=lambda: check_same(src, (dq, dr)))
             c.report()
         if "3" in cases:
             c = Case("3: 1% of the files touched and 1% deleted")
@@ -166,13 +204,14 @@ def main():
                 stamp[0] += 10
                 for p in rng.sample(alive, len(alive) // 100):
                     os.utime(p, (stamp[0], stamp[0]))
-                for p in rng.sample(alive, len(alive) // 100):
+                gone = set(rng.sample(alive, len(alive) // 100))
+                for p in gone:
                     os.unlink(p)
-                    alive.remove(p)
+                alive[:] = [p for p in alive if p not in gone]
             alternate(c, a.rounds, [
                 ("QV_Backup", qv_run(a.binary, ini), None),
                 ("rsync -rt --delete", ["rsync", "-rt", "--delete", src, dr], None),
-            ], before_each=change)
+            ], before_each=change, check=lambda: check_same(src, (dq, dr)))
             c.report()
         for d in (src, dq, dc, dr):
             shutil.rmtree(d, ignore_errors=True)
@@ -188,7 +227,7 @@ def main():
             alternate(c, a.rounds, [
                 ("QV_Backup", qv_run(a.binary, ini), fresh(dq)),
                 ("cp --preserve=timestamps", ["cp", "--preserve=timestamps", big, dc], fresh(dc)),
-            ])
+            ], check=lambda: check_same(src, (dq, dc)))
             c.report()
             for d in (src, dq, dc):
                 shutil.rmtree(d, ignore_errors=True)

@@ -31,34 +31,43 @@ void printError(const std::string& text) {
 // progress line has been erased.
 class TCommandLineInterface : public TConsoleUserInterface {
   public:
-    explicit TCommandLineInterface(TProgressDisplay& progress) : fProgress(progress) {
+    TCommandLineInterface(TProgressDisplay& progress, TLineOutput& output)
+        : fProgress(progress), fOutput(output) {
         setUserInterface(this);
     }
     ~TCommandLineInterface() override { setUserInterface(nullptr); }
 
     TMsgResult showMessage(TMsgKind kind, const std::string& text, unsigned buttons,
                            TMsgResult unattended, const std::string& title) override {
+        // The protocol lines leading up to the message come first.
+        fOutput.flush();
         fProgress.clear();
         return TConsoleUserInterface::showMessage(kind, text, buttons, unattended, title);
     }
 
   private:
     TProgressDisplay& fProgress;
+    TLineOutput& fOutput;
 };
 
 // One run of the program without a window: the protocol goes to standard
-// output line by line, progress to a terminal on standard error, and Ctrl+C
-// or SIGTERM becomes the cancel action at the engine's next event.
+// output line by line (gathered for a few milliseconds when that is no
+// terminal), progress to a terminal on standard error, and Ctrl+C or SIGTERM
+// becomes the cancel action at the engine's next event.
 class TConsoleSession {
   public:
     explicit TConsoleSession(const TCommandLine& line)
         : fLine(line),
           fProgress(STDERR_FILENO, ::isatty(STDERR_FILENO) == 1),
           fOutput(STDOUT_FILENO, &fProgress),
-          fInterface(fProgress) {
+          fInterface(fProgress, fOutput) {
         installCancelSignals();
+        fOutput.setBuffered(::isatty(STDOUT_FILENO) != 1);
         fProtocol.setSink([this](const std::string& text) { fOutput.writeLine(text); });
-        fInterface.setPollHook([this] { pollCancel(); });
+        fInterface.setPollHook([this] {
+            pollCancel();
+            fOutput.flushIfDue();
+        });
         fControl.setCallbacks({[this](bool running) {
                                    if (!running) fProgress.clear();
                                },
@@ -93,6 +102,7 @@ class TConsoleSession {
         if (fCancelled || !cancelRequested() || !fControl.running()) return;
         fCancelled = true;
         fControl.cancel();
+        fOutput.flush();
     }
 
     bool loadSettings() {
@@ -166,6 +176,7 @@ class TConsoleSession {
                 allDone = false;
             }
             allDone = allDone && finished && job->fStatistics.fErrors == 0;
+            fOutput.flush();
         }
         saveProtocol();
         return allDone ? kExitOk : kExitFailed;

@@ -149,6 +149,49 @@ TEST(LineOutput, ClosedReaderDoesNotStopTheProgram) {
     SUCCEED();
 }
 
+TEST(LineOutput, BufferedLinesLeaveAfterAPauseOnFlushAndAtTheEnd) {
+    Pipe out, err;
+    int64_t now = 1000;
+    TProgressDisplay display(err.fds[1], true, [&] { return now; });
+    {
+        TLineOutput output(out.fds[1], &display);
+        output.setBuffered(true, [&] { return now; });
+        display.update(10, "a", "");
+        err.drain();
+        output.writeLine("eins");
+        output.writeLine("zwei");
+        now += 99;
+        output.flushIfDue();
+        EXPECT_EQ(out.drain(), "");
+        EXPECT_EQ(err.drain(), "") << "the progress line stays until lines are written";
+        now += 1;
+        output.flushIfDue();
+        EXPECT_EQ(out.drain(), "eins\nzwei\n");
+        EXPECT_EQ(err.drain(), "\r\x1b[K");
+        now += 500;
+        output.writeLine("nach einer Pause");
+        EXPECT_EQ(out.drain(), "nach einer Pause\n") << "a line after a quiet time leaves at once";
+        output.writeLine("drei");
+        output.flush();
+        EXPECT_EQ(out.drain(), "drei\n");
+        output.writeLine("vier");
+        EXPECT_EQ(out.drain(), "");
+    }
+    EXPECT_EQ(out.drain(), "vier\n");
+}
+
+TEST(LineOutput, BufferedLinesLeaveOnceEnoughHaveGathered) {
+    Pipe out;
+    ASSERT_GE(::fcntl(out.fds[1], F_SETPIPE_SZ, 1 << 20), 1 << 17);
+    TLineOutput output(out.fds[1]);
+    output.setBuffered(true, [] { return int64_t{0}; });
+    const std::string line(1023, 'x');
+    for (int i = 0; i < 63; ++i) output.writeLine(line);
+    EXPECT_EQ(out.drain(), "");
+    output.writeLine(line);
+    EXPECT_EQ(out.drain().size(), 64u * 1024);
+}
+
 TEST(CancelSignals, InterruptAndTerminateAreNotedNotFatal) {
     installCancelSignals();
     clearCancelRequest();
