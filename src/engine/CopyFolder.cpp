@@ -309,7 +309,7 @@ bool TCopyFolder::copyPhase(bool& ok) {
             };
             const std::optional<int64_t> destTime =
                 destEntry ? std::optional<int64_t>(destEntry->mtimeNs) : std::nullopt;
-            switch (fSourceList->compare(entry.name, destTime)) {
+            switch (fSourceList->compare(entry, destTime)) {
                 case 0:
                     ++st.fSkipped;
                     fCopier->fStatusText.clear();

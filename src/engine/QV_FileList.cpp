@@ -2,10 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 
 #include <cerrno>
 #include <functional>
 #include <iterator>
+#include <new>
 
 #include "engine/CopyIt.h"
 #include "engine/DirWalk.h"
@@ -36,6 +38,27 @@ std::string withTrailingSlash(std::string path) {
     if (path.empty() || path.back() != '/') path += '/';
     return path;
 }
+
+// Memory straight from the system, returned to it on release (the heap would
+// keep freed chunks for later and so hold the entries twice at the end of a scan).
+template <class T>
+struct TPageAllocator {
+    using value_type = T;
+    TPageAllocator() = default;
+    template <class U>
+    TPageAllocator(const TPageAllocator<U>&) {}
+    T* allocate(size_t n) {
+        void* p = ::mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, size_t n) { ::munmap(p, n * sizeof(T)); }
+    template <class U>
+    bool operator==(const TPageAllocator<U>&) const {
+        return true;
+    }
+};
 
 size_t hashName(std::string_view name) {
     return std::hash<std::string_view>{}(name);
@@ -81,14 +104,17 @@ class TFileList::Scanner {
 
     // Moves what was found into the list. Entries are gathered in chunks during
     // the walk, so that the list never holds a half-empty array or two copies
-    // of it: memory stays near the entries' own size however big the tree.
+    // of it: memory stays near the entries' own size however big the tree. The
+    // chunks live in pages of their own that go back to the system as soon as
+    // each is moved, so the final array (whose pages count only once written)
+    // and the chunks together never take the entries' size twice.
     void moveEntriesInto(std::vector<TFileEntry>& entries) {
         size_t total = entries.size();
         for (const auto& chunk : fChunks) total += chunk.size();
         entries.reserve(total);
         for (auto& chunk : fChunks) {
             std::move(chunk.begin(), chunk.end(), std::back_inserter(entries));
-            std::vector<TFileEntry>().swap(chunk);
+            std::vector<TFileEntry, TPageAllocator<TFileEntry>>().swap(chunk);
         }
         fChunks.clear();
     }
@@ -160,8 +186,8 @@ class TFileList::Scanner {
     }
 
     void addEmptyDir(const std::string& path, const struct stat& st) {
-        add({path.substr(1), ekEmptyDir, nanoseconds(st.st_mtim), 0,
-             static_cast<uint32_t>(st.st_mode)});
+        add({path.substr(1), nanoseconds(st.st_mtim), 0, static_cast<uint32_t>(st.st_mode),
+             ekEmptyDir});
     }
 
     // The excluded folder reached under another spelling of its path.
@@ -240,8 +266,8 @@ class TFileList::Scanner {
     }
 
     void addFile(std::string relName, const struct stat& st) {
-        add({std::move(relName), S_ISLNK(st.st_mode) ? ekLink : ekFile, nanoseconds(st.st_mtim),
-             static_cast<int64_t>(st.st_size), static_cast<uint32_t>(st.st_mode)});
+        add({std::move(relName), nanoseconds(st.st_mtim), static_cast<int64_t>(st.st_size),
+             static_cast<uint32_t>(st.st_mode), S_ISLNK(st.st_mode) ? ekLink : ekFile});
         ++fList.fFileCount;
         fList.fTotalSize += st.st_size;
         letEventsRun();
@@ -257,7 +283,7 @@ class TFileList::Scanner {
     static constexpr size_t kChunkSize = 4096;
 
     TFileList& fList;
-    std::vector<std::vector<TFileEntry>> fChunks;
+    std::vector<std::vector<TFileEntry, TPageAllocator<TFileEntry>>> fChunks;
     TMaskSet fInclude;
     TMaskSet fExclude;
     std::vector<std::string> fSkips;
@@ -343,8 +369,12 @@ const TFileEntry* TFileList::find(std::string_view name) const {
 
 int TFileList::compare(std::string_view name, std::optional<int64_t> destMtimeNs) const {
     const TFileEntry* entry = find(name);
-    if (entry == nullptr || !destMtimeNs) return 2;
-    const __int128 newer = static_cast<__int128>(entry->mtimeNs) - *destMtimeNs;
+    return entry == nullptr ? 2 : compare(*entry, destMtimeNs);
+}
+
+int TFileList::compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs) const {
+    if (!destMtimeNs) return 2;
+    const __int128 newer = static_cast<__int128>(entry.mtimeNs) - *destMtimeNs;
     return newer > static_cast<__int128>(fTimeTolerance) * 1'000'000'000 ? 1 : 0;
 }
 

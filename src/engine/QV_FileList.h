@@ -22,10 +22,11 @@ struct TFileEntry {
     // Path below fBaseDir, "/"-separated, unescaped. For ekEmptyDir: the full
     // folder path without its leading "/" and ending in "/".
     std::string name;
-    TEntryKind kind = ekFile;
     int64_t mtimeNs = 0;  // UTC nanoseconds since 1970; a link's own time
     int64_t size = 0;
     uint32_t mode = 0;  // st_mode
+    // Last, so that it shares the padding after `mode`: a million entries per list are common.
+    TEntryKind kind = ekFile;
 };
 
 class TFileList {
@@ -50,6 +51,8 @@ class TFileList {
     // 0 = destination current (skip), 1 = source newer (replace),
     // 2 = create (no entry, or no destination time).
     int compare(std::string_view name, std::optional<int64_t> destMtimeNs) const;
+    // The same for an entry of this list, without looking it up again.
+    int compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs) const;
     // Exact, case-sensitive, hashed.
     const TFileEntry* find(std::string_view name) const;
     const std::vector<TFileEntry>& entries() const { return fEntries; }

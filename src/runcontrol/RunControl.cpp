@@ -156,10 +156,14 @@ void TRunControl::showFileCounts(TCopyIt*) {
     if (!job) return;
     TCopyFolder* mirror = mirrorOf(*job);
     if (!mirror) return;
-    if (const TFileList* list = mirror->fSourceList.get())
-        fView.sourceCountText = countText(list->fFileCount, list->fDirCount);
-    if (const TFileList* list = mirror->fDestList.get())
-        fView.destCountText = countText(list->fFileCount, list->fDirCount);
+    auto update = [](const TFileList* list, std::string& text, int(&counted)[2]) {
+        if (!list || (list->fFileCount == counted[0] && list->fDirCount == counted[1])) return;
+        counted[0] = list->fFileCount;
+        counted[1] = list->fDirCount;
+        text = countText(counted[0], counted[1]);
+    };
+    update(mirror->fSourceList.get(), fView.sourceCountText, fCountedSource);
+    update(mirror->fDestList.get(), fView.destCountText, fCountedDest);
     viewChanged();
 }
 

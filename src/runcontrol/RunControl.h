@@ -84,6 +84,10 @@ class TRunControl {
     TRunView fView;
     int fShownTotal = -1;
     int fShownFile = -1;
+    // The counts the count texts were made from: a status change per file
+    // then costs no new texts.
+    int fCountedSource[2] = {-1, -1};
+    int fCountedDest[2] = {-1, -1};
 };
 
 }  // namespace qvb
