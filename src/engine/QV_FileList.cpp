@@ -231,7 +231,10 @@ class TFileList::Scanner {
             enterLater(folder, item.name, descend);
             return true;
         }
-        std::string relName = rel + item.name;
+        // Exactly sized: a million names per list are common.
+        std::string relName;
+        relName.reserve(rel.size() + item.name.size());
+        relName.append(rel).append(item.name);
         if (isSpecialType(item.type)) {
             if (listed(relName)) warnSpecial(folder.path + item.name);
             return true;
@@ -345,22 +348,32 @@ bool TFileList::scan() {
     return true;
 }
 
+namespace {
+
+// The home slot of a hash among `count` slots (any count, not only powers of two).
+size_t homeSlot(size_t hash, size_t count) {
+    return static_cast<size_t>((static_cast<unsigned __int128>(hash) * count) >> 64);
+}
+
+}  // namespace
+
 void TFileList::rebuildIndex() {
-    size_t capacity = 16;
-    while (capacity < fEntries.size() * 2) capacity *= 2;
-    fSlots.assign(capacity, 0);
-    const size_t mask = capacity - 1;
+    // Filled to two thirds at most: short probes, and fewer bytes per entry
+    // than a power-of-two table, which would often be filled to a quarter.
+    fSlots.assign(fEntries.size() + fEntries.size() / 2 + 16, 0);
+    const size_t count = fSlots.size();
     for (size_t i = 0; i < fEntries.size(); ++i) {
-        size_t slot = hashName(fEntries[i].name) & mask;
-        while (fSlots[slot] != 0) slot = (slot + 1) & mask;
+        size_t slot = homeSlot(hashName(fEntries[i].name), count);
+        while (fSlots[slot] != 0) slot = slot + 1 == count ? 0 : slot + 1;
         fSlots[slot] = static_cast<uint32_t>(i + 1);
     }
 }
 
 const TFileEntry* TFileList::find(std::string_view name) const {
     if (fSlots.empty()) return nullptr;
-    const size_t mask = fSlots.size() - 1;
-    for (size_t slot = hashName(name) & mask; fSlots[slot] != 0; slot = (slot + 1) & mask) {
+    const size_t count = fSlots.size();
+    for (size_t slot = homeSlot(hashName(name), count); fSlots[slot] != 0;
+         slot = slot + 1 == count ? 0 : slot + 1) {
         const TFileEntry& entry = fEntries[fSlots[slot] - 1];
         if (entry.name == name) return &entry;
     }
