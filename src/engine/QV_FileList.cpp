@@ -231,10 +231,11 @@ class TFileList::Scanner {
             enterLater(folder, item.name, descend);
             return true;
         }
-        // Exactly sized: a million names per list are common.
-        std::string relName;
-        relName.reserve(rel.size() + item.name.size());
-        relName.append(rel).append(item.name);
+        // Made at its exact size (appending would leave room to grow, and a
+        // list often holds a million names).
+        std::string relName(rel.size() + item.name.size(), '\0');
+        rel.copy(relName.data(), rel.size());
+        item.name.copy(relName.data() + rel.size(), item.name.size());
         if (isSpecialType(item.type)) {
             if (listed(relName)) warnSpecial(folder.path + item.name);
             return true;
