@@ -52,7 +52,12 @@ std::string TRegistryStore::fileName() const {
 
 bool TRegistryStore::keyExists(const std::string& group) const {
     if (group.empty()) return !fSettings->allKeys().isEmpty();
-    return fSettings->childGroups().contains(toQ(group));
+    // Only the group's own keys are looked at: listing every group for each
+    // job made loading many jobs quadratic.
+    fSettings->beginGroup(toQ(group));
+    const bool found = !fSettings->childKeys().isEmpty() || !fSettings->childGroups().isEmpty();
+    fSettings->endGroup();
+    return found;
 }
 
 bool TRegistryStore::valueExists(const std::string& group, const std::string& name) const {

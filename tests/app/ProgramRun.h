@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,14 +22,14 @@ namespace qvb::test {
 
 struct ProgramResult {
     int exitCode = -1;  // 128 + signal when a signal ended it
+    long maxRssKb = 0;  // the peak memory the program (or the wrapper it ran) used
     std::string out;
     std::string err;
 };
 
-// `onOutput` sees the standard output collected so far after each piece and
-// may signal the program.
-inline ProgramResult runProgram(
-    const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+// Runs `argText` (the program's path first) like runProgram below.
+inline ProgramResult runCommand(
+    std::vector<std::string> argText, const std::map<std::string, std::string>& env,
     const std::function<void(pid_t, const std::string&)>& onOutput = {}) {
     std::vector<std::string> envText;
     for (char** e = environ; *e; ++e) {
@@ -39,8 +40,6 @@ inline ProgramResult runProgram(
     std::vector<char*> envp, argv;
     for (auto& e : envText) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::vector<std::string> argText{QVB_BINARY};
-    argText.insert(argText.end(), args.begin(), args.end());
     for (auto& a : argText) argv.push_back(a.data());
     argv.push_back(nullptr);
 
@@ -82,9 +81,21 @@ inline ProgramResult runProgram(
         }
     }
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.maxRssKb = usage.ru_maxrss;
     return result;
+}
+
+// `onOutput` sees the standard output collected so far after each piece and
+// may signal the program.
+inline ProgramResult runProgram(
+    const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+    const std::function<void(pid_t, const std::string&)>& onOutput = {}) {
+    std::vector<std::string> argText{QVB_BINARY};
+    argText.insert(argText.end(), args.begin(), args.end());
+    return runCommand(std::move(argText), env, onOutput);
 }
 
 }  // namespace qvb::test
