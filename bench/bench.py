@@ -153,6 +153,8 @@ def main():
     ap.add_argument("--million", type=int, default=1_000_000)
     ap.add_argument("--cases", default="1,2,3,4,5")
     ap.add_argument("--workdir", default=None)
+    ap.add_argument("--before", default=None,
+                    help="an earlier build of QV_Backup, run side by side as one more peer")
     a = ap.parse_args()
     cases = set(a.cases.split(","))
     if a.workdir is None and os.access("/dev/shm", os.W_OK):
@@ -166,6 +168,13 @@ def main():
         dq, dc, dr = (os.path.join(work, n) + "/" for n in ("dst_qv", "dst_cp", "dst_rsync"))
         ini = os.path.join(work, "job.ini")
         write_job_ini(ini, src, dq)
+        db = os.path.join(work, "dst_before") + "/"
+        ini_before = os.path.join(work, "job_before.ini")
+        write_job_ini(ini_before, src, db)
+
+        def before(reset):
+            """The earlier build as one more command (own job file and destination), if given."""
+            return [("before (QV_Backup)", qv_run(a.before, ini_before), reset)] if a.before else []
         if cases & {"1", "2", "3"}:
             print(f"building {a.files} files in 1000 folders ...", flush=True)
             files = make_tree(src, a.files, 1000, 100, 4000)
@@ -175,20 +184,22 @@ def main():
                 ("QV_Backup", qv_run(a.binary, ini), fresh(dq)),
                 ("cp -r --preserve=timestamps", ["cp", "-r", "--preserve=timestamps", src + ".", dc], fresh(dc)),
                 ("rsync -rt", ["rsync", "-rt", src, dr], fresh(dr)),
-            ], check=lambda: check_same(src, (dq, dc, dr)))
+            ] + before(fresh(db)), check=lambda: check_same(src, (dq, dc, dr)))
             c.report()
         if cases & {"2", "3"}:
-            for d in (dq, dr):
+            for d in (dq, dr, db):
                 fresh(d)()
             run(qv_run(a.binary, ini))
             run(["rsync", "-rt", src, dr])
+            if a.before:
+                run(qv_run(a.before, ini_before))
         if "2" in cases:
             c = Case("2: run with nothing changed")
             alternate(c, a.rounds, [
                 ("QV_Backup", qv_run(a.binary, ini), None),
                 ("rsync -rt --delete", ["rsync", "-rt", "--delete", src, dr], None),
                 ("find (lower bound)", ["find", src, dq, "-printf", "%T@ %s\n"], None),
-            ], check=lambda: check_same(src, (dq, dr)))
+            ] + before(None), check=lambda: check_same(src, (dq, dr)))
             c.report()
         if "3" in cases:
             c = Case("3: 1% of the files touched and 1% deleted")
@@ -199,8 +210,8 @@ def main():
             def change(name):
                 if name != "QV_Backup":
                     return
-                # The same change for both tools: made before QV_Backup's turn,
-                # seen by rsync right after.
+                # The same change for every tool: made before QV_Backup's turn,
+                # seen by the others (each with its own destination) right after.
                 stamp[0] += 10
                 for p in rng.sample(alive, len(alive) // 100):
                     os.utime(p, (stamp[0], stamp[0]))
@@ -211,9 +222,9 @@ def main():
             alternate(c, a.rounds, [
                 ("QV_Backup", qv_run(a.binary, ini), None),
                 ("rsync -rt --delete", ["rsync", "-rt", "--delete", src, dr], None),
-            ], before_each=change, check=lambda: check_same(src, (dq, dr)))
+            ] + before(None), before_each=change, check=lambda: check_same(src, (dq, dr)))
             c.report()
-        for d in (src, dq, dc, dr):
+        for d in (src, dq, dc, dr, db):
             shutil.rmtree(d, ignore_errors=True)
         if "4" in cases:
             os.makedirs(src)
@@ -227,9 +238,9 @@ def main():
             alternate(c, a.rounds, [
                 ("QV_Backup", qv_run(a.binary, ini), fresh(dq)),
                 ("cp --preserve=timestamps", ["cp", "--preserve=timestamps", big, dc], fresh(dc)),
-            ], check=lambda: check_same(src, (dq, dc)))
+            ] + before(fresh(db)), check=lambda: check_same(src, (dq, dc)))
             c.report()
-            for d in (src, dq, dc):
+            for d in (src, dq, dc, db):
                 shutil.rmtree(d, ignore_errors=True)
         if "5" in cases:
             print(f"building {a.million} files in 10000 folders ...", flush=True)
@@ -239,6 +250,9 @@ def main():
             secs, rss = run(qv_run(a.binary, ini))
             print(f"\n== 5: no-change run on {a.million} files")
             print(f"  QV_Backup  {secs:8.3f} s   peak RSS {rss / MiB:8.1f} MiB   {rss / a.million:6.1f} bytes per file")
+            if a.before:
+                secs, rss = run(qv_run(a.before, ini))
+                print(f"  before     {secs:8.3f} s   peak RSS {rss / MiB:8.1f} MiB   {rss / a.million:6.1f} bytes per file")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
