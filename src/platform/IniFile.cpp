@@ -335,7 +335,9 @@ TIniDocument parseIni(std::string_view bytes) {
         const size_t lf = rest.find('\n');
         std::string_view line = rest.substr(0, lf);
         rest = lf == std::string_view::npos ? std::string_view() : rest.substr(lf + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // Stray carriage returns before the line end belong to it: kept in the
+        // line, each save would drop one more.
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         std::string name;
         if (sectionHeaderName(line, name)) {
             doc.appendSection(std::move(name), std::string(line));
