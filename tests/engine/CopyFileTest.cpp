@@ -271,24 +271,28 @@ TEST_F(CopyFileTest, EveryMethodFailsIntoTheNextOne) {
     EXPECT_FALSE(exists(tmp / "missing"));
 }
 
-// A name that a shell would expand or a program would read as an option.
+// Names that a shell would expand or a program would read as an option.
 TEST_F(CopyFileTest, ExternalMethodsPassHostileNamesVerbatim) {
-    const std::string name = "-rf $(touch PWNED) `touch PWNED2`;x";
-    writeFile(src + name, "payload", 1600000000);
     using Method = bool (TCopyFile::*)(const std::string&, const std::string&);
     const std::map<std::string, Method> methods = {{"xcopy", &TCopyFile::copyWithXCopy},
                                                    {"copyfile", &TCopyFile::copyWithCopyFile},
                                                    {"robocopy", &TCopyFile::copyWithRobocopy},
                                                    {"doscopy", &TCopyFile::copyWithDosCopy}};
-    for (const auto& [label, method] : methods) {
-        const std::string folder = dst + label + "/";
-        ::mkdir(folder.c_str(), 0755);
-        EXPECT_TRUE((copier.*method)(src + name, folder + name)) << label;
-        EXPECT_EQ(readFile(folder + name), "payload") << label;
-        EXPECT_TRUE(messages().empty()) << label;
+    for (const std::string name :
+         {"-rf $(touch PWNED) `touch PWNED2`;x", "--help", "a | touch PWNED; b",
+          "it's \"q\" & 'touch PWNED'", "-\nzeile\n--remove-files", "*"}) {
+        SCOPED_TRACE(name);
+        writeFile(src + name, "payload " + name, 1600000000);
+        for (const auto& [label, method] : methods) {
+            const std::string folder = dst + label + "/";
+            ::mkdir(folder.c_str(), 0755);
+            EXPECT_TRUE((copier.*method)(src + name, folder + name)) << label;
+            EXPECT_EQ(readFile(folder + name), "payload " + name) << label;
+            EXPECT_TRUE(messages().empty()) << label;
+        }
+        EXPECT_EQ(mtimeOf(dst + "xcopy/" + name).tv_sec, 1600000000);
+        EXPECT_EQ(mtimeOf(dst + "robocopy/" + name).tv_sec, 1600000000);
     }
-    EXPECT_EQ(mtimeOf(dst + "xcopy/" + name).tv_sec, 1600000000);
-    EXPECT_EQ(mtimeOf(dst + "robocopy/" + name).tv_sec, 1600000000);
     for (const std::string& where :
          {std::string("./"), src, dst, std::string("/usr/bin/"), std::string("/bin/")}) {
         EXPECT_FALSE(exists(where + "PWNED")) << where;

@@ -20,7 +20,8 @@ using test::TempDir;
 // A tiny program that writes the arguments it received to $OUT, "|"-separated.
 std::string writeArgRecorder(const TempDir& dir) {
     const std::string script = dir / "record.sh";
-    test::writeFile(script, "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done > \"$OUT\"\n");
+    test::writeFile(script,
+                    "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done > \"$OUT\"\n");
     ::chmod(script.c_str(), 0755);
     return script;
 }
@@ -47,7 +48,8 @@ TEST(RunProgram, HostileArgumentsArePassedVerbatim) {
                                         "x; touch " + marker,
                                         "$(touch " + marker + ")",
                                         "`touch " + marker + "`",
-                                        "| touch " + marker};
+                                        "| touch " + marker,
+                                        "line\nbreak; touch " + marker};
     pid_t pid = -1;
     ASSERT_TRUE(runProgram("record.sh", args, dir.path(), &pid));
     int code = -1;
@@ -94,7 +96,8 @@ TEST(IsDirWritable, ProbesWithoutTouchingUserFiles) {
 TEST(IsSameDrive, ComparesFileSystems) {
     TempDir dir;
     EXPECT_TRUE(isSameDrive(dir / "a/", dir / "noch/nicht/da/"));
-    struct stat shm {}, tmp {};
+    struct stat shm {
+    }, tmp{};
     if (::stat("/dev/shm", &shm) == 0 && ::stat(dir.path().c_str(), &tmp) == 0 &&
         shm.st_dev != tmp.st_dev) {
         EXPECT_FALSE(isSameDrive("/dev/shm/x", dir.path()));
