@@ -39,6 +39,31 @@ bool isRoot() {
     return root;
 }
 
+mode_t processUmask() {
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+// The mode a new copy is created with: the source's permission bits when the
+// umask leaves them as they are, which spares a chmod per file. Special bits
+// (setuid, setgid, sticky) are set only after the owner, so they start at 0600.
+mode_t creationMode(const struct stat& st) {
+    const mode_t perms = st.st_mode & 0777;
+    if ((st.st_mode & 07000) == 0 && (perms & ~processUmask()) == perms) return perms;
+    return 0600;
+}
+
+// True when the new copy already has the source's owner and group (a new
+// file takes the folder's group in a setgid folder, so ask the file).
+bool ownedAsSource(int fd, const struct stat& source) {
+    struct stat st {};
+    return sys::fstat(fd, &st) == 0 && st.st_uid == source.st_uid && st.st_gid == source.st_gid;
+}
+
 bool pathExists(const std::string& path) {
     struct stat st {};
     return sys::lstat(path.c_str(), &st) == 0;
@@ -109,11 +134,11 @@ class TTempFile {
         if (!path.empty()) sys::unlink(path.c_str());
     }
     // Creates the file; false with errno set.
-    bool create(const std::string& folder) {
+    bool create(const std::string& folder, mode_t mode) {
         TTempName names(folder);
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string candidate = names.next();
-            fd.reset(sys::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+            fd.reset(sys::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode));
             if (fd.valid()) {
                 path = std::move(candidate);
                 return true;
@@ -136,9 +161,11 @@ class TTempFile {
 
 // Gives the written copy the source's owner (as root), mode and modification
 // time; 0 or the errno.
-int applyAttributes(int fd, const struct stat& st) {
-    if (isRoot() && sys::fchown(fd, st.st_uid, st.st_gid) != 0) return errno;
-    if (sys::fchmod(fd, st.st_mode & 07777) != 0) return errno;
+int applyAttributes(int fd, const struct stat& st, mode_t createdMode) {
+    if (isRoot() && !ownedAsSource(fd, st) && sys::fchown(fd, st.st_uid, st.st_gid) != 0)
+        return errno;
+    if ((st.st_mode & 07777) != createdMode && sys::fchmod(fd, st.st_mode & 07777) != 0)
+        return errno;
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
     if (sys::futimens(fd, times) != 0) return errno;
     return 0;
@@ -252,7 +279,8 @@ bool TCopyFile::copyWithBlockWrite(const std::string& source, const std::string&
 
 bool TCopyFile::copyRegularFile(int sourceFd, const struct stat& st, const std::string& target) {
     TTempFile temp;
-    if (!temp.create(extractFilePath(target))) {
+    const mode_t createdMode = creationMode(st);
+    if (!temp.create(extractFilePath(target), createdMode)) {
         reportBlockWriteError(errno);
         return false;
     }
@@ -262,7 +290,7 @@ bool TCopyFile::copyRegularFile(int sourceFd, const struct stat& st, const std::
         doProgress();
         return false;
     }
-    if (err == 0) err = applyAttributes(temp.fd.get(), st);
+    if (err == 0) err = applyAttributes(temp.fd.get(), st, createdMode);
     if (err == 0) err = temp.commit(target);
     if (err == EPERM || err == EACCES || err == EROFS) {
         addMessage("FEHLER:  Zieldatei ist schreibgeschützt");

@@ -88,6 +88,29 @@ TEST_F(CopyFileTest, CopiesContentTimeAndModeWithoutAttemptLines) {
     expectFolderHolds(dst, {"f0", "f1", "f3145745", "f49152"});
 }
 
+TEST_F(CopyFileTest, EveryPermissionBitArrivesWhateverTheUmask) {
+    // Some modes survive the umask at creation, others need the later chmod;
+    // special bits must arrive too, and the owner as well when running as root.
+    const mode_t oldMask = ::umask(022);
+    for (mode_t mode : {0755u, 0640u, 0666u, 0400u, 04755u, 02750u, 01777u}) {
+        const std::string name = "m" + std::to_string(mode);
+        writeFile(src + name, "x");
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::chown((src + name).c_str(), 4321, 4322), 0);
+        }
+        ::chmod((src + name).c_str(), mode);  // after chown, which clears setuid
+        ASSERT_TRUE(copy(src + name, dst + name)) << std::oct << mode;
+        EXPECT_EQ(modeOf(dst + name), mode) << std::oct << mode;
+        struct stat st {};
+        ASSERT_EQ(::stat((dst + name).c_str(), &st), 0);
+        if (::geteuid() == 0) {
+            EXPECT_EQ(st.st_uid, 4321u);
+            EXPECT_EQ(st.st_gid, 4322u);
+        }
+    }
+    ::umask(oldMask);
+}
+
 TEST_F(CopyFileTest, FolderTargetGetsTheSourceName) {
     writeFile(src + "a.txt", "A");
     ASSERT_TRUE(copy(src + "a.txt", dst));
