@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstring>
 #include <utility>
@@ -161,6 +162,16 @@ int utimensat(int dirfd, const char* name, const struct timespec times[2], int f
 int symlink(const char* target, const char* linkPath) {
     if (injected(Op::Symlink, linkPath)) return -1;
     return ::symlink(target, linkPath);
+}
+
+int linkOpenFile(int fd, const char* newPath) {
+    if (injected(Op::Link, newPath)) return -1;
+    char procPath[64];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, procPath, AT_FDCWD, newPath, AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (errno != ENOENT || ::access("/proc/self/fd", F_OK) == 0) return -1;
+    // Without /proc mounted: the direct form, which needs CAP_DAC_READ_SEARCH.
+    return ::linkat(fd, "", AT_FDCWD, newPath, AT_EMPTY_PATH);
 }
 
 ssize_t readlink(const char* path, std::string& target) {

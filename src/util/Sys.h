@@ -35,6 +35,7 @@ enum class Op {
     OpenDir,
     ReadDir,
     Spawn,
+    Link,
 };
 
 // Returns 0 to let the call run, or an errno value with which it fails.
@@ -71,6 +72,9 @@ int lchown(const char* path, uid_t uid, gid_t gid);
 int futimens(int fd, const struct timespec times[2]);
 int utimensat(int dirfd, const char* name, const struct timespec times[2], int flags);
 int symlink(const char* target, const char* linkPath);
+// Gives the unnamed file open at `fd` (O_TMPFILE) the name `newPath`; fails
+// with EEXIST when that name is taken.
+int linkOpenFile(int fd, const char* newPath);
 ssize_t readlink(const char* path, std::string& target);
 int fsync(int fd);
 int statvfs(const char* path, struct statvfs* st);

@@ -213,6 +213,32 @@ TEST_F(CopyFileTest, ReadWriteAndRenameFailuresLeaveTheOldCopy) {
     }
 }
 
+TEST_F(CopyFileTest, NewCopyAppearsOnlyWhenCompleteAndSurvivesARace) {
+    writeFile(src + "a", bytes(100000));
+    // A failed new copy leaves nothing at all behind.
+    for (const sys::Op failing : {sys::Op::Write, sys::Op::Link}) {
+        sys::setFaultHook([&](sys::Op op, const char*) {
+            return op == failing || (failing == sys::Op::Write && op == sys::Op::CopyRange) ? ENOSPC
+                                                                                            : 0;
+        });
+        EXPECT_FALSE(copier.copyWithBlockWrite(src + "a", dst + "a"));
+        sys::setFaultHook({});
+        expectFolderHolds(dst, {});
+        messages();
+    }
+    // Someone creates the target while the copy is written: it is replaced
+    // the named way, never left half.
+    sys::setFaultHook([&](sys::Op op, const char* path) {
+        if (op == sys::Op::Link && path && std::string(path) == dst + "a" && !test::exists(path))
+            writeFile(dst + "a", "raced in");
+        return 0;
+    });
+    EXPECT_TRUE(copier.copyWithBlockWrite(src + "a", dst + "a"));
+    sys::setFaultHook({});
+    EXPECT_EQ(readFile(dst + "a"), bytes(100000));
+    expectFolderHolds(dst, {"a"});
+}
+
 TEST_F(CopyFileTest, FallsBackToReadWriteWhenRangeCopyIsRefused) {
     writeFile(src + "a", bytes(3 * 1024 * 1024));
     // Refused once only: after the switch to reads, the range copy must not
