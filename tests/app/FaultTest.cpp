@@ -227,12 +227,14 @@ TEST_F(OwnFileSystem, ARunOutOfSpaceInAFileKeepsTheOldCopyAndGoesOn) {
 // changed meanwhile looks older than its source and is copied again.
 TEST_F(Fault, ASourceThatChangesWhileItIsCopiedIsCopiedAgain) {
     test::buildTree(src, {file("gross.bin", pattern(16), kOld)});
+    // A replacement, whose copy has a name while it is written.
+    test::buildTree(dst, {file("gross.bin", "alt", kOld - 1000)});
     writeIni(job(dst, src));
     bool appended = false;
     const auto first = test::runProgram(
         {"--ini", ini, "--run", "Job01"}, preloading(QVB_SLOWCOPY),
         [&](pid_t, const std::string& out) {
-            if (appended || !contains(out, "  erstelle " + dst + "gross.bin\n")) return;
+            if (appended || !contains(out, "  ersetze " + dst + "gross.bin\n")) return;
             // The copy has opened its source once its temporary file is there.
             for (int i = 0; i < 1000 && leftoverTemporaries(dst).empty(); ++i) ::usleep(10000);
             appended = true;
