@@ -368,6 +368,10 @@ int TCopyFile::moveData(int in, int out, int64_t size) {
             }
         }
         if (fStatus == csCancelled) return ECANCELED;
+        // The size taken at opening is reached: spare the call that would only
+        // report the end. A file that grew meanwhile has a newer time than the
+        // one the copy gets, so the next run copies it again.
+        if (useRange && size > 0 && fBytesCopied == size) return 0;
     }
 }
 
