@@ -142,7 +142,7 @@ class TTempFile {
     // Creates the file for `target`; false with errno set.
     bool create(const std::string& target, mode_t mode) {
         fFolder = extractFilePath(target);
-        if (!pathExists(target)) {
+        if (sys::canLinkOpenFiles() && !pathExists(target)) {
             fd.reset(sys::open(fFolder.empty() ? "." : fFolder.c_str(), O_WRONLY | O_TMPFILE, mode));
             if (fd.valid()) return true;
         }

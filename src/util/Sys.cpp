@@ -166,12 +166,21 @@ int symlink(const char* target, const char* linkPath) {
 
 int linkOpenFile(int fd, const char* newPath) {
     if (injected(Op::Link, newPath)) return -1;
+    // Root may link the descriptor itself (CAP_DAC_READ_SEARCH), which spares
+    // the path walk through /proc that everyone else needs.
+    static const bool direct = ::geteuid() == 0;
+    if (direct) {
+        if (::linkat(fd, "", AT_FDCWD, newPath, AT_EMPTY_PATH) == 0) return 0;
+        if (errno != ENOENT && errno != EPERM) return -1;
+    }
     char procPath[64];
     std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
-    if (::linkat(AT_FDCWD, procPath, AT_FDCWD, newPath, AT_SYMLINK_FOLLOW) == 0) return 0;
-    if (errno != ENOENT || ::access("/proc/self/fd", F_OK) == 0) return -1;
-    // Without /proc mounted: the direct form, which needs CAP_DAC_READ_SEARCH.
-    return ::linkat(fd, "", AT_FDCWD, newPath, AT_EMPTY_PATH);
+    return ::linkat(AT_FDCWD, procPath, AT_FDCWD, newPath, AT_SYMLINK_FOLLOW);
+}
+
+bool canLinkOpenFiles() {
+    static const bool can = ::geteuid() == 0 || ::access("/proc/self/fd", F_OK) == 0;
+    return can;
 }
 
 ssize_t readlink(const char* path, std::string& target) {

@@ -75,6 +75,8 @@ int symlink(const char* target, const char* linkPath);
 // Gives the unnamed file open at `fd` (O_TMPFILE) the name `newPath`; fails
 // with EEXIST when that name is taken.
 int linkOpenFile(int fd, const char* newPath);
+// False where linkOpenFile cannot work (no /proc and no privilege).
+bool canLinkOpenFiles();
 ssize_t readlink(const char* path, std::string& target);
 int fsync(int fd);
 int statvfs(const char* path, struct statvfs* st);
