@@ -140,9 +140,9 @@ class TTempFile {
         if (!path.empty()) sys::unlink(path.c_str());
     }
     // Creates the file for `target`; false with errno set.
-    bool create(const std::string& target, mode_t mode) {
+    bool create(const std::string& target, bool knownMissing, mode_t mode) {
         fFolder = extractFilePath(target);
-        if (sys::canLinkOpenFiles() && !pathExists(target)) {
+        if (sys::canLinkOpenFiles() && (knownMissing || !pathExists(target))) {
             fd.reset(sys::open(fFolder.empty() ? "." : fFolder.c_str(), O_WRONLY | O_TMPFILE, mode));
             if (fd.valid()) return true;
         }
@@ -222,6 +222,11 @@ TCopyFile::TCopyFile() {
 }
 
 bool TCopyFile::Execute() {
+    // The hint speaks of this call's target only.
+    const struct ClearHint {
+        bool& hint;
+        ~ClearHint() { hint = false; }
+    } clearHint{fTargetMissing};
     fBytesCopied = 0;
     fPercent = 0;
     if (fStatus == csCancelled) return false;
@@ -317,7 +322,7 @@ bool TCopyFile::copyWithBlockWrite(const std::string& source, const std::string&
 bool TCopyFile::copyRegularFile(int sourceFd, const struct stat& st, const std::string& target) {
     TTempFile temp;
     const mode_t createdMode = creationMode(st);
-    if (!temp.create(target, createdMode)) {
+    if (!temp.create(target, fTargetMissing, createdMode)) {
         reportBlockWriteError(errno);
         return false;
     }

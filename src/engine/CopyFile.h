@@ -40,6 +40,11 @@ class TCopyFile : public TCopyIt {
     std::string fDest;
     int64_t fBytesCopied = 0;
     uint8_t fFirstMethod = 0;
+    // Set by a caller that already knows the target does not exist (the
+    // mirror's listing); spares asking the file system once more. Only a hint:
+    // a target that appeared meanwhile is still replaced safely. Cleared by
+    // every Execute.
+    bool fTargetMissing = false;
 
     // A source opened without following a link: `fd` is open for a regular
     // file (or any non-link), `st` describes it; `err` is the errno of a failure.

@@ -296,6 +296,7 @@ bool TCopyFolder::copyPhase(bool& ok) {
         if (ok) {
             fCopier->fSource = fSourceFolder + entry.name;
             fCopier->fDest = target;
+            fCopier->fTargetMissing = destEntry == nullptr;
             if (fStatus == csCancelled) return false;
             setStatus(csRunning);
             // A file that could not be copied must not leave a run that reads as a success.

@@ -237,6 +237,13 @@ TEST_F(CopyFileTest, NewCopyAppearsOnlyWhenCompleteAndSurvivesARace) {
     sys::setFaultHook({});
     EXPECT_EQ(readFile(dst + "a"), bytes(100000));
     expectFolderHolds(dst, {"a"});
+    // A stale "missing" hint from the caller must not lose the file either.
+    writeFile(dst + "a", "old copy");
+    copier.fTargetMissing = true;
+    ASSERT_TRUE(copy(src + "a", dst + "a"));
+    EXPECT_FALSE(copier.fTargetMissing);
+    EXPECT_EQ(readFile(dst + "a"), bytes(100000));
+    expectFolderHolds(dst, {"a"});
 }
 
 TEST_F(CopyFileTest, FallsBackToReadWriteWhenRangeCopyIsRefused) {
