@@ -129,10 +129,9 @@ class TTempName {
 // The temporary file of one copy: removed again unless it was committed.
 // A copy that will get a new name is written as an unnamed file (O_TMPFILE)
 // that appears under its name, complete, in one step and leaves nothing
-// behind when the copy fails or the program dies; on a disk this is several
-// times faster than writing under a temporary name and renaming. A copy that
-// replaces a file, or goes to a file system without unnamed files, is written
-// under a temporary name and renamed over the target.
+// behind when the copy fails or the program dies. A copy that replaces a
+// file, or goes to a file system without unnamed files, is written under a
+// temporary name and renamed over the target.
 class TTempFile {
   public:
     ~TTempFile() {
@@ -143,7 +142,8 @@ class TTempFile {
     bool create(const std::string& target, bool knownMissing, mode_t mode) {
         fFolder = extractFilePath(target);
         if (sys::canLinkOpenFiles() && (knownMissing || !pathExists(target))) {
-            fd.reset(sys::open(fFolder.empty() ? "." : fFolder.c_str(), O_WRONLY | O_TMPFILE, mode));
+            fd.reset(
+                sys::open(fFolder.empty() ? "." : fFolder.c_str(), O_WRONLY | O_TMPFILE, mode));
             if (fd.valid()) return true;
         }
         return createNamed(mode);
@@ -151,7 +151,8 @@ class TTempFile {
     // Moves the finished file to `target`; 0 or the errno.
     int commit(const std::string& target) {
         if (path.empty()) {
-            if (sys::linkOpenFile(fd.get(), target.c_str()) == 0) return fd.reset() != 0 ? errno : 0;
+            if (sys::linkOpenFile(fd.get(), target.c_str()) == 0)
+                return fd.reset() != 0 ? errno : 0;
             // The target appeared meanwhile: replace it the named way.
             if (errno != EEXIST) return errno;
             if (const int err = linkNamed(); err != 0) return err;

@@ -40,7 +40,9 @@ void TCopyIt::setProgressText(const std::string& text) {
     raise(OnProgress);
 }
 
-void TCopyIt::doProgress() { raise(OnProgress); }
+void TCopyIt::doProgress() {
+    raise(OnProgress);
+}
 
 void TCopyIt::setStatus(TCopyStatus status) {
     if (status == fStatus) return;

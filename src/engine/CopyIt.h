@@ -20,7 +20,7 @@ using TCopyEvent = std::function<void(TCopyIt* sender)>;
 // pass-to chain job -> mirror -> copier along which handlers, the delete
 // option and status changes travel.
 class TCopyIt {
-public:
+  public:
     TCopyIt();
     virtual ~TCopyIt() = default;
     TCopyIt(const TCopyIt&) = delete;
@@ -57,7 +57,7 @@ public:
     std::string fName = "TCopyIt";
     std::string fProgressText;
 
-protected:
+  protected:
     // Calls the handler (if any), then lets pending events be processed.
     void raise(const TCopyEvent& event);
 };

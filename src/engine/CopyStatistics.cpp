@@ -72,7 +72,9 @@ std::string TCopyStatistics::sourceFoundText() const {
     return foundText(fSourceFiles, fSourceDirs);
 }
 
-std::string TCopyStatistics::destFoundText() const { return foundText(fDestFiles, fDestDirs); }
+std::string TCopyStatistics::destFoundText() const {
+    return foundText(fDestFiles, fDestDirs);
+}
 
 std::string TCopyStatistics::deletionText() const {
     std::string text;

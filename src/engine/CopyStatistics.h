@@ -8,7 +8,7 @@ namespace qvb {
 
 // The counters of one copy operation and the German texts built from them.
 class TCopyStatistics {
-public:
+  public:
     std::vector<std::string> fLines;  // the lines of the last summaryText
     int32_t fAdded = 0;
     int32_t fReplaced = 0;

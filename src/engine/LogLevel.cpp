@@ -6,7 +6,11 @@ namespace {
 int gLogLevel = 1;
 }
 
-int logLevel() { return gLogLevel; }
-void setLogLevel(int level) { gLogLevel = level; }
+int logLevel() {
+    return gLogLevel;
+}
+void setLogLevel(int level) {
+    gLogLevel = level;
+}
 
 }  // namespace qvb

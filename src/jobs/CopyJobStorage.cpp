@@ -1,7 +1,6 @@
 // The storage side of TCopyJob: the job's record in the program INI file, the
 // registry store or the export file.
 
-
 #include <algorithm>
 
 #include "engine/CopyFolder.h"
@@ -37,7 +36,6 @@ constexpr const char* kDefaultDestination = "";
 std::string sourceName(int index) {
     return kSource + std::to_string(index);
 }
-
 
 // A stored count larger than the record's values cannot be real; it must not
 // make the job grow millions of empty sources.

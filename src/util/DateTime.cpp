@@ -58,12 +58,14 @@ TDateTime nowDateTime() {
     return c ? c() : systemNow();
 }
 
-void setClock(TClock clock) { clockSource() = std::move(clock); }
+void setClock(TClock clock) {
+    clockSource() = std::move(clock);
+}
 
 TDateTime encodeDate(int year, int month, int day) {
-    return static_cast<TDateTime>(daysFromCivil(year, static_cast<unsigned>(month),
-                                                static_cast<unsigned>(day)) -
-                                  kEpochOffsetDays);
+    return static_cast<TDateTime>(
+        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+        kEpochOffsetDays);
 }
 
 TDateTime encodeTime(int hour, int minute, int second, int millisecond) {
@@ -105,8 +107,8 @@ TDateTime timeOf(TDateTime value) {
 
 int isoDayOfWeek(TDateTime value) {
     const TDateParts p = decodeDateTime(value);
-    const long long days = daysFromCivil(p.year, static_cast<unsigned>(p.month),
-                                         static_cast<unsigned>(p.day));
+    const long long days =
+        daysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day));
     // 1970-01-01 was a Thursday (4).
     long long wd = (days + 3) % 7;
     if (wd < 0) wd += 7;
@@ -184,8 +186,7 @@ std::optional<TDateTime> parseGermanDateTime(const std::string& text) {
     if (*rest != '\0') {
         used = 0;
         const int n = std::sscanf(rest, "%2d:%2d%n:%2d%n", &h, &mi, &used, &s, &used);
-        if (n < 2 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
-            return std::nullopt;
+        if (n < 2 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59) return std::nullopt;
         rest += used;
         while (*rest == ' ') ++rest;
         if (*rest != '\0') return std::nullopt;

@@ -76,7 +76,8 @@ std::string nearestExistingAncestor(const std::string& path) {
 }
 
 bool isSameDrive(const std::string& pathA, const std::string& pathB) {
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     if (sys::stat(nearestExistingAncestor(pathA).c_str(), &a) != 0) return false;
     if (sys::stat(nearestExistingAncestor(pathB).c_str(), &b) != 0) return false;
     return a.st_dev == b.st_dev;

@@ -54,18 +54,21 @@ std::string formatFileSize(int64_t bytes) {
 
 std::string startFailureText(int errnum, const std::string& path) {
     switch (errnum) {
-        case ENOENT: return "Die Datei \"" + path + "\" wurde nicht gefunden.";
+        case ENOENT:
+            return "Die Datei \"" + path + "\" wurde nicht gefunden.";
         case ENOTDIR:
             return "Das Verzeichnis \"" + extractFilePath(path) + "\" wurde nicht gefunden.";
         case EACCES:
         case EPERM:
             return "Fehler beim gemeinsamen Zugriff auf eine Datei im Netz oder Fehler beim "
                    "Zugriff auf eine gesperrte Datei im Netz.";
-        case ENOMEM: return "Zuwenig Speicher, um die Anwendung \"" + path + "\" zu starten.";
+        case ENOMEM:
+            return "Zuwenig Speicher, um die Anwendung \"" + path + "\" zu starten.";
         case ENOEXEC:
             return "Ungültige ausführbare Datei \"" + path +
                    "\". Entweder keine Windows-Anwendung oder Fehler in der EXE-Datei.";
-        default: return "Nicht näher spezifizierter Fehler " + std::to_string(errnum);
+        default:
+            return "Nicht näher spezifizierter Fehler " + std::to_string(errnum);
     }
 }
 
@@ -92,7 +95,8 @@ int spawnProgram(const std::string& path, const std::vector<std::string>& args,
     argv.push_back(const_cast<char*>(path.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    return sys::spawn(pid, path.c_str(), argv.data(), directory.empty() ? nullptr : directory.c_str());
+    return sys::spawn(pid, path.c_str(), argv.data(),
+                      directory.empty() ? nullptr : directory.c_str());
 }
 
 }  // namespace
@@ -113,7 +117,8 @@ bool runProgram(const std::string& fileName, const std::vector<std::string>& arg
         rc = spawnProgram(path, args, directory, pid);
     }
     if (rc != 0) {
-        showError("Programm \"" + path + "\" kann nicht ausgeführt werden.\rWindows-Fehlermeldung:\r" +
+        showError("Programm \"" + path +
+                  "\" kann nicht ausgeführt werden.\rWindows-Fehlermeldung:\r" +
                   startFailureText(rc, path));
         return false;
     }
@@ -142,8 +147,8 @@ TWaitResult waitProgram(pid_t pid, int milliseconds, int& exitCode) {
 
 bool isDirWritable(const std::string& directory) {
     static std::atomic<unsigned> counter{0};
-    const std::string base = includeTrailingDelimiter(directory) + ".qvb-probe-" +
-                             std::to_string(::getpid()) + "-";
+    const std::string base =
+        includeTrailingDelimiter(directory) + ".qvb-probe-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string probe = base + std::to_string(counter++);
         sys::UniqueFd fd(sys::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -33,7 +33,9 @@ bool injected(Op op, const char* path) {
 
 }  // namespace
 
-void setFaultHook(FaultHook h) { hook() = std::move(h); }
+void setFaultHook(FaultHook h) {
+    hook() = std::move(h);
+}
 
 int open(const char* path, int flags, mode_t mode) {
     if (injected(Op::Open, path)) return -1;
@@ -45,7 +47,9 @@ int openat(int dirfd, const char* name, int flags, mode_t mode) {
     return ::openat(dirfd, name, flags | O_CLOEXEC, mode);
 }
 
-int close(int fd) { return ::close(fd); }
+int close(int fd) {
+    return ::close(fd);
+}
 
 ssize_t read(int fd, void* buf, size_t count) {
     if (injected(Op::Read, nullptr)) return -1;
@@ -228,7 +232,9 @@ int spawn(pid_t& pid, const char* path, char* const argv[], const char* director
     return rc;
 }
 
-int kill(pid_t pid, int signal) { return ::kill(pid, signal); }
+int kill(pid_t pid, int signal) {
+    return ::kill(pid, signal);
+}
 
 struct dirent* readdir(DIR* dir) {
     if (injected(Op::ReadDir, nullptr)) return nullptr;
@@ -241,7 +247,9 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     return *this;
 }
 
-int UniqueFd::release() { return std::exchange(fFd, -1); }
+int UniqueFd::release() {
+    return std::exchange(fFd, -1);
+}
 
 int UniqueFd::reset(int fd) {
     int rc = 0;

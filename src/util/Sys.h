@@ -92,7 +92,7 @@ struct dirent* readdir(DIR* dir);
 
 // Moves a descriptor and closes it on destruction.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fFd(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fFd(other.release()) {}
@@ -107,13 +107,13 @@ public:
     // Closes the descriptor; returns the result of close (0 when none was open).
     int reset(int fd = -1);
 
-private:
+  private:
     int fFd = -1;
 };
 
 // Owns an open directory stream.
 class DirStream {
-public:
+  public:
     DirStream() = default;
     explicit DirStream(DIR* dir) : fDir(dir) {}
     DirStream(DirStream&& other) noexcept : fDir(other.fDir) { other.fDir = nullptr; }
@@ -124,7 +124,7 @@ public:
     DIR* get() const { return fDir; }
     bool valid() const { return fDir != nullptr; }
 
-private:
+  private:
     DIR* fDir = nullptr;
 };
 

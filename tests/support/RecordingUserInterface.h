@@ -11,7 +11,7 @@ namespace qvb::test {
 // Records every message and answers from a queue (or with the unattended
 // answer when the queue is empty). Installs itself for its lifetime.
 class RecordingUserInterface : public TUserInterface {
-public:
+  public:
     struct Shown {
         TMsgKind kind;
         std::string text;

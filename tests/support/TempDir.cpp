@@ -46,6 +46,8 @@ TempDir::TempDir(const std::string& prefix) {
     fPath = std::string(buf.data()) + "/";
 }
 
-TempDir::~TempDir() { removeTree(fPath); }
+TempDir::~TempDir() {
+    removeTree(fPath);
+}
 
 }  // namespace qvb::test

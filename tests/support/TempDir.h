@@ -7,7 +7,7 @@ namespace qvb::test {
 // A fresh private folder below $TMPDIR (or /tmp), removed with everything in
 // it when the object goes. path() ends with "/".
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::string& prefix = "qvb-test");
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -17,7 +17,7 @@ public:
     // path() + relative.
     std::string operator/(const std::string& relative) const { return fPath + relative; }
 
-private:
+  private:
     std::string fPath;
 };
 

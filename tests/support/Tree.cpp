@@ -31,8 +31,8 @@ void walk(const std::string& root, const std::string& rel, bool withTimes,
         if (::lstat(full.c_str(), &st) != 0) continue;
         std::string time;
         if (withTimes)
-            time = " @" + std::to_string(st.st_mtim.tv_sec) + "." +
-                   std::to_string(st.st_mtim.tv_nsec);
+            time =
+                " @" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
         if (S_ISDIR(st.st_mode)) {
             out[relPath + "/"] = "dir";
             walk(root, relPath + "/", withTimes, out);

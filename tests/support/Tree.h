@@ -14,18 +14,20 @@ namespace qvb::test {
 
 struct TNode {
     enum Kind { File, Dir, Link };
-    std::string path;         // relative, "/"-separated; a folder may end with "/"
-    std::string content;      // file bytes, or the link target
+    std::string path;     // relative, "/"-separated; a folder may end with "/"
+    std::string content;  // file bytes, or the link target
     Kind kind = File;
-    time_t mtime = 0;         // 0: leave as created
+    time_t mtime = 0;  // 0: leave as created
     long mtimeNsec = 0;
-    mode_t mode = 0;          // 0: default (0644 files, 0755 folders)
+    mode_t mode = 0;  // 0: default (0644 files, 0755 folders)
 };
 
 inline TNode file(std::string path, std::string content = {}, time_t mtime = 0) {
     return TNode{std::move(path), std::move(content), TNode::File, mtime, 0, 0};
 }
-inline TNode dir(std::string path) { return TNode{std::move(path), {}, TNode::Dir, 0, 0, 0}; }
+inline TNode dir(std::string path) {
+    return TNode{std::move(path), {}, TNode::Dir, 0, 0, 0};
+}
 inline TNode link(std::string path, std::string target) {
     return TNode{std::move(path), std::move(target), TNode::Link, 0, 0, 0};
 }
