@@ -310,11 +310,9 @@ std::string TIniDocument::serialize() const {
 
 TIniDocument parseIni(std::string_view bytes) {
     TIniDocument doc;
-    if (bytes.starts_with("\xEF\xBB\xBF")) {
-        doc.fEncoding = TIniEncoding::Utf8Bom;
-        bytes.remove_prefix(3);
-    }
     // The profile functions work on C strings: a NUL byte never reaches a value.
+    // They go first, so that a mark hidden behind NULs is read as a mark both
+    // now and after the next save.
     std::string clean;
     clean.reserve(bytes.size());
     for (const char c : bytes) {
@@ -322,6 +320,10 @@ TIniDocument parseIni(std::string_view bytes) {
             ++doc.fNulBytes;
         else
             clean += c;
+    }
+    if (clean.starts_with("\xEF\xBB\xBF")) {
+        doc.fEncoding = TIniEncoding::Utf8Bom;
+        clean.erase(0, 3);
     }
     if (!isValidUtf8(clean)) {
         doc.fEncoding = TIniEncoding::Windows1252;

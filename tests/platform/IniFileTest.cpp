@@ -106,6 +106,12 @@ TEST(IniDocument, Utf8WithBomStaysUtf8) {
     EXPECT_EQ(doc.fEncoding, TIniEncoding::Utf8Bom);
     EXPECT_EQ(*doc.find("Job01", "Name"), "Büro €");
     EXPECT_TRUE(doc.serialize().starts_with("\xEF\xBB\xBF[Job01]"));
+    // A mark behind NUL bytes reads as a mark at once, not only after a save
+    // has dropped the NULs (the first section would change otherwise).
+    using namespace std::string_literals;
+    const TIniDocument hidden = parseIni("\0\xEF\xBB\xBF[A]\nk=1\n[A]\nk=2\n"s);
+    EXPECT_EQ(*hidden.find("A", "k"), "1");
+    EXPECT_EQ(*parseIni(hidden.serialize()).find("A", "k"), "1");
 }
 
 TEST(IniDocument, HostileInputGivesAClearResult) {
