@@ -1,27 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "engine/CopyFolder.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJob.h"
 #include "jobs/CopyJobList.h"
 #include "support/RecordingUserInterface.h"
 #include "support/SettingsSandbox.h"
+#include "support/Tree.h"
 #include "util/DateTime.h"
 
 namespace qvb {
 namespace {
 
 const TDateTime kNow = encodeDateTime({2026, 12, 7, 14, 30, 0, 0});
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class JobStorage : public ::testing::Test {
   protected:
@@ -32,9 +23,6 @@ class JobStorage : public ::testing::Test {
 
     std::string iniFile() const { return sandbox.dataFolder() + "QV_Backup.ini"; }
     std::string exportFile() const { return sandbox.dataFolder() + "QV_Backup.export.ini"; }
-    void writeFile(const std::string& path, const std::string& text) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
     std::unique_ptr<TQV_BackupOptions> makeOptions() {
         return std::make_unique<TQV_BackupOptions>();
     }
@@ -85,7 +73,7 @@ class JobStorage : public ::testing::Test {
 
 TEST_F(JobStorage, RecordsRoundTripInBothStores) {
     for (const bool useIni : {false, true}) {
-        if (useIni) writeFile(iniFile(), "");
+        if (useIni) test::writeFile(iniFile(), "");
         auto options = makeOptions();
         ASSERT_EQ(options->fUseIniFile, useIni);
         auto job = sampleJob("Fotos", 3);
@@ -96,7 +84,7 @@ TEST_F(JobStorage, RecordsRoundTripInBothStores) {
         ASSERT_TRUE(back.loadFromStorage(*options)) << useIni;
         expectSameRecord(back, *job);
     }
-    const std::string ini = readBytes(iniFile());
+    const std::string ini = test::readFile(iniFile());
     EXPECT_NE(ini.find("Startzeit=02.01.2026 08:15:00\n"), std::string::npos);
     EXPECT_NE(ini.find("Löschen=1\nLetztesBackup=06.12.2026 22:00:05\n"), std::string::npos);
     EXPECT_NE(ini.find("Verzeichnis überspringen=cache;.git\n"), std::string::npos);
@@ -120,7 +108,7 @@ TEST_F(JobStorage, RegistryRecordWithoutSourceCountLoadsInPart) {
     EXPECT_TRUE(job.fActive);
 
     // The same gap in an INI section simply means no sources.
-    writeFile(iniFile(), "[Job01]\nName=Fotos\nQuelle0=/home/anna/=1\n");
+    test::writeFile(iniFile(), "[Job01]\nName=Fotos\nQuelle0=/home/anna/=1\n");
     auto iniOptions = makeOptions();
     EXPECT_TRUE(job.loadFromStorage(*iniOptions));
     EXPECT_TRUE(job.fSources.empty());
@@ -170,7 +158,7 @@ TEST_F(JobStorage, RegistryRecordDefaultsAndLimits) {
 }
 
 TEST_F(JobStorage, AStoredSourceCountCannotOutgrowTheRecord) {
-    writeFile(iniFile(), "[Job01]\nAnzahlQuellen=2000000000\nQuelle0=/a/=1\nQuelle1=/b/=0\n");
+    test::writeFile(iniFile(), "[Job01]\nAnzahlQuellen=2000000000\nQuelle0=/a/=1\nQuelle1=/b/=0\n");
     auto options = makeOptions();
     TCopyJob job;
     job.fJobKey = "Job01";
@@ -181,7 +169,7 @@ TEST_F(JobStorage, AStoredSourceCountCannotOutgrowTheRecord) {
 }
 
 TEST_F(JobStorage, ListLoadsEveryRecordButTheOptions) {
-    writeFile(
+    test::writeFile(
         iniFile(),
         "[Options]\nCurrentJob=5\n[Job01]\nName=Eins\n[Job02]\nName=Zwei\nZeitunterschied=1\n");
     auto options = makeOptions();
@@ -254,12 +242,12 @@ TEST_F(JobStorage, ExportAndImportTwiceKeepsTheSourcesOfTheFile) {
     EXPECT_TRUE(fresh.fSources.empty());
     EXPECT_DOUBLE_EQ(fresh.fLastBackup, kNow);
     EXPECT_TRUE(fresh.fActive);
-    EXPECT_EQ(readBytes(exportFile()).find("[Options]\n"), 0u);
+    EXPECT_EQ(test::readFile(exportFile()).find("[Options]\n"), 0u);
 }
 
 TEST_F(JobStorage, DeletingOneSourceValue) {
     for (const bool useIni : {false, true}) {
-        if (useIni) writeFile(iniFile(), "");
+        if (useIni) test::writeFile(iniFile(), "");
         auto options = makeOptions();
         auto job = sampleJob("Fotos", 2);
         job->fJobKey = "Job01";
@@ -277,13 +265,13 @@ TEST_F(JobStorage, DeletingOneSourceValue) {
 }
 
 TEST_F(JobStorage, AWindowsMadeIniFileIsReadAsItStands) {
-    writeFile(iniFile(),
-              "[OPTIONS]\r\nCurrentJob=1\r\nLogging=0\r\n\r\n"
-              "[job01]\r\nNAME=B\xfcro\r\nziel=D:\\Sicherung\\\r\nanzahlquellen=1\r\n"
-              "QUELLE0=C:\\Dokumente und Einstellungen\\anna\\Eigene Dateien=1\r\n"
-              "startzeit=07.12.2026 08:00:00\r\nINTERVALL=2\r\nL\xd6SCHEN=1\r\n"
-              "Ausschliessen=*.TMP;*.B\xc4K\r\nVerzeichnis \xdc"
-              "berspringen=Tempor\xe4r\r\n");
+    test::writeFile(iniFile(),
+                    "[OPTIONS]\r\nCurrentJob=1\r\nLogging=0\r\n\r\n"
+                    "[job01]\r\nNAME=B\xfcro\r\nziel=D:\\Sicherung\\\r\nanzahlquellen=1\r\n"
+                    "QUELLE0=C:\\Dokumente und Einstellungen\\anna\\Eigene Dateien=1\r\n"
+                    "startzeit=07.12.2026 08:00:00\r\nINTERVALL=2\r\nL\xd6SCHEN=1\r\n"
+                    "Ausschliessen=*.TMP;*.B\xc4K\r\nVerzeichnis \xdc"
+                    "berspringen=Tempor\xe4r\r\n");
     auto options = makeOptions();
     ASSERT_TRUE(options->fUseIniFile);
     TCopyJobList list(options.get());
@@ -304,7 +292,7 @@ TEST_F(JobStorage, AWindowsMadeIniFileIsReadAsItStands) {
     // Saving writes UTF-8 and keeps the parts it does not know.
     ASSERT_TRUE(list.saveJobs());
     ASSERT_TRUE(options->saveOptions());
-    const std::string text = readBytes(iniFile());
+    const std::string text = test::readFile(iniFile());
     EXPECT_NE(text.find("NAME=Büro\r\n"), std::string::npos);
     EXPECT_NE(text.find("[OPTIONS]\r\n"), std::string::npos);
     EXPECT_EQ(text.find("[Job01]"), std::string::npos);  // the existing section was used

@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "engine/LogLevel.h"
 #include "jobs/BU_Options.h"
 #include "platform/DataFolder.h"
 #include "support/SettingsSandbox.h"
+#include "support/Tree.h"
 
 namespace qvb {
 namespace {
@@ -15,21 +13,11 @@ const std::vector<std::string> kReadError = {
     "  FEHLER:  Die Einstellungen können nicht gelesen werden.", " "};
 const std::vector<std::string> kNotReadable = {"  FEHLER:  Optionen nicht lesbar.", " "};
 
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class OptionsTest : public ::testing::Test {
   protected:
     ~OptionsTest() override { setLogLevel(1); }
     std::string iniFile() const { return sandbox.dataFolder() + "QV_Backup.ini"; }
     std::string exportFile() const { return sandbox.dataFolder() + "QV_Backup.export.ini"; }
-    void writeIni(const std::string& path, const std::string& text) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
 
     static void expectDefaults(const TQV_BackupOptions& o, bool logging) {
         EXPECT_EQ(o.WinMainTop, 0);
@@ -96,8 +84,9 @@ TEST_F(OptionsTest, RegistryRoundTripAndPartialRecords) {
 }
 
 TEST_F(OptionsTest, ProgramIniFileKeepsLoggingOnButTheImportTakesItAsRead) {
-    writeIni(iniFile(), "[Options]\r\nLogging=0\r\nLogLevel=3\r\nLastSrcDir=C:\\Daten\\\r\n");
-    writeIni(exportFile(), "[options]\nlogging=0\nWinMainTop=5\n");
+    test::writeFile(iniFile(),
+                    "[Options]\r\nLogging=0\r\nLogLevel=3\r\nLastSrcDir=C:\\Daten\\\r\n");
+    test::writeFile(exportFile(), "[options]\nlogging=0\nWinMainTop=5\n");
     TQV_BackupOptions o;
     ASSERT_TRUE(o.fUseIniFile);
     EXPECT_TRUE(o.fMessages.empty());
@@ -112,7 +101,7 @@ TEST_F(OptionsTest, ProgramIniFileKeepsLoggingOnButTheImportTakesItAsRead) {
 }
 
 TEST_F(OptionsTest, AnEmptyIniFileSwitchesToIniStorage) {
-    writeIni(iniFile(), "");
+    test::writeFile(iniFile(), "");
     TQV_BackupOptions o;
     ASSERT_TRUE(o.fUseIniFile);
     EXPECT_TRUE(o.fMessages.empty());
@@ -120,7 +109,7 @@ TEST_F(OptionsTest, AnEmptyIniFileSwitchesToIniStorage) {
     o.CurrentJob = 2;
     ASSERT_TRUE(o.saveOptions());
     EXPECT_EQ(
-        readBytes(iniFile()),
+        test::readFile(iniFile()),
         "[Options]\nLogging=1\nWinMainTop=0\nWinMainLeft=0\nWinMainHeight=600\nWinMainWidth=600\n"
         "LogLevel=1\nLastDestDir=\nLastSrcDir=\nCurrentJob=2\n");
     EXPECT_FALSE(o.fRegistry->keyExists(""));  // the registry store stays untouched
@@ -133,15 +122,15 @@ TEST_F(OptionsTest, IniFileGivenOnTheCommandLineIsUsedEvenBeforeItExists) {
     EXPECT_TRUE(o.fUseIniFile);
     EXPECT_EQ(o.fIniFileName, file);
     ASSERT_TRUE(o.saveOptions());
-    EXPECT_NE(readBytes(file).find("[Options]\n"), std::string::npos);
+    EXPECT_NE(test::readFile(file).find("[Options]\n"), std::string::npos);
 }
 
 TEST_F(OptionsTest, ExportReplacesTheOldFileAndImportWithoutFileGivesDefaults) {
-    writeIni(exportFile(), "[Options]\nCurrentJob=9\n[Job07]\nName=alt\n");
+    test::writeFile(exportFile(), "[Options]\nCurrentJob=9\n[Job07]\nName=alt\n");
     TQV_BackupOptions o;
     o.LogLevel = 2;
     ASSERT_TRUE(o.exportOptions());
-    const std::string text = readBytes(exportFile());
+    const std::string text = test::readFile(exportFile());
     EXPECT_EQ(text.find("Job07"), std::string::npos);
     EXPECT_NE(text.find("LogLevel=2\n"), std::string::npos);
 
@@ -155,7 +144,7 @@ TEST_F(OptionsTest, ExportReplacesTheOldFileAndImportWithoutFileGivesDefaults) {
 
 TEST_F(OptionsTest, AStoreThatCannotBeWrittenIsReported) {
     // A plain file where the store's folder belongs: the save cannot succeed.
-    writeIni(sandbox.configHome() + "Nerk", "");
+    test::writeFile(sandbox.configHome() + "Nerk", "");
     TQV_BackupOptions o;
     o.fMessages.clear();
     EXPECT_FALSE(o.saveOptions());

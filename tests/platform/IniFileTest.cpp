@@ -3,26 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "platform/IniFile.h"
 #include "support/TempDir.h"
+#include "support/Tree.h"
 #include "util/Sys.h"
 
 namespace qvb {
 namespace {
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 TEST(IniDocument, FollowsTheWindowsProfileRules) {
     const TIniDocument doc = parseIni(
@@ -177,7 +164,7 @@ TEST_F(IniFileTest, TypedValuesRoundTripThroughTheFile) {
         EXPECT_FALSE(ini.writeString("Job01", "Quelle0", "/a\nb=1"));
         EXPECT_TRUE(ini.updateFile());
     }
-    EXPECT_EQ(readBytes(file),
+    EXPECT_EQ(test::readFile(file),
               "[Job01]\nName=Fotos\nIntervall=-2\nAktiv=1\nStartzeit=07.12.2026 14:30:00\n");
     TIniFile ini(file);
     EXPECT_EQ(ini.readString("job01", "name", "x"), "Fotos");
@@ -185,7 +172,7 @@ TEST_F(IniFileTest, TypedValuesRoundTripThroughTheFile) {
     EXPECT_TRUE(ini.readBool("Job01", "Aktiv", false));
     EXPECT_DOUBLE_EQ(ini.readDateTime("Job01", "Startzeit", 0), when);
     EXPECT_EQ(ini.readString("Job01", "fehlt", "x"), "x");
-    writeBytes(file, "[Job01]\nStartzeit=gestern\nAktiv=ja\n");
+    test::writeFile(file, "[Job01]\nStartzeit=gestern\nAktiv=ja\n");
     EXPECT_DOUBLE_EQ(ini.readDateTime("Job01", "Startzeit", 5.5),
                      5.5);  // changed file is read again
     EXPECT_TRUE(ini.readBool("Job01", "Aktiv", true));
@@ -194,7 +181,7 @@ TEST_F(IniFileTest, TypedValuesRoundTripThroughTheFile) {
 
 TEST_F(IniFileTest, AFailedSaveLeavesThePreviousFileIntact) {
     for (const sys::Op failing : {sys::Op::Open, sys::Op::Write, sys::Op::Fsync, sys::Op::Rename}) {
-        writeBytes(file, "[Options]\nLogLevel=1\n");
+        test::writeFile(file, "[Options]\nLogLevel=1\n");
         {
             TIniFile ini(file);
             ASSERT_TRUE(ini.writeInteger("Options", "LogLevel", 4));
@@ -202,10 +189,10 @@ TEST_F(IniFileTest, AFailedSaveLeavesThePreviousFileIntact) {
                 [failing](sys::Op op, const char*) { return op == failing ? ENOSPC : 0; });
             EXPECT_FALSE(ini.updateFile());
             sys::setFaultHook({});
-            EXPECT_EQ(readBytes(file), "[Options]\nLogLevel=1\n");
+            EXPECT_EQ(test::readFile(file), "[Options]\nLogLevel=1\n");
         }
         // The change was still pending and went out when the object went.
-        EXPECT_EQ(readBytes(file), "[Options]\nLogLevel=4\n");
+        EXPECT_EQ(test::readFile(file), "[Options]\nLogLevel=4\n");
     }
     int entries = 0;  // no temporary file is left behind
     DIR* d = ::opendir(dir.path().c_str());
@@ -216,7 +203,7 @@ TEST_F(IniFileTest, AFailedSaveLeavesThePreviousFileIntact) {
 }
 
 TEST_F(IniFileTest, SaveReplacesTheFileByRenameAndKeepsItsMode) {
-    writeBytes(file, "[Options]\nLogLevel=1\n");
+    test::writeFile(file, "[Options]\nLogLevel=1\n");
     ::chmod(file.c_str(), 0600);
     struct stat before {};
     ::stat(file.c_str(), &before);
@@ -230,7 +217,7 @@ TEST_F(IniFileTest, SaveReplacesTheFileByRenameAndKeepsItsMode) {
 }
 
 TEST_F(IniFileTest, AFileThatCannotBeReadIsNeverOverwritten) {
-    writeBytes(file, "[Options]\nLogLevel=3\n");
+    test::writeFile(file, "[Options]\nLogLevel=3\n");
     TIniFile ini(file);
     sys::setFaultHook([](sys::Op op, const char*) { return op == sys::Op::Open ? EACCES : 0; });
     EXPECT_FALSE(ini.readable());
@@ -238,15 +225,15 @@ TEST_F(IniFileTest, AFileThatCannotBeReadIsNeverOverwritten) {
     sys::setFaultHook({});
     ini.writeInteger("Options", "WinMainTop", 5);
     EXPECT_FALSE(ini.updateFile());
-    EXPECT_EQ(readBytes(file), "[Options]\nLogLevel=3\n");
+    EXPECT_EQ(test::readFile(file), "[Options]\nLogLevel=3\n");
     ini.clear();  // a deliberate replacement (the export) is allowed
     EXPECT_TRUE(ini.updateFile());
-    EXPECT_EQ(readBytes(file), "");
+    EXPECT_EQ(test::readFile(file), "");
 }
 
 TEST_F(IniFileTest, WritesThroughASymbolicLinkToItsTarget) {
     const std::string target = dir / "echt.ini";
-    writeBytes(target, "[A]\n");
+    test::writeFile(target, "[A]\n");
     ASSERT_EQ(::symlink(target.c_str(), file.c_str()), 0);
     TIniFile ini(file);
     ini.writeString("A", "k", "v");
@@ -254,7 +241,7 @@ TEST_F(IniFileTest, WritesThroughASymbolicLinkToItsTarget) {
     struct stat st {};
     ASSERT_EQ(::lstat(file.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(readBytes(target), "[A]\nk=v\n");
+    EXPECT_EQ(test::readFile(target), "[A]\nk=v\n");
 }
 
 }  // namespace
