@@ -1,5 +1,7 @@
 #include "engine/Wildcard.h"
 
+#include <vector>
+
 #include "util/TextCase.h"
 
 namespace qvb {
@@ -19,28 +21,64 @@ Iter nextCharacter(Iter t, Iter end) {
     return t;
 }
 
-bool matchFrom(Iter t, Iter te, Iter p, Iter pe) {
-    while (t != te && p != pe && *p != '*') {
-        if (*p == '?') {
-            t = nextCharacter(t, te);
-        } else {
-            if (*p != *t) return false;
-            ++t;
+// Matches text against pattern, one "*" at a time. Each "*" tries every later
+// place of the next literal character; a mask with many stars against a long
+// name would retry the same places over and over, so after a few retries the
+// places known to fail are remembered.
+class TMatcher {
+  public:
+    TMatcher(std::string_view text, std::string_view pattern)
+        : fText(text.begin()),
+          fTextEnd(text.end()),
+          fPattern(pattern.begin()),
+          fPatternEnd(pattern.end()) {}
+
+    bool match() { return matchFrom(fText, fPattern); }
+
+  private:
+    static constexpr int kRetriesBeforeMemo = 64;
+
+    bool matchFrom(Iter t, Iter p) {
+        const Iter te = fTextEnd, pe = fPatternEnd;
+        while (t != te && p != pe && *p != '*') {
+            if (*p == '?') {
+                t = nextCharacter(t, te);
+            } else {
+                if (*p != *t) return false;
+                ++t;
+            }
+            ++p;
         }
-        ++p;
+        if (t != te && (p == pe || *p != '*')) return false;
+        while (p != pe && (*p == '*' || *p == '?')) ++p;
+        if (t == te || p == pe) return p == pe;
+        const char c = *p++;
+        for (;;) {
+            while (t != te && *t != c) ++t;
+            if (t == te) return false;
+            ++t;
+            if (retry(t, p)) return true;
+            if (t == te) return false;
+        }
     }
-    if (t != te && (p == pe || *p != '*')) return false;
-    while (p != pe && (*p == '*' || *p == '?')) ++p;
-    if (t == te || p == pe) return p == pe;
-    const char c = *p++;
-    for (;;) {
-        while (t != te && *t != c) ++t;
-        if (t == te) return false;
-        ++t;
-        if (matchFrom(t, te, p, pe)) return true;
-        if (t == te) return false;
+
+    bool retry(Iter t, Iter p) {
+        if (++fRetries <= kRetriesBeforeMemo) return matchFrom(t, p);
+        const size_t width = static_cast<size_t>(fPatternEnd - fPattern) + 1;
+        if (fFailed.empty())
+            fFailed.assign((static_cast<size_t>(fTextEnd - fText) + 1) * width, false);
+        const size_t at =
+            static_cast<size_t>(t - fText) * width + static_cast<size_t>(p - fPattern);
+        if (fFailed[at]) return false;
+        const bool matched = matchFrom(t, p);
+        if (!matched) fFailed[at] = true;
+        return matched;
     }
-}
+
+    Iter fText, fTextEnd, fPattern, fPatternEnd;
+    int fRetries = 0;
+    std::vector<bool> fFailed;
+};
 
 bool isBlankOrControl(char c) {
     return static_cast<unsigned char>(c) <= ' ';
@@ -55,7 +93,7 @@ std::string_view trimmed(std::string_view piece) {
 }  // namespace
 
 bool matchesWildcardFolded(std::string_view text, std::string_view pattern) {
-    return matchFrom(text.begin(), text.end(), pattern.begin(), pattern.end());
+    return TMatcher(text, pattern).match();
 }
 
 bool MatchesWildcard(std::string_view text, std::string_view pattern) {

@@ -36,3 +36,19 @@ TEST(Wildcard, SplitListTrimsAndDropsEmptyAndRepeatedPieces) {
     EXPECT_EQ(SplitList("x,y;z", ",;"), (std::vector<std::string>{"x", "y", "z"}));
     EXPECT_TRUE(SplitList("", ";").empty());
 }
+
+namespace qvb {
+namespace {
+
+TEST(MatchesWildcard, ManyStarsAgainstALongNameStayQuick) {
+    // Without remembering failed places this takes longer than the universe.
+    const std::string name(300, 'a');
+    std::string mask;
+    for (int i = 0; i < 20; ++i) mask += "*a";
+    EXPECT_FALSE(MatchesWildcard(name, mask + "*b"));
+    EXPECT_TRUE(MatchesWildcard(name + "b", mask + "*b"));
+    EXPECT_TRUE(MatchesWildcard(name, mask + "*"));
+}
+
+}  // namespace
+}  // namespace qvb
