@@ -1,6 +1,7 @@
 #include "jobs/CopyJob.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 
 #include "engine/CopyFolder.h"
+#include "engine/LogLevel.h"
 #include "jobs/Schedule.h"
 #include "util/QV_Basics.h"
 #include "util/Sys.h"
@@ -135,6 +137,9 @@ bool TCopyJob::Execute() {
         addMessage(fStatusText);
         ok = false;
     }
+    // Held until the run ends; the kernel lets go of it however the program ends.
+    sys::UniqueFd lock;
+    if (ok) ok = lockDestination(lock);
     if (ok) {
         // A copy: the window may edit the job's sources while events are processed.
         const std::vector<std::string> sources = fSources;
@@ -167,6 +172,7 @@ bool TCopyJob::mirrorSource(const std::string& source) {
         applyClockOffset();
         ok = mirror.Execute();
         fStatistics.addFrom(mirror.fStatistics);
+        if (!ok && fStatus != csCancelled) countMirrorFailure(mirror.fStatistics.fErrors);
         addMessage(fStatusText);
     }
     if (ok) logResult();
@@ -216,11 +222,61 @@ void TCopyJob::failWith(const std::string& text, const std::string& boxText) {
     userInterface().showMessage(TMsgKind::Error, boxText, mbOK, TMsgResult::OK);
 }
 
+// Like a missing source: the run must never read as a success. With no
+// source finished before it the run fails; after one, the verdict names the errors.
+void TCopyJob::countMirrorFailure(int mirrorErrors) {
+    if (mirrorErrors == 0) ++fStatistics.fErrors;
+    if (fStatus == csRunning) setStatus(csError);
+}
+
+// Without a box: a scheduled run must not stop and wait for an answer.
+void TCopyJob::refuseWith(const std::string& text) {
+    setStatus(csError);
+    fStatusText = text;
+    addMessage(fStatusText);
+    ++fStatistics.fErrors;
+}
+
+// A second run into the same folder would remove the first one's temporary
+// files. The lock writes nothing into the destination and holds across users,
+// settings files and cron; a file system without locks goes on without it.
+bool TCopyJob::lockDestination(sys::UniqueFd& lock) {
+    lock.reset(sys::open(fDestination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int error = lock.valid() ? 0 : errno;
+    if (error == 0 && sys::flock(lock.get(), LOCK_EX | LOCK_NB) == 0) return true;
+    if (error == 0) error = errno;
+    lock.reset();
+    if (error == EWOULDBLOCK) {
+        refuseWith("FEHLER:  Das Zielverzeichnis \"" + fDestination +
+                   "\" wird gerade von einer anderen Sicherung benutzt; diese Sicherung wird "
+                   "nicht ausgeführt.");
+        return false;
+    }
+    if (logLevel() > 3)
+        addMessage("Zielverzeichnis \"" + fDestination +
+                   "\" kann nicht gesperrt werden: " + sys::errorText(error));
+    return true;
+}
+
 bool TCopyJob::checkDestination() {
     fActiveSourceCount =
         static_cast<int>(std::count_if(fSources.begin(), fSources.end(), sourceEntryActive));
     if (fActiveSourceCount == 0) {
         const std::string text = "FEHLER:  Es ist kein zu sicherndes Verzeichnis ausgewählt.";
+        failWith(text, text);
+        return false;
+    }
+    if (!fDestination.empty() && fDestination[0] != '/') {
+        const std::string text =
+            "FEHLER:  Das Zielverzeichnis \"" + fDestination + "\" ist kein absoluter Pfad!";
+        failWith(text, text);
+        return false;
+    }
+    // Refused before anything is created: the backup would fill the system disk.
+    if (const std::optional<std::string> mountPoint = missingMount(fDestination, fMountTables)) {
+        const std::string text = "FEHLER:  Der Datenträger des Zielverzeichnisses \"" +
+                                 fDestination + "\" ist nicht eingehängt (\"" + *mountPoint +
+                                 "\")!";
         failWith(text, text);
         return false;
     }
@@ -362,10 +418,14 @@ int32_t TCopyJob::minutesToNextRun() {
 }
 
 void TCopyJob::setDestination(const std::string& directory) {
-    // An empty destination stays empty (and fails the check) instead of becoming "/".
-    fDestination =
-        directory.empty() ? std::string() : includeTrailingDelimiter(expandFileName(directory));
+    fDestination = normalizedDestination(directory);
     fCopyFolder->fDest = fDestination;
+}
+
+std::string normalizedDestination(const std::string& directory) {
+    // An empty destination stays empty (and fails the check) instead of becoming "/".
+    if (directory.empty() || directory[0] != '/') return directory;
+    return includeTrailingDelimiter(expandFileName(directory));
 }
 
 }  // namespace qvb

@@ -9,6 +9,8 @@
 
 #include "engine/CopyIt.h"
 #include "util/DateTime.h"
+#include "util/Mounts.h"
+#include "util/Sys.h"
 
 namespace qvb {
 
@@ -24,6 +26,11 @@ std::string makeSourceEntry(const std::string& directory, bool active);
 // True for file systems whose clock is not ours: NFS, SMB/CIFS, FUSE (sshfs),
 // AFS, Coda, NCP, 9P, Ceph and the like, told apart by statfs type.
 bool isNetworkFileSystem(const std::string& path);
+
+// The one spelling of an absolute destination: "//", "/./" and ".." resolved,
+// with a trailing "/". Anything else (a relative path, "E:\Backup\" made on
+// Windows) stays as written, so that the run can refuse it.
+std::string normalizedDestination(const std::string& directory);
 
 // The end of a job's closing sentence for the status it ended with: " wurde
 // erfolgreich ausgeführt." and the like; empty for idle and running.
@@ -59,7 +66,7 @@ class TCopyJob : public TCopyIt {
     // by hand only. Moves fNextRun on by one period once it has passed.
     int32_t minutesToNextRun();
 
-    // Full path with a trailing delimiter; the mirror's destination follows.
+    // See normalizedDestination; the mirror's destination follows.
     void setDestination(const std::string& directory);
     int sourceCount() const { return static_cast<int>(fSources.size()); }
 
@@ -110,6 +117,8 @@ class TCopyJob : public TCopyIt {
     bool fDone = false;
     int fActiveSourceCount = 0;
     std::unique_ptr<TCopyFolder> fCopyFolder;
+    // Where checkDestination learns which disks are mounted.
+    TMountTables fMountTables;
 
   protected:
     // Seam for tests: whether `path` lies on a network file system.
@@ -122,6 +131,9 @@ class TCopyJob : public TCopyIt {
     void applyClockOffset();
     void logResult();
     void failWith(const std::string& text, const std::string& boxText);
+    void refuseWith(const std::string& text);
+    bool lockDestination(sys::UniqueFd& lock);
+    void countMirrorFailure(int mirrorErrors);
     std::optional<time_t> probeTime(const std::string& directory, const std::string& name);
 };
 

@@ -213,6 +213,7 @@ bool TCopyJob::loadFromStorage(TQVOptions& options) {
     } else if (options.fRegistry->keyExists(fJobKey)) {
         result = readFromRegistry(*this, *options.fRegistry);
     }
+    fDestination = normalizedDestination(fDestination);
     if (fWeekday == 0) fWeekday = 1;
     if (fTimeTolerance < 2) fTimeTolerance = 2;
     return result;
@@ -261,6 +262,7 @@ bool TCopyJob::importFromIni() {
 bool TCopyJob::importFromIni(TQVOptions& options) {
     if (!options.fExportFile) return false;
     readFromIni(*this, *options.fExportFile, true);
+    fDestination = normalizedDestination(fDestination);
     return options.fExportFile->readable();
 }
 
