@@ -426,7 +426,7 @@ void TSelfTest::compareFile(const std::string& original, const std::string& copy
     const int64_t offset = nanoseconds(st.st_mtim) - nanoseconds(originalStat.st_mtim);
     if (std::llabs(offset) > kCopyTimeSlackNs)
         fDeviations.push_back("Abweichung: Die Dateizeit der Kopie \"" + copy + "\" weicht um " +
-                              std::to_string(offset / 1'000'000'000) +
+                              std::to_string(std::llabs(offset) / 1'000'000'000) +
                               " Sekunden vom Original ab.");
 }
 
