@@ -204,6 +204,7 @@ bool TCopyFolder::scanSource() {
     list.fExclude = fExclude;
     list.fIncludeOnly = fIncludeOnly;
     list.fListEmptyDirs = true;
+    list.anchorSkipItems(fSourceFolder);
     // A destination inside the source must not be copied into itself.
     list.fExcludeDir = fDestFolder;
     const bool ok = list.scan();
@@ -225,6 +226,8 @@ bool TCopyFolder::scanDest() {
     list.setBaseDir(fDestFolder);
     list.fListEmptyDirs = true;
     list.setSkipFolders(fSkipFolders);
+    // A folder skipped by its absolute source path keeps its backup.
+    list.anchorSkipItems(fSourceFolder);
     list.fExclude.clear();
     list.fIncludeOnly.clear();
     const bool ok = list.scan();
@@ -310,7 +313,8 @@ bool TCopyFolder::copyPhase(bool& ok) {
             };
             const std::optional<int64_t> destTime =
                 destEntry ? std::optional<int64_t>(destEntry->mtimeNs) : std::nullopt;
-            switch (fSourceList->compare(entry, destTime)) {
+            const int64_t destSize = destEntry ? destEntry->size : entry.size;
+            switch (fSourceList->compare(entry, destTime, destSize)) {
                 case 0:
                     ++st.fSkipped;
                     fCopier->fStatusText.clear();

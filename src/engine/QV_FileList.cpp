@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <iterator>
@@ -11,8 +12,8 @@
 
 #include "engine/CopyIt.h"
 #include "engine/DirWalk.h"
+#include "engine/NameMask.h"
 #include "engine/Wildcard.h"
-#include "util/CommaText.h"
 #include "util/Sys.h"
 #include "util/TextCase.h"
 #include "util/UserInterface.h"
@@ -64,29 +65,6 @@ size_t hashName(std::string_view name) {
     return std::hash<std::string_view>{}(name);
 }
 
-// The masks of the list, folded once. A mask is tested against the path below
-// the base folder with a leading "/" (a name without "." gets one appended),
-// and a mask without "/" also against the name alone.
-struct TMaskSet {
-    std::vector<std::string> masks;
-
-    explicit TMaskSet(const std::string& text) {
-        // Masks are separated by "," and blanks (comma text) and also by ";".
-        for (const std::string& item : splitCommaText(text))
-            for (const std::string& piece : SplitList(item, ";")) masks.push_back(foldCase(piece));
-    }
-    bool empty() const { return masks.empty(); }
-    bool matches(const std::string& foldedPath, size_t nameStart) const {
-        const std::string_view name = std::string_view(foldedPath).substr(nameStart);
-        for (const std::string& mask : masks) {
-            if (matchesWildcardFolded(foldedPath, mask)) return true;
-            if (mask.find('/') == std::string::npos && matchesWildcardFolded(name, mask))
-                return true;
-        }
-        return false;
-    }
-};
-
 }  // namespace
 
 // The walk of one scan: applies skip list and masks and fills the list.
@@ -96,6 +74,7 @@ class TFileList::Scanner {
         : fList(list), fInclude(list.fIncludeOnly), fExclude(list.fExclude) {
         for (const std::string& item : list.fSkipList)
             if (!item.empty()) fSkips.push_back(foldCase(item));
+        for (const std::string& item : list.fSkipBelow) fSkipsBelow.push_back(foldCase(item));
         if (!list.fExcludeDir.empty()) {
             fExcludeDir = withTrailingSlash(list.fExcludeDir);
             fHasExcludeId = sys::stat(fExcludeDir.c_str(), &fExcludeId) == 0;
@@ -135,20 +114,20 @@ class TFileList::Scanner {
     }
 
     bool skipped(const std::string& relPath) const {
-        if (fSkips.empty()) return false;
+        if (fSkips.empty() && fSkipsBelow.empty()) return false;
         const std::string folded = foldCase("/" + relPath);
         for (const std::string& item : fSkips)
             if (folded.find(item) != std::string::npos) return true;
+        for (const std::string& folder : fSkipsBelow)
+            if (folded.compare(0, folder.size(), folder) == 0) return true;
         return false;
     }
 
     bool listed(const std::string& relName) const {
         if (fInclude.empty() && fExclude.empty()) return true;
-        std::string subject = foldCase("/" + relName);
-        const size_t nameStart = subject.rfind('/') + 1;
-        if (subject.find('.', nameStart) == std::string::npos) subject += '.';
-        if (!fInclude.empty()) return fInclude.matches(subject, nameStart);
-        return !fExclude.matches(subject, nameStart);
+        const std::string subject = foldCase("/" + relName);
+        if (!fInclude.empty()) return fInclude.matches(subject);
+        return !fExclude.matches(subject);
     }
 
     void add(TFileEntry entry) {
@@ -288,9 +267,10 @@ class TFileList::Scanner {
 
     TFileList& fList;
     std::vector<std::vector<TFileEntry, TPageAllocator<TFileEntry>>> fChunks;
-    TMaskSet fInclude;
-    TMaskSet fExclude;
+    TNameMasks fInclude;
+    TNameMasks fExclude;
     std::vector<std::string> fSkips;
+    std::vector<std::string> fSkipsBelow;
     std::string fExcludeDir;
     struct stat fExcludeId {};
     bool fHasExcludeId = false;
@@ -320,7 +300,26 @@ void TFileList::setSkipFolders(const std::string& text) {
     fSkipFolders.clear();
     for (char c : text)
         if (c != '*') fSkipFolders += c;
-    fSkipList = splitDelimitedText(fSkipFolders, ';');
+    // Split before the stars go: they tell where a blank separates two items.
+    fSkipList.clear();
+    fSkipBelow.clear();
+    for (std::string item : splitNameItems(text, kSkipSeparators)) {
+        item.erase(std::remove(item.begin(), item.end(), '*'), item.end());
+        if (!item.empty()) fSkipList.push_back(std::move(item));
+    }
+}
+
+void TFileList::anchorSkipItems(const std::string& folder) {
+    const std::string base = foldCase(withTrailingSlash(folder));
+    for (auto it = fSkipList.begin(); it != fSkipList.end();) {
+        const std::string item = withTrailingSlash(foldCase(*it));
+        if (item.size() > 1 && item[0] == '/' && item.compare(0, base.size(), base) == 0) {
+            fSkipBelow.push_back(item.substr(base.size() - 1));
+            it = fSkipList.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 bool TFileList::scan() {
@@ -381,15 +380,20 @@ const TFileEntry* TFileList::find(std::string_view name) const {
     return nullptr;
 }
 
-int TFileList::compare(std::string_view name, std::optional<int64_t> destMtimeNs) const {
+int TFileList::compare(std::string_view name, std::optional<int64_t> destMtimeNs,
+                       std::optional<int64_t> destSize) const {
     const TFileEntry* entry = find(name);
-    return entry == nullptr ? 2 : compare(*entry, destMtimeNs);
+    return entry == nullptr ? 2 : compare(*entry, destMtimeNs, destSize);
 }
 
-int TFileList::compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs) const {
+int TFileList::compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs,
+                       std::optional<int64_t> destSize) const {
     if (!destMtimeNs) return 2;
     const __int128 newer = static_cast<__int128>(entry.mtimeNs) - *destMtimeNs;
-    return newer > static_cast<__int128>(fTimeTolerance) * 1'000'000'000 ? 1 : 0;
+    const __int128 tolerance = static_cast<__int128>(fTimeTolerance) * 1'000'000'000;
+    if (newer > tolerance) return 1;
+    if (newer < -tolerance) return 0;
+    return destSize && *destSize != entry.size ? 1 : 0;
 }
 
 TDateTime TFileList::valueOf(const TFileEntry& entry) const {

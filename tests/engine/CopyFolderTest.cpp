@@ -108,6 +108,15 @@ TEST_F(CopyFolderTest, ToleranceAndNewerDestination) {
     EXPECT_EQ(mirror.fStatistics.fSkipped, 2);
 }
 
+TEST_F(CopyFolderTest, CopyOfAnotherSizeWithinTheToleranceIsReplaced) {
+    test::buildTree(src, {file("growing.log", "complete", kT + 1), file("newer", "src", kT)});
+    test::buildTree(dst, {file("growing.log", "comp", kT), file("newer", "dst!", kT + 100)});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(linesStartingWith("  ersetze "), Lines{"  ersetze " + dst + "growing.log"});
+    EXPECT_EQ(readFile(dst + "growing.log"), "complete");
+    EXPECT_EQ(readFile(dst + "newer"), "dst!");
+}
+
 TEST_F(CopyFolderTest, OddNamesKeepTheirBytes) {
     test::buildTree(src, {file("a=b.txt", "1"), file("x<y", "2"), file("new\nline", "3"),
                           file("bad\xff\xfe", "4"), file("sub=dir/c<d=e", "5"),
