@@ -36,4 +36,12 @@ class TNameMasks {
     std::vector<std::string> fMasks;
 };
 
+// Whether a scan lists the file at `foldedPath`: include masks, when there
+// are any, take precedence over the exclude masks.
+inline bool listedByMasks(const TNameMasks& include, const TNameMasks& exclude,
+                          std::string_view foldedPath) {
+    if (!include.empty()) return include.matches(foldedPath);
+    return exclude.empty() || !exclude.matches(foldedPath);
+}
+
 }  // namespace qvb

@@ -75,10 +75,8 @@ class TFileList::Scanner {
         for (const std::string& item : list.fSkipList)
             if (!item.empty()) fSkips.push_back(foldCase(item));
         for (const std::string& item : list.fSkipBelow) fSkipsBelow.push_back(foldCase(item));
-        if (!list.fExcludeDir.empty()) {
-            fExcludeDir = withTrailingSlash(list.fExcludeDir);
-            fHasExcludeId = sys::stat(fExcludeDir.c_str(), &fExcludeId) == 0;
-        }
+        if (!list.fExcludeDir.empty()) leaveOut(list.fExcludeDir);
+        for (const std::string& folder : list.fExcludeDirs) leaveOut(folder);
     }
 
     // Moves what was found into the list. Entries are gathered in chunks during
@@ -125,9 +123,7 @@ class TFileList::Scanner {
 
     bool listed(const std::string& relName) const {
         if (fInclude.empty() && fExclude.empty()) return true;
-        const std::string subject = foldCase("/" + relName);
-        if (!fInclude.empty()) return fInclude.matches(subject);
-        return !fExclude.matches(subject);
+        return listedByMasks(fInclude, fExclude, foldCase("/" + relName));
     }
 
     void add(TFileEntry entry) {
@@ -169,15 +165,26 @@ class TFileList::Scanner {
              ekEmptyDir});
     }
 
-    // The excluded folder reached under another spelling of its path.
+    void leaveOut(const std::string& path) {
+        TExcluded folder{withTrailingSlash(path), {}, false};
+        folder.hasId = sys::stat(folder.path.c_str(), &folder.id) == 0;
+        fExcluded.push_back(std::move(folder));
+    }
+
+    // An excluded folder reached under another spelling of its path.
     bool isExcludedFolder(const TDirWalker::TFolder& folder) const {
-        return fHasExcludeId && folder.depth > 1 && folder.st.st_dev == fExcludeId.st_dev &&
-               folder.st.st_ino == fExcludeId.st_ino;
+        if (folder.depth <= 1) return false;
+        for (const TExcluded& excluded : fExcluded)
+            if (excluded.hasId && folder.st.st_dev == excluded.id.st_dev &&
+                folder.st.st_ino == excluded.id.st_ino)
+                return true;
+        return false;
     }
 
     void visitFolder(TDirWalker::TFolder& folder, std::vector<std::string>& descend) {
         if (isExcludedFolder(folder)) return;
         ++fList.fDirCount;
+        if (folder.depth == 1) fList.fBaseEmpty = folder.readError == 0 && folder.items.empty();
         const std::string rel = relative(folder.path);
         const bool skip = skipped(rel);
         if (folder.readError != 0) {
@@ -241,10 +248,13 @@ class TFileList::Scanner {
 
     void enterLater(const TDirWalker::TFolder& folder, const std::string& name,
                     std::vector<std::string>& descend) {
-        if (!fExcludeDir.empty() && folder.path.size() + name.size() + 1 == fExcludeDir.size() &&
-            fExcludeDir.compare(0, folder.path.size(), folder.path) == 0 &&
-            fExcludeDir.compare(folder.path.size(), name.size(), name) == 0)
-            return;
+        for (const TExcluded& excluded : fExcluded) {
+            const std::string& path = excluded.path;
+            if (folder.path.size() + name.size() + 1 == path.size() &&
+                path.compare(0, folder.path.size(), folder.path) == 0 &&
+                path.compare(folder.path.size(), name.size(), name) == 0)
+                return;
+        }
         descend.push_back(name);
     }
 
@@ -271,9 +281,12 @@ class TFileList::Scanner {
     TNameMasks fExclude;
     std::vector<std::string> fSkips;
     std::vector<std::string> fSkipsBelow;
-    std::string fExcludeDir;
-    struct stat fExcludeId {};
-    bool fHasExcludeId = false;
+    struct TExcluded {
+        std::string path;  // ends with "/"
+        struct stat id;
+        bool hasId;
+    };
+    std::vector<TExcluded> fExcluded;
     int fSinceEvents = 0;
 };
 
@@ -290,6 +303,7 @@ void TFileList::Clear() {
     fErrorText.clear();
     fUnreadableDirs.clear();
     fWarningLines.clear();
+    fBaseEmpty = false;
 }
 
 void TFileList::setBaseDir(const std::string& dir) {

@@ -85,6 +85,10 @@ class TFileList {
     std::vector<std::string> fSkipBelow;
     // Absolute folder (with "/") the scan leaves out entirely (a destination inside the source).
     std::string fExcludeDir;
+    // More absolute folders the scan leaves out (the job's sources inside a destination).
+    std::vector<std::string> fExcludeDirs;
+    // The base folder held no entry at all, whatever masks and skip items say.
+    bool fBaseEmpty = false;
     // Relative paths (ending "/") of folders that could not be read, or could be
     // read only in part; nothing below them may be taken as deleted.
     std::vector<std::string> fUnreadableDirs;

@@ -244,7 +244,7 @@ TEST_F(FileListTest, SkipItemsWithBlanksAndAbsolutePathsBelowTheBase) {
                            file("src/tmp/d"), file("src/x/tmp/e"), file("src/tmpx/f")});
     list.setSkipFolders("Neuer Ordner;" + tmp.path() + "src/tmp");
     list.anchorSkipItems(tmp / "src/");
-    EXPECT_EQ(list.fSkipList, (std::vector<std::string>{"neuer ordner"}));
+    EXPECT_EQ(list.fSkipList, (std::vector<std::string>{"Neuer Ordner"}));
     EXPECT_EQ(list.fSkipBelow, (std::vector<std::string>{"/tmp/"}));
     ASSERT_TRUE(scan(tmp / "src/"));
     EXPECT_EQ(fileNames(list),
