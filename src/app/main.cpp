@@ -168,6 +168,7 @@ class TConsoleSession {
                 allDone = false;
                 break;
             }
+            job->fAllowMassDelete = fLine.allowMassDelete;
             fControl.setCurrentJob(job);
             const bool finished = fControl.runJob();
             if (finished && !storeLastBackup(*job)) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/CopyFolder.h"
 #include "engine/LogLevel.h"
@@ -60,6 +61,34 @@ bool createDirectories(const std::string& path) {
 bool sameFolder(const std::string& a, const std::string& b) {
     return includeTrailingDelimiter(expandFileName(a)) ==
            includeTrailingDelimiter(expandFileName(b));
+}
+
+// True when `folder` is `ancestor` or lies below it, whatever links either path
+// goes through: the folder's real parents are climbed through "..".
+bool isAtOrBelow(const std::string& folder, const std::string& ancestor) {
+    struct stat target {};
+    if (sys::stat(ancestor.c_str(), &target) != 0) return false;
+    sys::UniqueFd current(sys::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    while (current.valid() && sys::fstat(current.get(), &st) == 0) {
+        if (st.st_dev == target.st_dev && st.st_ino == target.st_ino) return true;
+        sys::UniqueFd parent(sys::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat up {};
+        if (!parent.valid() || sys::fstat(parent.get(), &up) != 0 ||
+            (up.st_dev == st.st_dev && up.st_ino == st.st_ino))
+            return false;
+        current = std::move(parent);
+    }
+    return false;
+}
+
+// An existing folder without a single entry, as an unmounted disk leaves it.
+bool holdsNoEntry(const std::string& folder) {
+    sys::DirStream dir(sys::opendir(folder.c_str()));
+    if (!dir.get()) return false;
+    while (const struct dirent* e = sys::readdir(dir.get()))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) return false;
+    return true;
 }
 
 // Number in the general format with a decimal comma: 3600, 0,5, -12,25.
@@ -123,6 +152,8 @@ void TCopyJob::prepareMirror() {
     mirror.fTimeTolerance = fTimeTolerance;
     mirror.setDelete(fDelete);
     mirror.fSkipFolders = fSkipFolders;
+    mirror.fAllowMassDelete = fAllowMassDelete;
+    mirror.fUnattended = fUnattended;
 }
 
 bool TCopyJob::Execute() {
@@ -143,9 +174,15 @@ bool TCopyJob::Execute() {
     if (ok) {
         // A copy: the window may edit the job's sources while events are processed.
         const std::vector<std::string> sources = fSources;
+        const std::vector<std::string> inDestination = refuseSourcesInDestination(sources);
+        shareDestination(sources, inDestination);
         for (const std::string& entry : sources) {
-            if (sourceEntryActive(entry))
-                ok = mirrorSource(includeTrailingDelimiter(sourceEntryDirectory(entry)));
+            if (sourceEntryActive(entry)) {
+                const std::string source = includeTrailingDelimiter(sourceEntryDirectory(entry));
+                ok = std::find(inDestination.begin(), inDestination.end(), source) ==
+                         inDestination.end() &&
+                     mirrorSource(source);
+            }
             if (fStatus == csCancelled) {
                 ok = false;
                 break;
@@ -178,6 +215,52 @@ bool TCopyJob::mirrorSource(const std::string& source) {
     if (ok) logResult();
     doProgress();
     return ok;
+}
+
+std::vector<std::string> TCopyJob::refuseSourcesInDestination(
+    const std::vector<std::string>& sources) {
+    std::vector<std::string> inside;
+    for (const std::string& entry : sources) {
+        const std::string source = includeTrailingDelimiter(sourceEntryDirectory(entry));
+        // An equal folder keeps its own check and message.
+        if (sameFolder(source, fDestination) || !isAtOrBelow(source, fDestination)) continue;
+        inside.push_back(source);
+        if (!sourceEntryActive(entry)) continue;
+        const std::string text = "FEHLER:  Das Quellverzeichnis \"" + source +
+                                 "\" liegt im Zielverzeichnis \"" + fDestination +
+                                 "\" und wird nicht gesichert.";
+        failWith(text, text);
+    }
+    fCopyFolder->fProtectedDirs = inside;
+    return inside;
+}
+
+// Content-only sources all fill the same folder: each delete pass must keep
+// what the others hold, and with one of them missing nobody can tell what is surplus.
+void TCopyJob::shareDestination(const std::vector<std::string>& sources,
+                                const std::vector<std::string>& refused) {
+    TCopyFolder& mirror = *fCopyFolder;
+    mirror.fSharedSources.clear();
+    mirror.fHoldDeletion = false;
+    if (!fContentOnly || !fDelete || sources.size() < 2) return;
+    for (const std::string& entry : sources) {
+        const std::string source = includeTrailingDelimiter(sourceEntryDirectory(entry));
+        const bool available = sourceEntryActive(entry) && isDirectory(source) &&
+                               !sameFolder(source, fDestination) &&
+                               std::find(refused.begin(), refused.end(), source) == refused.end() &&
+                               !holdsNoEntry(source);
+        if (available) {
+            mirror.fSharedSources.push_back(source);
+            continue;
+        }
+        mirror.fSharedSources.clear();
+        mirror.fHoldDeletion = true;
+        addMessage("WARNUNG:  Das Quellverzeichnis \"" + source +
+                   "\" ist nicht aktiv oder nicht verfügbar: im gemeinsamen Zielverzeichnis \"" +
+                   mirrorDestination(source) + "\" wird in diesem Lauf nichts gelöscht.");
+        ++fStatistics.fWarnings;
+        return;
+    }
 }
 
 std::string TCopyJob::mirrorDestination(const std::string& source) const {

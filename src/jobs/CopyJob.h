@@ -116,6 +116,12 @@ class TCopyJob : public TCopyIt {
     std::string fIntervalFolder;
     bool fDone = false;
     int fActiveSourceCount = 0;
+    // Run properties, not stored: a deletion of more than half the files of a
+    // destination (and more than 50) goes ahead without asking; nobody is
+    // there to ask (a run the scheduler started), so such a deletion is skipped
+    // unless allowed.
+    bool fAllowMassDelete = false;
+    bool fUnattended = false;
     std::unique_ptr<TCopyFolder> fCopyFolder;
     // Where checkDestination learns which disks are mounted.
     TMountTables fMountTables;
@@ -126,6 +132,11 @@ class TCopyJob : public TCopyIt {
 
   private:
     void prepareMirror();
+    // Sources at or below the destination, which its scans must never enter;
+    // the active ones are refused with an error.
+    std::vector<std::string> refuseSourcesInDestination(const std::vector<std::string>& sources);
+    void shareDestination(const std::vector<std::string>& sources,
+                          const std::vector<std::string>& refused);
     bool mirrorSource(const std::string& source);
     std::string mirrorDestination(const std::string& source) const;
     void applyClockOffset();
