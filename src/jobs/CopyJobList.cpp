@@ -135,8 +135,9 @@ bool TCopyJobList::save(TQV_BackupOptions& opts, bool withOptions) {
     }
     if (withOptions) ok = opts.stageOptions() && ok;
     ok = opts.flushStore() && ok;
-    if (!ok) fSaveError = "Die Einstellungen können nicht in \"" + opts.storeFileName() +
-                          "\" gespeichert werden.";
+    if (!ok)
+        fSaveError = "Die Einstellungen können nicht in \"" + opts.storeFileName() +
+                     "\" gespeichert werden.";
     return ok;
 }
 
@@ -152,8 +153,7 @@ bool TCopyJobList::saveJobsAndOptions() {
 
 bool TCopyJobList::deleteJob(int index) {
     TQV_BackupOptions* opts = options();
-    if (!opts || index < 0 || index >= count() || !checkStorable(*opts, false, index))
-        return false;
+    if (!opts || index < 0 || index >= count() || !checkStorable(*opts, false, index)) return false;
     for (const auto& job : fJobs) stageRecordErase(*job, *opts);
     remove(index);
     return save(*opts, false);

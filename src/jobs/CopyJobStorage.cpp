@@ -1,12 +1,13 @@
 // The storage side of TCopyJob: the job's record in the program INI file, the
 // registry store or the export file.
 
+#include "jobs/CopyJobStorage.h"
+
 #include <algorithm>
 
 #include "engine/CopyFolder.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJob.h"
-#include "jobs/CopyJobStorage.h"
 #include "util/TextCase.h"
 
 namespace qvb {

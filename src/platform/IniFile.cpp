@@ -280,7 +280,8 @@ bool TIniDocument::keepOnlySections(const std::vector<std::string>& names) {
     for (const auto& name : names) wanted.insert(foldCase(name));
     const size_t before = fSections.size();
     // A name seen once is dropped from the wanted set, so a later duplicate goes.
-    std::erase_if(fSections, [&](const TIniSection& s) { return wanted.erase(foldCase(s.name)) == 0; });
+    std::erase_if(fSections,
+                  [&](const TIniSection& s) { return wanted.erase(foldCase(s.name)) == 0; });
     if (fSections.size() == before) return false;
     rebuildIndex();
     return true;
