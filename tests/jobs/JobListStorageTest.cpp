@@ -293,3 +293,169 @@ TEST_F(JobListStorage, WhichRegistryValuesAreRequired) {
 
 }  // namespace
 }  // namespace qvb
+
+namespace qvb {
+namespace {
+
+// tests/jobs/data/windows.ini: written by the Windows program and edited by
+// hand: CRLF, Windows-1252, names in every letter case, Job03 before job01, a
+// gap at Job02, a section of another name and a second [Job01].
+class WindowsFile : public JobListStorage {
+  protected:
+    static std::string fixedFile() {
+        return test::readFile(std::string(QVB_SOURCE_DIR) + "/tests/jobs/data/windows.ini");
+    }
+    static TDateTime at(int day, int hour, int minute, int second) {
+        return encodeDateTime({2026, 12, day, hour, minute, second, 0});
+    }
+
+    // The job of [job01] names only its destination: the INI defaults.
+    static void expectDefaultsBut(const TCopyJob& job) {
+        EXPECT_EQ(job.fJobKey, "job01");
+        EXPECT_EQ(job.fJobName, "job01");
+        EXPECT_EQ(job.fDestination, "F:\\Fotos\\");
+        EXPECT_TRUE(job.fSources.empty());
+        EXPECT_DOUBLE_EQ(job.fStartTime, kNow);
+        EXPECT_DOUBLE_EQ(job.fEndTime, kNow);
+        EXPECT_EQ(job.fWeekday, 1);
+        EXPECT_EQ(job.fInterval, 0);
+        EXPECT_TRUE(job.fActive);
+        EXPECT_FALSE(job.fDelete);
+        EXPECT_DOUBLE_EQ(job.fLastBackup, kNow);
+        EXPECT_EQ(job.fExclude, "");
+        EXPECT_EQ(job.fIncludeOnly, "");
+        EXPECT_EQ(job.fSkipFolders, "");
+        EXPECT_FALSE(job.fContentOnly);
+        EXPECT_EQ(job.fTimeTolerance, 2);
+    }
+
+    // [Job03] holds every value.
+    static void expectEveryValue(const TCopyJob& job) {
+        EXPECT_EQ(job.fJobName, "Bücher");
+        EXPECT_EQ(job.fDestination, "E:\\Sicherung\\Bücher\\");
+        EXPECT_EQ(job.fSources, (Names{"C:\\Bücher=1", "D:\\Archiv=0"}));
+        EXPECT_DOUBLE_EQ(job.fStartTime, at(7, 8, 15, 0));
+        EXPECT_DOUBLE_EQ(job.fEndTime, at(7, 17, 45, 30));
+        EXPECT_EQ(job.fWeekday, 5);
+        EXPECT_EQ(job.fInterval, 1);
+        EXPECT_FALSE(job.fActive);
+        EXPECT_TRUE(job.fDelete);
+        EXPECT_DOUBLE_EQ(job.fLastBackup, at(6, 22, 0, 5));
+        EXPECT_EQ(job.fExclude, "*.tmp,*.bäk");
+        EXPECT_EQ(job.fIncludeOnly, "*.jpg");
+        EXPECT_EQ(job.fSkipFolders, "Temporär;Cache");
+        EXPECT_TRUE(job.fContentOnly);
+        EXPECT_EQ(job.fTimeTolerance, 9);
+    }
+
+    static void expectOptions(const TQV_BackupOptions& o, bool logging) {
+        EXPECT_EQ(o.Logging, logging);
+        EXPECT_EQ(o.WinMainTop, 12);
+        EXPECT_EQ(o.WinMainLeft, 34);
+        EXPECT_EQ(o.WinMainHeight, 456);
+        EXPECT_EQ(o.WinMainWidth, 789);
+        EXPECT_EQ(o.LogLevel, 3);
+        EXPECT_EQ(o.LastDestDir, "E:\\Sicherung\\");
+        EXPECT_EQ(o.LastSrcDir, "C:\\Eigene Dateien\\");
+        EXPECT_EQ(o.CurrentJob, 2);
+    }
+};
+
+TEST_F(WindowsFile, IsReadValueByValue) {
+    test::writeFile(iniFile(), fixedFile());
+    auto options = makeOptions();
+    ASSERT_TRUE(options->fUseIniFile);
+    EXPECT_TRUE(options->fMessages.empty());
+    expectOptions(*options, true);  // the program's own INI file always logs
+    TCopyJobList& list = listOf(options);
+    ASSERT_EQ(list.loadJobs(), 3);
+    EXPECT_EQ(list.fCurrentJob, 2);
+    expectDefaultsBut(list.getJob(0));
+    expectEveryValue(list.getJob(1));
+    const TCopyJob& other = list.getJob(2);
+    EXPECT_EQ(other.fJobKey, "Zusatz");
+    EXPECT_EQ(other.fJobName, "Übrig");
+    EXPECT_EQ(other.fWeekday, 1);        // 0 becomes 1
+    EXPECT_EQ(other.fTimeTolerance, 2);  // below 2 becomes 2
+}
+
+TEST_F(WindowsFile, IsImportedValueByValue) {
+    test::writeFile(exportFile(), fixedFile());
+    auto options = makeOptions();
+    ASSERT_TRUE(options->importOptions());
+    expectOptions(*options, false);
+    TCopyJobList& list = listOf(options);
+    for (const char* key : {"job01", "Job03", "Zusatz"})
+        list.add(std::make_unique<TCopyJob>()).fJobKey = key;
+    ASSERT_TRUE(list.importJobs());
+    expectDefaultsBut(list.getJob(0));
+    expectEveryValue(list.getJob(1));
+    EXPECT_EQ(list.getJob(2).fWeekday, 1);
+    EXPECT_EQ(list.getJob(2).fTimeTolerance, 1) << "the import sets no lower limit";
+}
+
+TEST_F(WindowsFile, SavedItHoldsTheOptionsAndExactlyTheJobsOfTheList) {
+    test::writeFile(iniFile(), fixedFile());
+    {
+        auto options = makeOptions();
+        TCopyJobList& list = listOf(options);
+        ASSERT_EQ(list.loadJobs(), 3);
+        ASSERT_TRUE(list.saveJobsAndOptions());
+        EXPECT_EQ(folded(options->fIniFile->readSections()),
+                  folded({"Options", "Job01", "Job02", "Job03"}));
+    }
+    const std::string text = test::readFile(iniFile());
+    EXPECT_TRUE(isValidUtf8(text));
+    EXPECT_TRUE(text.starts_with("; QV_Backup-Einstellungen, unter Windows geschrieben"));
+    EXPECT_EQ(text.find("Doppelt"), std::string::npos);
+    EXPECT_EQ(text.find("[Zusatz]"), std::string::npos);
+    EXPECT_NE(text.find("\r\nName=Bücher\r\n"), std::string::npos);
+
+    auto options = makeOptions();
+    TCopyJobList& list = listOf(options);
+    ASSERT_EQ(list.loadJobs(), 3);
+    expectDefaultsBut(list.getJob(0));
+    expectEveryValue(list.getJob(1));
+    EXPECT_EQ(list.getJob(2).fJobName, "Übrig");
+}
+
+// Every value of the jobs and the options, through both stores.
+TEST_F(JobListStorage, EveryValueRoundTripsThroughBothStores) {
+    for (const bool useIni : {false, true}) {
+        SCOPED_TRACE(useIni ? "ini" : "registry");
+        if (useIni) test::writeFile(iniFile(), "");
+        auto options = makeOptions();
+        options->Logging = !useIni;
+        options->WinMainTop = -5;
+        options->WinMainLeft = 17;
+        options->WinMainHeight = 701;
+        options->WinMainWidth = 1202;
+        options->LogLevel = 4;
+        options->LastDestDir = "/media/usb/Sicherung ä/";
+        options->LastSrcDir = "/home/anna/Bilder/";
+        TCopyJobList& list = listOf(options);
+        list.add(sampleJob("Fotos", 3));
+        list.add(sampleJob("Musik", 0)).fSkipFolders = "";
+        if (!useIni) list.getJob(1).fJobName = "Zwei\nZeilen";  // the registry keeps it
+        list.fCurrentJob = 2;
+        ASSERT_TRUE(list.saveJobsAndOptions());
+
+        auto back = makeOptions();
+        EXPECT_EQ(back->Logging, true);
+        EXPECT_EQ(back->WinMainTop, -5);
+        EXPECT_EQ(back->WinMainLeft, 17);
+        EXPECT_EQ(back->WinMainHeight, 701);
+        EXPECT_EQ(back->WinMainWidth, 1202);
+        EXPECT_EQ(back->LogLevel, 4);
+        EXPECT_EQ(back->LastDestDir, "/media/usb/Sicherung ä/");
+        EXPECT_EQ(back->LastSrcDir, "/home/anna/Bilder/");
+        EXPECT_EQ(back->CurrentJob, 2);
+        TCopyJobList& loaded = listOf(back);
+        ASSERT_EQ(loaded.loadJobs(), 2);
+        EXPECT_EQ(loaded.fCurrentJob, 2);
+        for (int i = 0; i < 2; ++i) expectSameRecord(loaded.getJob(i), list.getJob(i));
+    }
+}
+
+}  // namespace
+}  // namespace qvb
