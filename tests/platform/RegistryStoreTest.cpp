@@ -108,6 +108,24 @@ TEST_F(RegistryStoreTest, SaveReplacesTheFileAsAWhole) {
     EXPECT_NE(before.st_ino, after.st_ino);
 }
 
+// Jobs in a system-wide or organisation-wide file would load and could never
+// be deleted by a save.
+TEST_F(RegistryStoreTest, ReadsOnlyTheUsersOwnStore) {
+    ::mkdir((sandbox.systemConfig() + "Nerk").c_str(), 0700);
+    std::ofstream(sandbox.systemConfig() + "Nerk/QV_Backup.conf")
+        << "[General]\nLogLevel=4\n[Job07]\nName=System\n";
+    std::ofstream(sandbox.systemConfig() + "Nerk.conf") << "[Job08]\nName=Firma\n";
+    std::ofstream(sandbox.configHome() + "Nerk.conf") << "[Job05]\nName=Fremd\n";
+    TRegistryStore reg;
+    EXPECT_FALSE(reg.keyExists(""));
+    EXPECT_TRUE(reg.subkeys().empty());
+    EXPECT_FALSE(reg.valueExists("", "LogLevel"));
+    EXPECT_FALSE(reg.valueExists("Job05", "Name"));
+    reg.writeString("Job01", "Name", "Eigen");
+    ASSERT_TRUE(reg.sync());
+    EXPECT_EQ(reg.subkeys(), std::vector<std::string>{"Job01"});
+}
+
 TEST(DataFolder, ExecutableFolderWhenWritableElseTheUsersDataFolder) {
     test::SettingsSandbox sandbox;
     test::TempDir exe;
