@@ -68,13 +68,13 @@ Rgb colourAt(double x, double y) {
     const double t = y / kSize;
     Rgb c{top.r + (bottom.r - top.r) * t, top.g + (bottom.g - top.g) * t,
           top.b + (bottom.b - top.b) * t};
-    if (inRoundRect(x, y, 14, 24, 46, 38, 4)) c = hex(0xd99a1e);  // folder tab
-    if (inRoundRect(x, y, 14, 30, 84, 82, 5)) c = hex(0xd99a1e);  // folder back
-    if (inRoundRect(x, y, 14, 40, 84, 82, 5)) c = hex(0xf2b632);  // folder front
+    if (inRoundRect(x, y, 14, 24, 46, 38, 4)) c = hex(0xd99a1e);     // folder tab
+    if (inRoundRect(x, y, 14, 30, 84, 82, 5)) c = hex(0xd99a1e);     // folder back
+    if (inRoundRect(x, y, 14, 40, 84, 82, 5)) c = hex(0xf2b632);     // folder front
     if (inRoundRect(x, y, 68, 110, 148, 148, 7)) c = hex(0xc9ced6);  // drive
     if (inRoundRect(x, y, 68, 132, 148, 148, 7) && y > 134) c = hex(0x8d949e);
     if (inRoundRect(x, y, 78, 118, 126, 122, 2)) c = hex(0x8d949e);  // drive slot
-    if (inCircle(x, y, 137, 120, 4)) c = hex(0x3ddc5a);               // drive light
+    if (inCircle(x, y, 137, 120, 4)) c = hex(0x3ddc5a);              // drive light
     if (inArc(x, y) || inArrowHead(x, y)) c = hex(0xffffff);
     return c;
 }
