@@ -1,0 +1,36 @@
+#pragma once
+
+// Asks for a job's new name.
+
+#include <QDialog>
+#include <memory>
+#include <string>
+
+namespace Ui {
+class TfrmRename;
+}
+
+namespace qvb {
+
+class TfrmRename : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit TfrmRename(QWidget* parent = nullptr);
+    ~TfrmRename() override;
+
+    // In: the current name. Out: the new name as typed, or empty when the user
+    // cancelled or emptied the field, and the caller keeps the old name.
+    std::string newName;
+
+    void accept() override;
+    void reject() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    std::unique_ptr<Ui::TfrmRename> ui;
+};
+
+}  // namespace qvb

@@ -1,0 +1,59 @@
+#pragma once
+
+// Chooses a folder: first a file-system root, then a folder below it.
+
+#include <QDialog>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/FileSystemRoots.h"
+
+class QFileSystemModel;
+
+namespace Ui {
+class TfrmSelectDir;
+}
+
+namespace qvb {
+
+class TfrmSelectDir : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit TfrmSelectDir(QWidget* parent = nullptr);
+    ~TfrmSelectDir() override;
+
+    // The root to show when `startDir` does not exist; after the dialog was
+    // shown, the root that `startDir` lies on.
+    std::string driveLetter = "/";
+    // The folder to open when it exists.
+    std::string startDir = "/";
+    // Out: the open folder's full path (bytes, no trailing "/" but for the
+    // root itself), or empty when the user cancelled.
+    std::string selectedDir;
+
+    void accept() override;
+    void reject() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void fillRoots();
+    void openRoot(const std::string& root);
+    void rootChosen(int index);
+    void showHiddenChanged(bool show);
+    void openFolder(const std::string& path);
+    void keepCurrentInView();
+    void stopFollowing();
+    std::string currentFolder() const;
+
+    std::unique_ptr<Ui::TfrmSelectDir> ui;
+    QFileSystemModel* fModel;
+    std::vector<TFileSystemRoot> fRoots;
+    std::string fRoot = "/";
+    bool fFollowCurrent = false;
+};
+
+}  // namespace qvb
