@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the copy methods need,
+# Installs the Debian packages the build, the tests, the copy methods and the
+# desktop-file checks need,
 # asking apt only when one of them is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg-dev libutf8proc-dev
           libgtest-dev libgmock-dev rsync libglib2.0-bin coreutils util-linux clang
-          libxcb1-dev)
+          libxcb1-dev qt6-svg-dev desktop-file-utils appstream xvfb x11-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -24,6 +24,8 @@ int runWindow(int& argc, char** argv, const TCommandLine& line) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
     QApplication::setOrganizationName(QString::fromLatin1(kOrganisation));
+    // Lets a Wayland desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("de.nerk.QV_Backup"));
     QApplication::setWindowIcon(QPixmap::fromImage(programPicture()));
     if (!line.iniFile.empty()) setProgramIniFile(expandFileName(line.iniFile));
     TQtUserInterface userInterface;
