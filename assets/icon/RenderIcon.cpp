@@ -1,11 +1,11 @@
 // Renders the program's SVG icon as square PNG files, one per size, into the
 // hicolor layout: OUT/SIZExSIZE/apps/NAME.png. Run by the build.
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
-#include <QDir>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
         QPainter painter(&image);
         renderer.render(&painter);
         painter.end();
-        const QString folder = QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[2])).arg(size);
+        const QString folder =
+            QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[2])).arg(size);
         const QString file = folder + QLatin1Char('/') + QString::fromLocal8Bit(argv[3]) + ".png";
         if (size <= 0 || !QDir().mkpath(folder) || !image.save(file, "PNG")) {
             std::fprintf(stderr, "\"%s\" konnte nicht geschrieben werden.\n", qPrintable(file));

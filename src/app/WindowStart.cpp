@@ -1,7 +1,9 @@
 #include "app/WindowStart.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QPixmap>
+#include <QSettings>
 #include <cstdio>
 
 #include "app/DisplayProbe.h"
@@ -9,10 +11,26 @@
 #include "ui/JpegPicture.h"
 #include "ui/QV_BackupMain.h"
 #include "ui/QtUserInterface.h"
+#include "ui/SingleWindow.h"
 #include "util/Konstanten.h"
 #include "util/QV_Basics.h"
 
 namespace qvb {
+
+namespace {
+
+// The file the window is going to load its settings from: the program INI
+// file when it is forced or exists, otherwise the user's settings store.
+QString settingsFileInUse() {
+    const std::string ini = programIniFileName();
+    if (iniStorageForced() || QFileInfo::exists(QString::fromStdString(ini)))
+        return QString::fromStdString(ini);
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplicationTitle))
+        .fileName();
+}
+
+}  // namespace
 
 int runWindow(int& argc, char** argv, const TCommandLine& line) {
     if (!canOpenDisplay()) {
@@ -28,9 +46,22 @@ int runWindow(int& argc, char** argv, const TCommandLine& line) {
     QGuiApplication::setDesktopFileName(QStringLiteral("de.nerk.QV_Backup"));
     QApplication::setWindowIcon(QPixmap::fromImage(programPicture()));
     if (!line.iniFile.empty()) setProgramIniFile(expandFileName(line.iniFile));
+    TSingleWindow single(settingsFileInUse());
+    switch (single.claim()) {
+        case TSingleWindow::TClaim::Owner:
+            break;
+        case TSingleWindow::TClaim::AskedRunning:
+            return kExitOk;
+        case TSingleWindow::TClaim::Unreachable:
+            std::fprintf(stderr,
+                         "QV_Backup: Das Fenster ist mit diesen Einstellungen schon geöffnet, "
+                         "antwortet aber nicht.\n");
+            return kExitFailed;
+    }
     TQtUserInterface userInterface;
     TfrmMain window;
     userInterface.setMainWindow(&window);
+    single.bringForwardOnRequest(&window);
     window.show();
     return app.exec();
 }
