@@ -1,5 +1,7 @@
 #include "platform/DataFolder.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -44,10 +46,21 @@ void makeFolders(const std::string& folder) {
     }
 }
 
+// An installed program (its AppStream file beside it in PREFIX/share) is not a
+// portable one: a user install in ~/.local/bin would otherwise fill that folder
+// with settings and protocol files.
+bool isInstalled(const std::string& exeFolder) {
+    struct stat st {};
+    const std::string marker =
+        includeTrailingDelimiter(exeFolder) + "../share/metainfo/de.nerk.QV_Backup.metainfo.xml";
+    return sys::stat(marker.c_str(), &st) == 0;
+}
+
 }  // namespace
 
 std::string dataFolderFor(const std::string& exeFolder) {
-    if (!exeFolder.empty() && isDirWritable(exeFolder)) return includeTrailingDelimiter(exeFolder);
+    if (!exeFolder.empty() && !isInstalled(exeFolder) && isDirWritable(exeFolder))
+        return includeTrailingDelimiter(exeFolder);
     const std::string folder = userDataFolder();
     makeFolders(folder);
     return folder;

@@ -2,7 +2,8 @@
 
 // Where the program keeps its own files: the program INI file, the export
 // file and the protocol. That is the executable's folder when it is writable
-// (portable use), otherwise $XDG_DATA_HOME/QV_Backup/ (by default
+// (portable use) and the program is not installed there (no AppStream file in
+// the prefix's share folder), otherwise $XDG_DATA_HOME/QV_Backup/ (by default
 // ~/.local/share/QV_Backup/), created when first asked for.
 
 #include <string>

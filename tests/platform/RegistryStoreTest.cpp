@@ -7,6 +7,7 @@
 #include "platform/DataFolder.h"
 #include "platform/RegistryStore.h"
 #include "support/SettingsSandbox.h"
+#include "support/Tree.h"
 #include "util/Sys.h"
 
 namespace qvb {
@@ -147,6 +148,15 @@ TEST(DataFolder, ExecutableFolderWhenWritableElseTheUsersDataFolder) {
     setProgramIniFile("/etc/../home/anna/qvb.ini");
     EXPECT_TRUE(iniStorageForced());
     EXPECT_EQ(programIniFileName(), "/home/anna/qvb.ini");
+}
+
+TEST(DataFolder, AnInstalledProgramKeepsItsFilesInTheUsersDataFolderEvenWhereItMayWrite) {
+    test::SettingsSandbox sandbox;
+    test::TempDir prefix;
+    ASSERT_EQ(::mkdir((prefix / "bin").c_str(), 0700), 0);
+    EXPECT_EQ(dataFolderFor(prefix / "bin"), prefix / "bin/");
+    test::writeFile(prefix / "share/metainfo/de.nerk.QV_Backup.metainfo.xml", "<component/>");
+    EXPECT_EQ(dataFolderFor(prefix / "bin"), sandbox.dataFolder());
 }
 
 }  // namespace
