@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the copy methods and the
-# desktop-file checks need,
-# asking apt only when one of them is missing.
+# desktop-file checks need, asking apt only when one of them is missing. More
+# package names may be given (scripts/screenshots.sh asks for its tools so).
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg-dev libutf8proc-dev
+packages=("$@" cmake ninja-build g++ pkg-config qt6-base-dev libjpeg-dev libutf8proc-dev
           libgtest-dev libgmock-dev rsync libglib2.0-bin coreutils util-linux clang
           libxcb1-dev qt6-svg-dev desktop-file-utils appstream xvfb x11-utils)
 missing=()

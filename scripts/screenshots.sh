@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Makes the README's pictures again: docs/main-window.png, docs/wizard.png and
+# docs/protocol.png, taken of the Release program on a private Xvfb screen with
+# a job and files of its own in a throw-away folder (never the user's settings).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh xdotool imagemagick >&2
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQVB_TESTS=OFF >/dev/null
+cmake --build build/release --target QV_Backup >/dev/null
+program=$PWD/build/release/src/app/QV_Backup
+mkdir -p docs
+
+work=$(mktemp -d)
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
+  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
+export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb WAYLAND_DISPLAY= LANG=C.UTF-8
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+
+# A small picture collection to back up, and a job that mirrors it.
+make_job() {
+  local src="$HOME/Bilder" dest="$work/Sicherung"
+  mkdir -p "$src/Urlaub 2026" "$src/Familie" "$dest"
+  for f in Strand Hafen Berge; do head -c 40000 /dev/urandom >"$src/Urlaub 2026/$f.jpg"; done
+  for f in Geburtstag Hochzeit; do head -c 25000 /dev/urandom >"$src/Familie/$f.jpg"; done
+  echo "Notizen" >"$src/liesmich.txt"
+  cat >"$1" <<INI
+[Options]
+Logging=0
+
+[Job01]
+Name=Bilder
+Ziel=$dest/
+AnzahlQuellen=1
+Quelle0=$src/=1
+Intervall=2
+Startzeit=07.12.2026 20:00:00
+Endzeit=07.12.2026 20:00:00
+Wochentag=1
+Aktiv=1
+Löschen=1
+Ausschliessen=*.tmp
+NurDiese=
+Verzeichnis überspringen=.cache
+NurVerzeichnisInhalt=1
+Zeitunterschied=2
+INI
+}
+
+start_screen() {
+  exec 3>"$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  exec 3>&-
+  for _ in $(seq 100); do [ -s "$work/display" ] && return; sleep 0.1; done
+  echo "Xvfb did not start" >&2
+  exit 1
+}
+
+# The id of the newest window with this exact title, waiting up to ten seconds.
+window_titled() {
+  local id
+  for _ in $(seq 100); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1) || true
+    [ -n "$id" ] && { echo "$id"; return; }
+    sleep 0.1
+  done
+  echo "no window \"$1\"" >&2
+  exit 1
+}
+
+shoot() {
+  sleep "${3:-1}"
+  import -window "$1" "docs/$2.png"
+  echo "docs/$2.png"
+}
+
+press() {
+  xdotool windowfocus --sync "$1"
+  xdotool key --clearmodifiers "$2"
+}
+
+start_screen
+export DISPLAY=":$(cat "$work/display")"
+make_job "$work/QV_Backup.ini"
+"$program" --ini "$work/QV_Backup.ini" >"$work/window.log" 2>&1 &
+app_pid=$!
+main=$(window_titled "${QVB_MAIN_TITLE:-QV_Backup.*}")
+shoot "$main" main-window
+press "$main" ctrl+b
+shoot "$main" protocol 3
+press "$main" ctrl+n
+wizard=$(window_titled "${QVB_WIZARD_TITLE:-.*Assistent.*}")
+shoot "$wizard" wizard
