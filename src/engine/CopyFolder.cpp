@@ -51,6 +51,10 @@ std::string traceTime(TDateTime value) {
     return buf;
 }
 
+std::string withoutTrailingSlash(const std::string& name) {
+    return name.substr(0, name.size() - 1);
+}
+
 bool isTempName(const std::string& name) {
     const std::string base = extractFileName(name);
     return base.compare(0, kTempFilePrefix.size(), kTempFilePrefix) == 0;
@@ -191,9 +195,18 @@ void TCopyFolder::removeTempLeftovers() {
     for (const TFileEntry& entry : fDestList->entries()) {
         if (entry.kind == ekEmptyDir || !isTempName(entry.name) || fSourceList->find(entry.name))
             continue;
-        if (sys::unlink((fDestFolder + entry.name).c_str()) != 0) continue;
+        if (fTree.removeFile(entry.name) != 0) continue;
         --fStatistics.fDestFiles;
         fStatistics.fDestBytes -= entry.size;
+    }
+    // The private folders the copy programs write into.
+    for (const TFolderEntry& folder : fDestList->folders()) {
+        if (folder.name.empty() || !isTempName(withoutTrailingSlash(folder.name)) ||
+            fSourceList->findFolder(folder.name))
+            continue;
+        fTree.removeAll(folder.name, [&](const std::string&, bool isFolder) {
+            if (!isFolder) --fStatistics.fDestFiles;
+        });
     }
 }
 
@@ -335,10 +348,6 @@ namespace {
 std::string kindText(bool folder, TEntryKind kind) {
     if (folder) return "ein Verzeichnis";
     return kind == ekLink ? "eine symbolische Verknüpfung" : "eine Datei";
-}
-
-std::string withoutTrailingSlash(const std::string& name) {
-    return name.substr(0, name.size() - 1);
 }
 
 }  // namespace

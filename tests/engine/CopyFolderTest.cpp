@@ -214,7 +214,9 @@ TEST_F(CopyFolderTest, DestinationInsideTheSourceIsLeftOut) {
 
 TEST_F(CopyFolderTest, LeftoverTemporaryFilesAreRemovedUserFilesKept) {
     test::buildTree(src, {file("sub/a", "A"), file(".qvb-tmp-mine", "user's")});
-    test::buildTree(dst, {file("sub/.qvb-tmp-1a-2", "half written")});
+    // The second: the private folder of a copy program that was killed.
+    test::buildTree(dst, {file("sub/.qvb-tmp-1a-2", "half written"),
+                          file("sub/.qvb-tmp-1a-3/a", "half written")});
     ASSERT_TRUE(run());
     EXPECT_EQ(readTree(dst),
               (std::map<std::string, std::string>{
