@@ -175,11 +175,6 @@ int fchownat(int dirfd, const char* name, uid_t uid, gid_t gid, int flags) {
     return ::fchownat(dirfd, name, uid, gid, flags);
 }
 
-int lchown(const char* path, uid_t uid, gid_t gid) {
-    if (injected(Op::Chown, path)) return -1;
-    return ::lchown(path, uid, gid);
-}
-
 int futimens(int fd, const struct timespec times[2]) {
     if (injected(Op::SetTimes, nullptr)) return -1;
     return ::futimens(fd, times);
@@ -188,11 +183,6 @@ int futimens(int fd, const struct timespec times[2]) {
 int utimensat(int dirfd, const char* name, const struct timespec times[2], int flags) {
     if (injected(Op::SetTimes, name)) return -1;
     return ::utimensat(dirfd, name, times, flags);
-}
-
-int symlink(const char* target, const char* linkPath) {
-    if (injected(Op::Symlink, linkPath)) return -1;
-    return ::symlink(target, linkPath);
 }
 
 int symlinkat(const char* target, int dirfd, const char* linkName) {
@@ -212,10 +202,6 @@ int linkOpenFileAt(int fd, int dirfd, const char* newName) {
     char procPath[64];
     std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
     return ::linkat(AT_FDCWD, procPath, dirfd, newName, AT_SYMLINK_FOLLOW);
-}
-
-int linkOpenFile(int fd, const char* newPath) {
-    return linkOpenFileAt(fd, AT_FDCWD, newPath);
 }
 
 bool canLinkOpenFiles() {

@@ -75,18 +75,13 @@ int fchmod(int fd, mode_t mode);
 int fchown(int fd, uid_t uid, gid_t gid);
 int fchmodat(int dirfd, const char* name, mode_t mode, int flags);
 int fchownat(int dirfd, const char* name, uid_t uid, gid_t gid, int flags);
-// chown of a link itself, never of what it points to.
-int lchown(const char* path, uid_t uid, gid_t gid);
 int futimens(int fd, const struct timespec times[2]);
 int utimensat(int dirfd, const char* name, const struct timespec times[2], int flags);
-int symlink(const char* target, const char* linkPath);
 int symlinkat(const char* target, int dirfd, const char* linkName);
-// Gives the unnamed file open at `fd` (O_TMPFILE) the name `newPath`; fails
-// with EEXIST when that name is taken.
-int linkOpenFile(int fd, const char* newPath);
-// The same with the name relative to the folder `dirfd`.
+// Gives the unnamed file open at `fd` (O_TMPFILE) the name `newName` in the
+// folder `dirfd`; fails with EEXIST when that name is taken.
 int linkOpenFileAt(int fd, int dirfd, const char* newName);
-// False where linkOpenFile cannot work (no /proc and no privilege).
+// False where linkOpenFileAt cannot work (no /proc and no privilege).
 bool canLinkOpenFiles();
 ssize_t readlink(const char* path, std::string& target);
 int fsync(int fd);
