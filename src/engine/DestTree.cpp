@@ -16,12 +16,6 @@ namespace {
 
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW;
 
-// Cleared once the kernel said it has no openat2; the walk one name at a time stands in.
-bool& beneathAvailable() {
-    static bool available = true;
-    return available;
-}
-
 std::string withoutTrailingSlash(const std::string& rel) {
     return !rel.empty() && rel.back() == '/' ? rel.substr(0, rel.size() - 1) : rel;
 }
@@ -101,17 +95,14 @@ int TDestTree::walk(const std::string& relPath, bool create, bool& created) {
     if (rel.empty()) return fBase.get();
     if (fFd.valid() && rel == fRel) return fFd.get();
     forget();
-    if (beneathAvailable()) {
-        fFd.reset(sys::openBeneath(fBase.get(), rel.c_str(), kFolderFlags));
-        if (fFd.valid()) {
-            fRel = rel;
-            return fFd.get();
-        }
-        if (errno == ENOSYS)
-            beneathAvailable() = false;
-        else if (!create || errno != ENOENT)
-            return -1;
+    // One call where the kernel has openat2 (ENOSYS costs one more call per
+    // folder where it has not); missing folders are made one at a time.
+    fFd.reset(sys::openBeneath(fBase.get(), rel.c_str(), kFolderFlags));
+    if (fFd.valid()) {
+        fRel = rel;
+        return fFd.get();
     }
+    if (errno != ENOSYS && !(create && errno == ENOENT)) return -1;
     sys::UniqueFd current;
     int at = fBase.get();
     for (size_t begin = 0; begin <= rel.size();) {
