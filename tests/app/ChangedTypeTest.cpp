@@ -18,7 +18,6 @@ namespace {
 
 using test::dir;
 using test::file;
-using test::link;
 using test::readTree;
 using test::TempDir;
 using Tree = std::map<std::string, std::string>;
@@ -29,14 +28,15 @@ class ChangedType : public ::testing::Test {
   protected:
     void SetUp() override {
         test::buildTree(outside, {file("fremd.txt", "nicht anfassen", kOld)});
-        test::buildTree(src, {file("sub/neu.txt", "N", kOld), file("war-ordner", "F", kOld),
-                              file("ordner/innen.txt", "I", kOld), link("verweis", "ziel-text"),
-                              file("datei", "D", kOld), file("tief/weg/x.txt", "X", kOld),
-                              dir("sub/leer/"), dir("tief/leer/")});
-        test::buildTree(dst, {link("sub", outside), file("war-ordner/alt.txt", "A", kOld),
+        test::buildTree(
+            src, {file("sub/neu.txt", "N", kOld), file("war-ordner", "F", kOld),
+                  file("ordner/innen.txt", "I", kOld), test::link("verweis", "ziel-text"),
+                  file("datei", "D", kOld), file("tief/weg/x.txt", "X", kOld), dir("sub/leer/"),
+                  dir("tief/leer/")});
+        test::buildTree(dst, {test::link("sub", outside), file("war-ordner/alt.txt", "A", kOld),
                               dir("war-ordner/leer/"), file("ordner", "war Datei", kOld),
-                              file("verweis", "war Datei", kOld), link("datei", "anderswo"),
-                              link("tief", outside)});
+                              file("verweis", "war Datei", kOld), test::link("datei", "anderswo"),
+                              test::link("tief", outside)});
     }
     test::ProgramResult runJob(bool deleting) {
         test::writeFile(ini, "[Options]\nLogLevel=1\n[Job01]\nName=Typen\nZiel=" + dst +

@@ -18,7 +18,6 @@ namespace {
 
 using test::exists;
 using test::file;
-using test::link;
 using test::readTree;
 
 // Each case runs with openat2 and once more as on a kernel without it.
@@ -29,8 +28,9 @@ class DestTreeTest : public ::testing::TestWithParam<bool> {
             sys::setFaultHook(
                 [](sys::Op op, const char*) { return op == sys::Op::OpenBeneath ? ENOSYS : 0; });
         test::buildTree(tmp / "outside/", {file("keep", "K")});
-        test::buildTree(dst, {file("a/b/f", "F"), file("plain", "P"), link("out", tmp / "outside"),
-                              link("a/rel", "../../outside")});
+        test::buildTree(dst,
+                        {file("a/b/f", "F"), file("plain", "P"), test::link("out", tmp / "outside"),
+                         test::link("a/rel", "../../outside"), test::link("inner", "a")});
         ASSERT_TRUE(tree.open(dst));
     }
     void TearDown() override { sys::setFaultHook({}); }
@@ -42,7 +42,8 @@ class DestTreeTest : public ::testing::TestWithParam<bool> {
 
 TEST_P(DestTreeTest, NeverGoesThroughALinkOrAFile) {
     EXPECT_GE(tree.folder("a/b/"), 0);
-    for (const std::string rel : {"out", "out/", "a/rel/", "plain/", "a/b/f/x", "../dst/a"}) {
+    for (const std::string rel :
+         {"out", "out/", "a/rel/", "inner", "plain/", "a/b/f/x", "../dst/a"}) {
         SCOPED_TRACE(rel);
         bool created = true;
         EXPECT_LT(tree.makeFolder(rel + "/new", created), 0);
@@ -53,6 +54,7 @@ TEST_P(DestTreeTest, NeverGoesThroughALinkOrAFile) {
     }
     EXPECT_EQ(readTree(tmp / "outside/").size(), 1u);
     EXPECT_TRUE(exists(tmp / "outside/keep"));
+    EXPECT_FALSE(exists(dst + "a/new"));  // a link within the destination counts as well
 }
 
 TEST_P(DestTreeTest, MakesMissingFoldersPrivateAndTellsWhetherItDid) {
