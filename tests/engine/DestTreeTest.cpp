@@ -43,8 +43,9 @@ class DestTreeTest : public ::testing::TestWithParam<bool> {
 TEST_P(DestTreeTest, NeverGoesThroughALinkOrAFile) {
     EXPECT_GE(tree.folder("a/b/"), 0);
     for (const std::string rel :
-         {"out", "out/", "a/rel/", "inner", "plain/", "a/b/f/x", "../dst/a"}) {
+         {"out", "out/", "a/rel/", "inner", "inner/b", "plain/", "a/b/f/x", "../dst/a"}) {
         SCOPED_TRACE(rel);
+        EXPECT_LT(tree.folder(rel), 0);
         bool created = true;
         EXPECT_LT(tree.makeFolder(rel + "/new", created), 0);
         EXPECT_FALSE(created);
