@@ -368,4 +368,8 @@ void TCopyJob::setDestination(const std::string& directory) {
     fCopyFolder->fDest = fDestination;
 }
 
+std::string sameDriveQuestion() {
+    return kSameDriveQuestion;
+}
+
 }  // namespace qvb
