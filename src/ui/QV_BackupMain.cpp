@@ -339,6 +339,15 @@ void TfrmMain::showNextRuns() {
     while (ui->lbxNext->count() < fJobs->count()) ui->lbxNext->addItem(QStringLiteral(" "));
 }
 
+// The scheduler checks the jobs here, between the clock and the restart.
+void TfrmMain::tmrIntervallTimer() {
+    tmrIntervall.stop();
+    const TDateTime now = nowDateTime();
+    ui->lblDate->setText(qs(formatGermanDate(now)));
+    ui->lblTime->setText(qs(formatGermanTime(now)));
+    if (!busy()) tmrIntervall.start();
+}
+
 void TfrmMain::showLastBackup() {
     if (const TCopyJob* job = currentJob())
         ui->lblLastBackupzeit->setText(qs(formatGermanDateTime(job->fLastBackup)));
@@ -557,7 +566,7 @@ void TfrmMain::showBars(int total, int file) {
 }
 
 void TfrmMain::actionShowLogExecute() {
-    showLog(!ui->MemoLog->isVisible());
+    showLog(ui->MemoLog->isHidden());
 }
 
 std::string TfrmMain::protocolFile() const {
