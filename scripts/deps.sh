@@ -3,7 +3,8 @@
 # asking apt only when one of them is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg-dev libutf8proc-dev
-          libgtest-dev libgmock-dev rsync libglib2.0-bin coreutils util-linux clang)
+          libgtest-dev libgmock-dev rsync libglib2.0-bin coreutils util-linux clang
+          libxcb1-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

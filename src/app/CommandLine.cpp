@@ -67,10 +67,11 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             return failure("Unbekannte Option: " + arg);
         }
     }
-    result.line.command = command.value_or(TCommand::Help);
+    result.line.command = command.value_or(TCommand::Window);
     const TCommand c = result.line.command;
     if (iniGiven && (c == TCommand::Help || c == TCommand::Version))
-        return failure("Die Option --ini gilt nur mit --list, --run oder --selftest.");
+        return failure(
+            "Die Option --ini gilt nur ohne Befehl oder mit --list, --run oder --selftest.");
     if ((sourceGiven || destGiven) && c != TCommand::SelfTest)
         return failure("Die Optionen --source-root und --dest-root gelten nur mit --selftest.");
     result.ok = true;
@@ -83,6 +84,7 @@ std::string helpText() {
            "Datensicherung: spiegelt Quellverzeichnisse in ein Zielverzeichnis.\n"
            "\n"
            "Aufruf:\n"
+           "  QV_Backup [--ini DATEI]          das Fenster öffnen\n"
            "  QV_Backup --help                 diese Hilfe\n"
            "  QV_Backup --version              Programmversion\n"
            "  QV_Backup [--ini DATEI] --list   gespeicherte Jobs auflisten (je Zeile, durch\n"

@@ -8,10 +8,10 @@
 
 namespace qvb {
 
-enum class TCommand { Help, Version, List, Run, SelfTest };
+enum class TCommand { Window, Help, Version, List, Run, SelfTest };
 
 struct TCommandLine {
-    TCommand command = TCommand::Help;
+    TCommand command = TCommand::Window;
     std::string iniFile;            // empty: the program's own storage
     std::vector<std::string> jobs;  // --run: keys or names, in run order
     std::string sourceRoot;         // --selftest: empty for the default roots
@@ -24,7 +24,7 @@ struct TParsedCommandLine {
     std::string error;  // German, for standard error
 };
 
-// `args` without the program name. No arguments: the help.
+// `args` without the program name. No command (at most --ini): the window.
 TParsedCommandLine parseCommandLine(const std::vector<std::string>& args);
 
 std::string helpText();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/WindowStart.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
 #include "platform/DataFolder.h"
@@ -90,6 +91,7 @@ class TConsoleSession {
                 return loadSettings() ? runJobs() : kExitUsage;
             case TCommand::SelfTest:
                 return loadSettings() ? runSelfTest() : kExitUsage;
+            case TCommand::Window:
             case TCommand::Help:
             case TCommand::Version:
                 break;
@@ -243,6 +245,8 @@ int main(int argc, char** argv) {
         case TCommand::Version:
             std::printf("%s\n", versionText().c_str());
             return kExitOk;
+        case TCommand::Window:
+            return runWindow(argc, argv, parsed.line);
         default:
             break;
     }

@@ -10,7 +10,12 @@ TParsedCommandLine parse(std::vector<std::string> args) {
 }
 
 TEST(CommandLine, CommandsWithTheirOptions) {
-    EXPECT_EQ(parse({}).line.command, TCommand::Help);
+    EXPECT_EQ(parse({}).line.command, TCommand::Window);
+    EXPECT_EQ(parse({"--help"}).line.command, TCommand::Help);
+    auto window = parse({"--ini", "/x/a.ini"});
+    ASSERT_TRUE(window.ok) << window.error;
+    EXPECT_EQ(window.line.command, TCommand::Window);
+    EXPECT_EQ(window.line.iniFile, "/x/a.ini");
     EXPECT_EQ(parse({"--version"}).line.command, TCommand::Version);
 
     auto run = parse({"--ini", "/x/a.ini", "--run", "Job01", "Mein Job", "Job03"});
@@ -43,9 +48,10 @@ TEST(CommandLine, UsageErrorsAreExplainedInGerman) {
               "Die Option --ini ist mehrfach angegeben.");
     EXPECT_FALSE(parse({"--list", "--run", "Job01"}).ok);
     EXPECT_FALSE(parse({"--list", "--list"}).ok);
-    EXPECT_FALSE(parse({"--ini", "a.ini"}).ok) << "--ini alone would silently show the help";
+    EXPECT_FALSE(parse({"--help", "--ini", "a.ini"}).ok);
     EXPECT_FALSE(parse({"--version", "--ini", "a.ini"}).ok);
     EXPECT_FALSE(parse({"--list", "--source-root", "/s"}).ok);
+    EXPECT_FALSE(parse({"--source-root", "/s"}).ok) << "the window has no self-test roots";
 }
 
 }  // namespace

@@ -76,11 +76,10 @@ class EndToEnd : public ::testing::Test {
 };
 
 TEST_F(EndToEnd, HelpVersionAndUsageErrors) {
-    auto r = run({});
+    auto r = run({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.rfind("QV_Backup Version ", 0), 0u);
     EXPECT_NE(r.out.find("--run JOB"), std::string::npos);
-    EXPECT_EQ(run({"--help"}).out, r.out);
 
     r = run({"--version"});
     EXPECT_EQ(r.exitCode, 0);
