@@ -22,7 +22,7 @@ bool takesValue(const std::string& arg) {
 }
 
 bool isOption(const std::string& arg) {
-    return commandOf(arg) || takesValue(arg);
+    return commandOf(arg) || takesValue(arg) || arg == "--allow-mass-delete";
 }
 
 TParsedCommandLine failure(std::string error) {
@@ -51,6 +51,8 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
                 if (result.line.jobs.empty())
                     return failure("Die Option --run erwartet mindestens einen Job.");
             }
+        } else if (arg == "--allow-mass-delete") {
+            result.line.allowMassDelete = true;
         } else if (takesValue(arg)) {
             bool& given = arg == "--ini"           ? iniGiven
                           : arg == "--source-root" ? sourceGiven
@@ -72,6 +74,8 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     if (iniGiven && (c == TCommand::Help || c == TCommand::Version))
         return failure(
             "Die Option --ini gilt nur ohne Befehl oder mit --list, --run oder --selftest.");
+    if (result.line.allowMassDelete && c != TCommand::Run)
+        return failure("Die Option --allow-mass-delete gilt nur mit --run.");
     if ((sourceGiven || destGiven) && c != TCommand::SelfTest)
         return failure("Die Optionen --source-root und --dest-root gelten nur mit --selftest.");
     result.ok = true;
@@ -90,7 +94,7 @@ std::string helpText() {
            "  QV_Backup [--ini DATEI] --list   gespeicherte Jobs auflisten (je Zeile, durch\n"
            "                                   Tabulatoren getrennt: Schlüssel, Name, Intervall,\n"
            "                                   aktiv, Löschen, Ziel, Quellen)\n"
-           "  QV_Backup [--ini DATEI] --run JOB [JOB ...]\n"
+           "  QV_Backup [--ini DATEI] [--allow-mass-delete] --run JOB [JOB ...]\n"
            "                                   gespeicherte Jobs nacheinander ausführen; JOB ist\n"
            "                                   der Schlüssel (\"Job01\") oder der genaue Name\n"
            "  QV_Backup [--ini DATEI] --selftest [--source-root VERZ] [--dest-root VERZ]\n"
@@ -100,6 +104,10 @@ std::string helpText() {
            "  --ini DATEI         DATEI als INI-Datei des Programms verwenden\n"
            "  --source-root VERZ  Wurzel der Test-Quellverzeichnisse des Selbsttests\n"
            "  --dest-root VERZ    Wurzel des Test-Zielverzeichnisses des Selbsttests\n"
+           "  --allow-mass-delete Löschen auch dann, wenn ein Lauf mehr als die Hälfte\n"
+           "                      (und mehr als 50) der Dateien eines Zielverzeichnisses\n"
+           "                      löschen würde; ohne diese Option wird das Löschen dann\n"
+           "                      mit einer Warnung übersprungen\n"
            "\n"
            "Das Protokoll erscheint auf der Standardausgabe. Strg+C bricht eine laufende\n"
            "Sicherung ab.\n"

@@ -14,6 +14,7 @@ struct TCommandLine {
     TCommand command = TCommand::Window;
     std::string iniFile;            // empty: the program's own storage
     std::vector<std::string> jobs;  // --run: keys or names, in run order
+    bool allowMassDelete = false;   // --run: large deletions go ahead without asking
     std::string sourceRoot;         // --selftest: empty for the default roots
     std::string destRoot;
 };

@@ -170,6 +170,7 @@ class TConsoleSession {
                 allDone = false;
                 break;
             }
+            job->fAllowMassDelete = fLine.allowMassDelete;
             fControl.setCurrentJob(job);
             const bool finished = fControl.runJob();
             if (finished && !storeLastBackup(*job)) {
@@ -207,11 +208,17 @@ class TConsoleSession {
         return passed ? kExitOk : kExitFailed;
     }
 
+    // Beside the settings file given with --ini, or else in the data folder;
+    // a protocol that fits in neither is reported, never dropped unnoticed.
     void saveProtocol() {
         if (!fOptions->Logging || fProtocol.empty()) return;
-        if (!isDirWritable(extractFilePath(fProtocolFile))) return;
-        if (!fProtocol.saveToFile(fProtocolFile))
-            printError("Das Protokoll \"" + fProtocolFile + "\" konnte nicht gespeichert werden.");
+        std::vector<std::string> places{fProtocolFile};
+        if (protocolFileName() != fProtocolFile) places.push_back(protocolFileName());
+        if (!fProtocol.saveToFirstOf(places).empty()) return;
+        std::string names;
+        for (const std::string& place : places)
+            names += (names.empty() ? "\"" : ", \"") + place + '"';
+        printError("Das Protokoll konnte nicht gespeichert werden: " + names);
     }
 
     const TCommandLine& fLine;

@@ -10,14 +10,20 @@
 #include <unordered_set>
 
 #include "engine/LogLevel.h"
+#include "engine/NameMask.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
 #include "util/Sys.h"
+#include "util/TextCase.h"
 #include "util/UserInterface.h"
 
 namespace qvb {
 
 namespace {
+
+// A deletion of more than this many files, and of more than half the
+// destination, is asked for first.
+constexpr int32_t kLargeDeletionFiles = 50;
 
 bool isDir(const std::string& path) {
     struct stat st {};
@@ -55,6 +61,55 @@ bool isTempName(const std::string& name) {
     const std::string base = extractFileName(name);
     return base.compare(0, kTempFilePrefix.size(), kTempFilePrefix) == 0;
 }
+
+// Which destination entries have no source any more. Whatever lies below a
+// source folder that could not be read may still exist there; a file that
+// another source sharing the destination would list at the same place is that
+// source's copy.
+class TSurplusTest {
+  public:
+    TSurplusTest(const TFileList& source, const TCopyFolder& mirror, const std::string& ownSource)
+        : fSource(source),
+          fUnreadable(source.fUnreadableDirs.begin(), source.fUnreadableDirs.end()),
+          fInclude(mirror.fIncludeOnly),
+          fExclude(mirror.fExclude) {
+        for (const std::string& folder : mirror.fSharedSources)
+            if (folder != ownSource) fShared.push_back(folder);
+    }
+
+    bool operator()(const TFileEntry& entry) const {
+        return entry.kind != ekEmptyDir && !fSource.find(entry.name) &&
+               !belowUnreadable(entry.name) && !heldByShared(entry.name);
+    }
+
+  private:
+    bool belowUnreadable(const std::string& name) const {
+        if (fUnreadable.empty()) return false;
+        for (size_t pos = name.find('/'); pos != std::string::npos; pos = name.find('/', pos + 1))
+            if (fUnreadable.count(name.substr(0, pos + 1))) return true;
+        return false;
+    }
+
+    // A place that cannot be looked at counts as held.
+    bool heldByShared(const std::string& name) const {
+        for (const std::string& folder : fShared) {
+            struct stat st {};
+            if (sys::lstat((folder + name).c_str(), &st) != 0) {
+                if (errno == ENOENT || errno == ENOTDIR) continue;
+                return true;
+            }
+            if (!S_ISDIR(st.st_mode) && listedByMasks(fInclude, fExclude, foldCase("/" + name)))
+                return true;
+        }
+        return false;
+    }
+
+    const TFileList& fSource;
+    const std::unordered_set<std::string> fUnreadable;
+    const TNameMasks fInclude;
+    const TNameMasks fExclude;
+    std::vector<std::string> fShared;
+};
 
 }  // namespace
 
@@ -186,6 +241,7 @@ bool TCopyFolder::Execute() {
             ++fStatistics.fErrors;
             ok = false;
         } else {
+            fDeletePass = fDelete && deletionWanted();
             if (!copyPhase(ok)) return false;
             setClosingText();
         }
@@ -204,6 +260,7 @@ bool TCopyFolder::scanSource() {
     list.fExclude = fExclude;
     list.fIncludeOnly = fIncludeOnly;
     list.fListEmptyDirs = true;
+    list.anchorSkipItems(fSourceFolder);
     // A destination inside the source must not be copied into itself.
     list.fExcludeDir = fDestFolder;
     const bool ok = list.scan();
@@ -225,8 +282,11 @@ bool TCopyFolder::scanDest() {
     list.setBaseDir(fDestFolder);
     list.fListEmptyDirs = true;
     list.setSkipFolders(fSkipFolders);
+    // A folder skipped by its absolute source path keeps its backup.
+    list.anchorSkipItems(fSourceFolder);
     list.fExclude.clear();
     list.fIncludeOnly.clear();
+    list.fExcludeDirs = fProtectedDirs;
     const bool ok = list.scan();
     fStatistics.fDestFiles = list.fFileCount;
     fStatistics.fDestDirs = list.fDirCount;
@@ -273,6 +333,54 @@ bool TCopyFolder::enoughSpace() {
     return false;
 }
 
+// Asked after both scans and before any file is copied, so that nobody waits
+// through the copy for the question.
+bool TCopyFolder::deletionWanted() {
+    if (!sourceNotEmptied() || fHoldDeletion) return false;
+    const int32_t doomed = countDoomed();
+    if (doomed <= kLargeDeletionFiles || int64_t{doomed} * 2 <= fStatistics.fDestFiles) return true;
+    return largeDeletionConfirmed(doomed);
+}
+
+// An unmounted disk or share leaves an empty folder behind: taken at its word,
+// it would wipe the backup.
+bool TCopyFolder::sourceNotEmptied() {
+    if (!fSourceList->fBaseEmpty || fStatistics.fDestFiles == 0) return true;
+    addMessage("FEHLER:  Das Quellverzeichnis \"" + fSource +
+               "\" ist leer, das Zielverzeichnis \"" + fDestFolder +
+               "\" enthält aber Dateien: es wird nichts gelöscht.");
+    ++fStatistics.fErrors;
+    return false;
+}
+
+// Files the delete pass would remove, and those whose type changed (a file
+// where the source has a link, or the other way round).
+int32_t TCopyFolder::countDoomed() const {
+    const TSurplusTest surplus(*fSourceList, *this, fSourceFolder);
+    int32_t doomed = 0;
+    for (const TFileEntry& entry : fDestList->entries()) {
+        if (entry.kind == ekEmptyDir) continue;
+        const TFileEntry* source = fSourceList->find(entry.name);
+        if (source ? source->kind != entry.kind : surplus(entry)) ++doomed;
+    }
+    return doomed;
+}
+
+bool TCopyFolder::largeDeletionConfirmed(int32_t doomed) {
+    if (fAllowMassDelete) return true;
+    const std::string counts =
+        formatThousands(doomed) + " von " + formatThousands(fStatistics.fDestFiles) + " Dateien";
+    const std::string question = "Im Zielverzeichnis \"" + fDestFolder + "\" würden " + counts +
+                                 " gelöscht.\r\nSollen diese Dateien wirklich gelöscht werden?";
+    if (!fUnattended && userInterface().showMessage(TMsgKind::Confirmation, question, mbYes | mbNo,
+                                                    TMsgResult::No) == TMsgResult::Yes)
+        return true;
+    addMessage("WARNUNG:  Im Zielverzeichnis \"" + fDestFolder + "\" wären " + counts +
+               " gelöscht worden; das Löschen wird übersprungen.");
+    ++fStatistics.fWarnings;
+    return false;
+}
+
 bool TCopyFolder::copyPhase(bool& ok) {
     TCopyStatistics& st = fStatistics;
     addMessage("kopiere neue und geänderte Dateien...");
@@ -310,7 +418,8 @@ bool TCopyFolder::copyPhase(bool& ok) {
             };
             const std::optional<int64_t> destTime =
                 destEntry ? std::optional<int64_t>(destEntry->mtimeNs) : std::nullopt;
-            switch (fSourceList->compare(entry, destTime)) {
+            const int64_t destSize = destEntry ? destEntry->size : entry.size;
+            switch (fSourceList->compare(entry, destTime, destSize)) {
                 case 0:
                     ++st.fSkipped;
                     fCopier->fStatusText.clear();
@@ -337,7 +446,7 @@ bool TCopyFolder::copyPhase(bool& ok) {
         setStatus(csDone);
     }
     if (st.fAdded == 0 && st.fReplaced == 0) addMessage("  keine Dateien kopiert.");
-    if (ok && fDelete) deleteSurplus();
+    if (ok && fDeletePass) deleteSurplus();
     if (ok) {
         const int n = createEmptyFolders();
         addMessage(n <= 0   ? " keine leeren Verzeichnisse angelegt"
@@ -421,15 +530,7 @@ void TCopyFolder::setClosingText() {
 int TCopyFolder::deleteSurplus() {
     TCopyStatistics& st = fStatistics;
     addMessage("lösche Dateien im Zielverzeichnis...");
-    // Whatever lies below a source folder that could not be read may still exist there.
-    const std::unordered_set<std::string> unreadable(fSourceList->fUnreadableDirs.begin(),
-                                                     fSourceList->fUnreadableDirs.end());
-    const auto belowUnreadable = [&](const std::string& name) {
-        if (unreadable.empty()) return false;
-        for (size_t pos = name.find('/'); pos != std::string::npos; pos = name.find('/', pos + 1))
-            if (unreadable.count(name.substr(0, pos + 1))) return true;
-        return false;
-    };
+    const TSurplusTest surplus(*fSourceList, *this, fSourceFolder);
     TDirCursor cursor(fDestFolder);
     std::vector<std::string> folders;
     const std::vector<TFileEntry>& entries = fDestList->entries();
@@ -438,8 +539,7 @@ int TCopyFolder::deleteSurplus() {
     for (int32_t i = 1; i <= count; ++i) {
         st.fCurrent = i;
         const TFileEntry& entry = entries[static_cast<size_t>(i - 1)];
-        if (entry.kind != ekEmptyDir && !fSourceList->find(entry.name) &&
-            !belowUnreadable(entry.name)) {
+        if (surplus(entry)) {
             const int err = cursor.removeFile(entry.name);
             const std::string path = fDestFolder + entry.name;
             if (err != ENOENT) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/CopyFile.h"
 #include "engine/CopyIt.h"
@@ -33,6 +34,17 @@ class TCopyFolder : public TCopyIt {
     std::string fIncludeOnly;
     int32_t fTimeTolerance = 0;
     std::string fSkipFolders;
+    // Folders the destination scan never enters: the job's sources that lie in its destination.
+    std::vector<std::string> fProtectedDirs;
+    // Sources whose contents share this destination folder: the deletion keeps
+    // what any of them would list at the same place.
+    std::vector<std::string> fSharedSources;
+    // The job withholds the delete pass of this run.
+    bool fHoldDeletion = false;
+    // A large deletion goes ahead without asking.
+    bool fAllowMassDelete = false;
+    // Nobody to ask (a run the scheduler started): a large deletion is skipped unless allowed.
+    bool fUnattended = false;
 
   private:
     bool scanSource();
@@ -40,6 +52,10 @@ class TCopyFolder : public TCopyIt {
     void logWarnings(const TFileList& list);
     void removeTempLeftovers();
     bool enoughSpace();
+    bool deletionWanted();
+    bool sourceNotEmptied();
+    int32_t countDoomed() const;
+    bool largeDeletionConfirmed(int32_t doomed);
     // False (and the run's position kept) after a cancel during a copy.
     bool copyPhase(bool& ok);
     void copyOne(const TFileEntry& entry);
@@ -51,6 +67,7 @@ class TCopyFolder : public TCopyIt {
 
     std::string fSourceFolder;  // fSource up to its last "/"
     std::string fDestFolder;    // fDest up to its last "/"
+    bool fDeletePass = false;   // this run deletes surplus files
 };
 
 }  // namespace qvb

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <iterator>
@@ -11,8 +12,8 @@
 
 #include "engine/CopyIt.h"
 #include "engine/DirWalk.h"
+#include "engine/NameMask.h"
 #include "engine/Wildcard.h"
-#include "util/CommaText.h"
 #include "util/Sys.h"
 #include "util/TextCase.h"
 #include "util/UserInterface.h"
@@ -64,29 +65,6 @@ size_t hashName(std::string_view name) {
     return std::hash<std::string_view>{}(name);
 }
 
-// The masks of the list, folded once. A mask is tested against the path below
-// the base folder with a leading "/" (a name without "." gets one appended),
-// and a mask without "/" also against the name alone.
-struct TMaskSet {
-    std::vector<std::string> masks;
-
-    explicit TMaskSet(const std::string& text) {
-        // Masks are separated by "," and blanks (comma text) and also by ";".
-        for (const std::string& item : splitCommaText(text))
-            for (const std::string& piece : SplitList(item, ";")) masks.push_back(foldCase(piece));
-    }
-    bool empty() const { return masks.empty(); }
-    bool matches(const std::string& foldedPath, size_t nameStart) const {
-        const std::string_view name = std::string_view(foldedPath).substr(nameStart);
-        for (const std::string& mask : masks) {
-            if (matchesWildcardFolded(foldedPath, mask)) return true;
-            if (mask.find('/') == std::string::npos && matchesWildcardFolded(name, mask))
-                return true;
-        }
-        return false;
-    }
-};
-
 }  // namespace
 
 // The walk of one scan: applies skip list and masks and fills the list.
@@ -96,10 +74,9 @@ class TFileList::Scanner {
         : fList(list), fInclude(list.fIncludeOnly), fExclude(list.fExclude) {
         for (const std::string& item : list.fSkipList)
             if (!item.empty()) fSkips.push_back(foldCase(item));
-        if (!list.fExcludeDir.empty()) {
-            fExcludeDir = withTrailingSlash(list.fExcludeDir);
-            fHasExcludeId = sys::stat(fExcludeDir.c_str(), &fExcludeId) == 0;
-        }
+        for (const std::string& item : list.fSkipBelow) fSkipsBelow.push_back(foldCase(item));
+        if (!list.fExcludeDir.empty()) leaveOut(list.fExcludeDir);
+        for (const std::string& folder : list.fExcludeDirs) leaveOut(folder);
     }
 
     // Moves what was found into the list. Entries are gathered in chunks during
@@ -135,20 +112,18 @@ class TFileList::Scanner {
     }
 
     bool skipped(const std::string& relPath) const {
-        if (fSkips.empty()) return false;
+        if (fSkips.empty() && fSkipsBelow.empty()) return false;
         const std::string folded = foldCase("/" + relPath);
         for (const std::string& item : fSkips)
             if (folded.find(item) != std::string::npos) return true;
+        for (const std::string& folder : fSkipsBelow)
+            if (folded.compare(0, folder.size(), folder) == 0) return true;
         return false;
     }
 
     bool listed(const std::string& relName) const {
         if (fInclude.empty() && fExclude.empty()) return true;
-        std::string subject = foldCase("/" + relName);
-        const size_t nameStart = subject.rfind('/') + 1;
-        if (subject.find('.', nameStart) == std::string::npos) subject += '.';
-        if (!fInclude.empty()) return fInclude.matches(subject, nameStart);
-        return !fExclude.matches(subject, nameStart);
+        return listedByMasks(fInclude, fExclude, foldCase("/" + relName));
     }
 
     void add(TFileEntry entry) {
@@ -190,15 +165,26 @@ class TFileList::Scanner {
              ekEmptyDir});
     }
 
-    // The excluded folder reached under another spelling of its path.
+    void leaveOut(const std::string& path) {
+        TExcluded folder{withTrailingSlash(path), {}, false};
+        folder.hasId = sys::stat(folder.path.c_str(), &folder.id) == 0;
+        fExcluded.push_back(std::move(folder));
+    }
+
+    // An excluded folder reached under another spelling of its path.
     bool isExcludedFolder(const TDirWalker::TFolder& folder) const {
-        return fHasExcludeId && folder.depth > 1 && folder.st.st_dev == fExcludeId.st_dev &&
-               folder.st.st_ino == fExcludeId.st_ino;
+        if (folder.depth <= 1) return false;
+        for (const TExcluded& excluded : fExcluded)
+            if (excluded.hasId && folder.st.st_dev == excluded.id.st_dev &&
+                folder.st.st_ino == excluded.id.st_ino)
+                return true;
+        return false;
     }
 
     void visitFolder(TDirWalker::TFolder& folder, std::vector<std::string>& descend) {
         if (isExcludedFolder(folder)) return;
         ++fList.fDirCount;
+        if (folder.depth == 1) fList.fBaseEmpty = folder.readError == 0 && folder.items.empty();
         const std::string rel = relative(folder.path);
         const bool skip = skipped(rel);
         if (folder.readError != 0) {
@@ -262,10 +248,13 @@ class TFileList::Scanner {
 
     void enterLater(const TDirWalker::TFolder& folder, const std::string& name,
                     std::vector<std::string>& descend) {
-        if (!fExcludeDir.empty() && folder.path.size() + name.size() + 1 == fExcludeDir.size() &&
-            fExcludeDir.compare(0, folder.path.size(), folder.path) == 0 &&
-            fExcludeDir.compare(folder.path.size(), name.size(), name) == 0)
-            return;
+        for (const TExcluded& excluded : fExcluded) {
+            const std::string& path = excluded.path;
+            if (folder.path.size() + name.size() + 1 == path.size() &&
+                path.compare(0, folder.path.size(), folder.path) == 0 &&
+                path.compare(folder.path.size(), name.size(), name) == 0)
+                return;
+        }
         descend.push_back(name);
     }
 
@@ -288,12 +277,16 @@ class TFileList::Scanner {
 
     TFileList& fList;
     std::vector<std::vector<TFileEntry, TPageAllocator<TFileEntry>>> fChunks;
-    TMaskSet fInclude;
-    TMaskSet fExclude;
+    TNameMasks fInclude;
+    TNameMasks fExclude;
     std::vector<std::string> fSkips;
-    std::string fExcludeDir;
-    struct stat fExcludeId {};
-    bool fHasExcludeId = false;
+    std::vector<std::string> fSkipsBelow;
+    struct TExcluded {
+        std::string path;  // ends with "/"
+        struct stat id;
+        bool hasId;
+    };
+    std::vector<TExcluded> fExcluded;
     int fSinceEvents = 0;
 };
 
@@ -310,6 +303,7 @@ void TFileList::Clear() {
     fErrorText.clear();
     fUnreadableDirs.clear();
     fWarningLines.clear();
+    fBaseEmpty = false;
 }
 
 void TFileList::setBaseDir(const std::string& dir) {
@@ -320,7 +314,26 @@ void TFileList::setSkipFolders(const std::string& text) {
     fSkipFolders.clear();
     for (char c : text)
         if (c != '*') fSkipFolders += c;
-    fSkipList = splitDelimitedText(fSkipFolders, ';');
+    // Split before the stars go: they tell where a blank separates two items.
+    fSkipList.clear();
+    fSkipBelow.clear();
+    for (std::string item : splitNameItems(text, kSkipSeparators)) {
+        item.erase(std::remove(item.begin(), item.end(), '*'), item.end());
+        if (!item.empty()) fSkipList.push_back(std::move(item));
+    }
+}
+
+void TFileList::anchorSkipItems(const std::string& folder) {
+    const std::string base = foldCase(withTrailingSlash(folder));
+    for (auto it = fSkipList.begin(); it != fSkipList.end();) {
+        const std::string item = withTrailingSlash(foldCase(*it));
+        if (item.size() > 1 && item[0] == '/' && item.compare(0, base.size(), base) == 0) {
+            fSkipBelow.push_back(item.substr(base.size() - 1));
+            it = fSkipList.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 bool TFileList::scan() {
@@ -381,15 +394,20 @@ const TFileEntry* TFileList::find(std::string_view name) const {
     return nullptr;
 }
 
-int TFileList::compare(std::string_view name, std::optional<int64_t> destMtimeNs) const {
+int TFileList::compare(std::string_view name, std::optional<int64_t> destMtimeNs,
+                       std::optional<int64_t> destSize) const {
     const TFileEntry* entry = find(name);
-    return entry == nullptr ? 2 : compare(*entry, destMtimeNs);
+    return entry == nullptr ? 2 : compare(*entry, destMtimeNs, destSize);
 }
 
-int TFileList::compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs) const {
+int TFileList::compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs,
+                       std::optional<int64_t> destSize) const {
     if (!destMtimeNs) return 2;
     const __int128 newer = static_cast<__int128>(entry.mtimeNs) - *destMtimeNs;
-    return newer > static_cast<__int128>(fTimeTolerance) * 1'000'000'000 ? 1 : 0;
+    const __int128 tolerance = static_cast<__int128>(fTimeTolerance) * 1'000'000'000;
+    if (newer > tolerance) return 1;
+    if (newer < -tolerance) return 0;
+    return destSize && *destSize != entry.size ? 1 : 0;
 }
 
 TDateTime TFileList::valueOf(const TFileEntry& entry) const {

@@ -40,19 +40,27 @@ class TFileList {
     // filters, skip list and tolerance.
     void Clear();
     void setBaseDir(const std::string& dir);
-    // Removes every "*" and splits the rest at ";" and blanks into fSkipList.
+    // Splits the text into skip items (the rule of NameMask.h, ";" separating)
+    // and removes every "*" from them.
     void setSkipFolders(const std::string& text);
+    // Skip items given as absolute paths at or below `folder` name that folder
+    // exactly: they move from fSkipList to fSkipBelow as paths below it ("/tmp/").
+    void anchorSkipItems(const std::string& folder);
     // Lists the tree below fBaseDir; false when the base folder is missing or
     // unreadable. Symbolic links are listed as links, never followed; FIFOs,
     // sockets and devices are left out with a warning line. Masks and skip texts
     // are matched against the path below the base with a leading "/"
     // ("/sub/a.txt"); a mask without "/" also against the name alone.
     bool scan();
-    // 0 = destination current (skip), 1 = source newer (replace),
-    // 2 = create (no entry, or no destination time).
-    int compare(std::string_view name, std::optional<int64_t> destMtimeNs) const;
+    // 0 = destination current (skip), 1 = replace: source newer beyond the
+    // tolerance, or times within it and sizes different (a copy cut short),
+    // 2 = create (no entry, or no destination time). A destination newer beyond
+    // the tolerance is current whatever its size. Without a size only the times count.
+    int compare(std::string_view name, std::optional<int64_t> destMtimeNs,
+                std::optional<int64_t> destSize = std::nullopt) const;
     // The same for an entry of this list, without looking it up again.
-    int compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs) const;
+    int compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs,
+                std::optional<int64_t> destSize = std::nullopt) const;
     // Exact, case-sensitive, hashed.
     const TFileEntry* find(std::string_view name) const;
     const std::vector<TFileEntry>& entries() const { return fEntries; }
@@ -73,8 +81,14 @@ class TFileList {
     bool fListEmptyDirs = false;
     std::string fSkipFolders;
     std::vector<std::string> fSkipList;
+    // Folders skipped with all they hold, as "/" + path below the base + "/".
+    std::vector<std::string> fSkipBelow;
     // Absolute folder (with "/") the scan leaves out entirely (a destination inside the source).
     std::string fExcludeDir;
+    // More absolute folders the scan leaves out (the job's sources inside a destination).
+    std::vector<std::string> fExcludeDirs;
+    // The base folder held no entry at all, whatever masks and skip items say.
+    bool fBaseEmpty = false;
     // Relative paths (ending "/") of folders that could not be read, or could be
     // read only in part; nothing below them may be taken as deleted.
     std::vector<std::string> fUnreadableDirs;

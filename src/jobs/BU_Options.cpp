@@ -30,6 +30,10 @@ TQV_BackupOptions::TQV_BackupOptions(std::string iniFileName, std::string export
     loadAtCreation();
 }
 
+std::vector<std::pair<const char*, std::string>> TQV_BackupOptions::extraTexts() const {
+    return {{kLastDestDir, LastDestDir}, {kLastSrcDir, LastSrcDir}};
+}
+
 bool TQV_BackupOptions::readExtraFromIni(TIniFile& ini) {
     LastDestDir = ini.readString(kOptionsSection, kLastDestDir, "");
     LastSrcDir = ini.readString(kOptionsSection, kLastSrcDir, "");

@@ -21,6 +21,7 @@ class TQV_BackupOptions : public TQVOptions {
     int32_t CurrentJob = 0;
 
   protected:
+    std::vector<std::pair<const char*, std::string>> extraTexts() const override;
     bool readExtraFromIni(TIniFile& ini) override;
     bool readExtraFromRegistry() override;
     bool writeExtraToIni(TIniFile& ini) override;

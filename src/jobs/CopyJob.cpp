@@ -1,6 +1,7 @@
 #include "jobs/CopyJob.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
@@ -8,8 +9,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/CopyFolder.h"
+#include "engine/LogLevel.h"
 #include "jobs/Schedule.h"
 #include "util/QV_Basics.h"
 #include "util/Sys.h"
@@ -58,6 +61,34 @@ bool createDirectories(const std::string& path) {
 bool sameFolder(const std::string& a, const std::string& b) {
     return includeTrailingDelimiter(expandFileName(a)) ==
            includeTrailingDelimiter(expandFileName(b));
+}
+
+// True when `folder` is `ancestor` or lies below it, whatever links either path
+// goes through: the folder's real parents are climbed through "..".
+bool isAtOrBelow(const std::string& folder, const std::string& ancestor) {
+    struct stat target {};
+    if (sys::stat(ancestor.c_str(), &target) != 0) return false;
+    sys::UniqueFd current(sys::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    while (current.valid() && sys::fstat(current.get(), &st) == 0) {
+        if (st.st_dev == target.st_dev && st.st_ino == target.st_ino) return true;
+        sys::UniqueFd parent(sys::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat up {};
+        if (!parent.valid() || sys::fstat(parent.get(), &up) != 0 ||
+            (up.st_dev == st.st_dev && up.st_ino == st.st_ino))
+            return false;
+        current = std::move(parent);
+    }
+    return false;
+}
+
+// An existing folder without a single entry, as an unmounted disk leaves it.
+bool holdsNoEntry(const std::string& folder) {
+    sys::DirStream dir(sys::opendir(folder.c_str()));
+    if (!dir.get()) return false;
+    while (const struct dirent* e = sys::readdir(dir.get()))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) return false;
+    return true;
 }
 
 // Number in the general format with a decimal comma: 3600, 0,5, -12,25.
@@ -121,6 +152,8 @@ void TCopyJob::prepareMirror() {
     mirror.fTimeTolerance = fTimeTolerance;
     mirror.setDelete(fDelete);
     mirror.fSkipFolders = fSkipFolders;
+    mirror.fAllowMassDelete = fAllowMassDelete;
+    mirror.fUnattended = fUnattended;
 }
 
 bool TCopyJob::Execute() {
@@ -135,12 +168,21 @@ bool TCopyJob::Execute() {
         addMessage(fStatusText);
         ok = false;
     }
+    // Held until the run ends; the kernel lets go of it however the program ends.
+    sys::UniqueFd lock;
+    if (ok) ok = lockDestination(lock);
     if (ok) {
         // A copy: the window may edit the job's sources while events are processed.
         const std::vector<std::string> sources = fSources;
+        const std::vector<std::string> inDestination = refuseSourcesInDestination(sources);
+        shareDestination(sources, inDestination);
         for (const std::string& entry : sources) {
-            if (sourceEntryActive(entry))
-                ok = mirrorSource(includeTrailingDelimiter(sourceEntryDirectory(entry)));
+            if (sourceEntryActive(entry)) {
+                const std::string source = includeTrailingDelimiter(sourceEntryDirectory(entry));
+                ok = std::find(inDestination.begin(), inDestination.end(), source) ==
+                         inDestination.end() &&
+                     mirrorSource(source);
+            }
             if (fStatus == csCancelled) {
                 ok = false;
                 break;
@@ -167,11 +209,58 @@ bool TCopyJob::mirrorSource(const std::string& source) {
         applyClockOffset();
         ok = mirror.Execute();
         fStatistics.addFrom(mirror.fStatistics);
+        if (!ok && fStatus != csCancelled) countMirrorFailure(mirror.fStatistics.fErrors);
         addMessage(fStatusText);
     }
     if (ok) logResult();
     doProgress();
     return ok;
+}
+
+std::vector<std::string> TCopyJob::refuseSourcesInDestination(
+    const std::vector<std::string>& sources) {
+    std::vector<std::string> inside;
+    for (const std::string& entry : sources) {
+        const std::string source = includeTrailingDelimiter(sourceEntryDirectory(entry));
+        // An equal folder keeps its own check and message.
+        if (sameFolder(source, fDestination) || !isAtOrBelow(source, fDestination)) continue;
+        inside.push_back(source);
+        if (!sourceEntryActive(entry)) continue;
+        const std::string text = "FEHLER:  Das Quellverzeichnis \"" + source +
+                                 "\" liegt im Zielverzeichnis \"" + fDestination +
+                                 "\" und wird nicht gesichert.";
+        failWith(text, text);
+    }
+    fCopyFolder->fProtectedDirs = inside;
+    return inside;
+}
+
+// Content-only sources all fill the same folder: each delete pass must keep
+// what the others hold, and with one of them missing nobody can tell what is surplus.
+void TCopyJob::shareDestination(const std::vector<std::string>& sources,
+                                const std::vector<std::string>& refused) {
+    TCopyFolder& mirror = *fCopyFolder;
+    mirror.fSharedSources.clear();
+    mirror.fHoldDeletion = false;
+    if (!fContentOnly || !fDelete || sources.size() < 2) return;
+    for (const std::string& entry : sources) {
+        const std::string source = includeTrailingDelimiter(sourceEntryDirectory(entry));
+        const bool available = sourceEntryActive(entry) && isDirectory(source) &&
+                               !sameFolder(source, fDestination) &&
+                               std::find(refused.begin(), refused.end(), source) == refused.end() &&
+                               !holdsNoEntry(source);
+        if (available) {
+            mirror.fSharedSources.push_back(source);
+            continue;
+        }
+        mirror.fSharedSources.clear();
+        mirror.fHoldDeletion = true;
+        addMessage("WARNUNG:  Das Quellverzeichnis \"" + source +
+                   "\" ist nicht aktiv oder nicht verfügbar: im gemeinsamen Zielverzeichnis \"" +
+                   mirrorDestination(source) + "\" wird in diesem Lauf nichts gelöscht.");
+        ++fStatistics.fWarnings;
+        return;
+    }
 }
 
 std::string TCopyJob::mirrorDestination(const std::string& source) const {
@@ -216,11 +305,61 @@ void TCopyJob::failWith(const std::string& text, const std::string& boxText) {
     userInterface().showMessage(TMsgKind::Error, boxText, mbOK, TMsgResult::OK);
 }
 
+// Like a missing source: the run must never read as a success. With no
+// source finished before it the run fails; after one, the verdict names the errors.
+void TCopyJob::countMirrorFailure(int mirrorErrors) {
+    if (mirrorErrors == 0) ++fStatistics.fErrors;
+    if (fStatus == csRunning) setStatus(csError);
+}
+
+// Without a box: a scheduled run must not stop and wait for an answer.
+void TCopyJob::refuseWith(const std::string& text) {
+    setStatus(csError);
+    fStatusText = text;
+    addMessage(fStatusText);
+    ++fStatistics.fErrors;
+}
+
+// A second run into the same folder would remove the first one's temporary
+// files. The lock writes nothing into the destination and holds across users,
+// settings files and cron; a file system without locks goes on without it.
+bool TCopyJob::lockDestination(sys::UniqueFd& lock) {
+    lock.reset(sys::open(fDestination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int error = lock.valid() ? 0 : errno;
+    if (error == 0 && sys::flock(lock.get(), LOCK_EX | LOCK_NB) == 0) return true;
+    if (error == 0) error = errno;
+    lock.reset();
+    if (error == EWOULDBLOCK) {
+        refuseWith("FEHLER:  Das Zielverzeichnis \"" + fDestination +
+                   "\" wird gerade von einer anderen Sicherung benutzt; diese Sicherung wird "
+                   "nicht ausgeführt.");
+        return false;
+    }
+    if (logLevel() > 3)
+        addMessage("Zielverzeichnis \"" + fDestination +
+                   "\" kann nicht gesperrt werden: " + sys::errorText(error));
+    return true;
+}
+
 bool TCopyJob::checkDestination() {
     fActiveSourceCount =
         static_cast<int>(std::count_if(fSources.begin(), fSources.end(), sourceEntryActive));
     if (fActiveSourceCount == 0) {
         const std::string text = "FEHLER:  Es ist kein zu sicherndes Verzeichnis ausgewählt.";
+        failWith(text, text);
+        return false;
+    }
+    if (!fDestination.empty() && fDestination[0] != '/') {
+        const std::string text =
+            "FEHLER:  Das Zielverzeichnis \"" + fDestination + "\" ist kein absoluter Pfad!";
+        failWith(text, text);
+        return false;
+    }
+    // Refused before anything is created: the backup would fill the system disk.
+    if (const std::optional<std::string> mountPoint = missingMount(fDestination, fMountTables)) {
+        const std::string text = "FEHLER:  Der Datenträger des Zielverzeichnisses \"" +
+                                 fDestination + "\" ist nicht eingehängt (\"" + *mountPoint +
+                                 "\")!";
         failWith(text, text);
         return false;
     }
@@ -362,10 +501,14 @@ int32_t TCopyJob::minutesToNextRun() {
 }
 
 void TCopyJob::setDestination(const std::string& directory) {
-    // An empty destination stays empty (and fails the check) instead of becoming "/".
-    fDestination =
-        directory.empty() ? std::string() : includeTrailingDelimiter(expandFileName(directory));
+    fDestination = normalizedDestination(directory);
     fCopyFolder->fDest = fDestination;
+}
+
+std::string normalizedDestination(const std::string& directory) {
+    // An empty destination stays empty (and fails the check) instead of becoming "/".
+    if (directory.empty() || directory[0] != '/') return directory;
+    return includeTrailingDelimiter(expandFileName(directory));
 }
 
 std::string sameDriveQuestion() {

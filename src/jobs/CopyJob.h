@@ -9,6 +9,8 @@
 
 #include "engine/CopyIt.h"
 #include "util/DateTime.h"
+#include "util/Mounts.h"
+#include "util/Sys.h"
 
 namespace qvb {
 
@@ -24,6 +26,11 @@ std::string makeSourceEntry(const std::string& directory, bool active);
 // True for file systems whose clock is not ours: NFS, SMB/CIFS, FUSE (sshfs),
 // AFS, Coda, NCP, 9P, Ceph and the like, told apart by statfs type.
 bool isNetworkFileSystem(const std::string& path);
+
+// The one spelling of an absolute destination: "//", "/./" and ".." resolved,
+// with a trailing "/". Anything else (a relative path, "E:\Backup\" made on
+// Windows) stays as written, so that the run can refuse it.
+std::string normalizedDestination(const std::string& directory);
 
 // The end of a job's closing sentence for the status it ended with: " wurde
 // erfolgreich ausgeführt." and the like; empty for idle and running.
@@ -67,7 +74,7 @@ class TCopyJob : public TCopyIt {
     // by hand only. Moves fNextRun on by one period once it has passed.
     int32_t minutesToNextRun();
 
-    // Full path with a trailing delimiter; the mirror's destination follows.
+    // See normalizedDestination; the mirror's destination follows.
     void setDestination(const std::string& directory);
     int sourceCount() const { return static_cast<int>(fSources.size()); }
 
@@ -117,7 +124,15 @@ class TCopyJob : public TCopyIt {
     std::string fIntervalFolder;
     bool fDone = false;
     int fActiveSourceCount = 0;
+    // Run properties, not stored: a deletion of more than half the files of a
+    // destination (and more than 50) goes ahead without asking; nobody is
+    // there to ask (a run the scheduler started), so such a deletion is skipped
+    // unless allowed.
+    bool fAllowMassDelete = false;
+    bool fUnattended = false;
     std::unique_ptr<TCopyFolder> fCopyFolder;
+    // Where checkDestination learns which disks are mounted.
+    TMountTables fMountTables;
 
   protected:
     // Seam for tests: whether `path` lies on a network file system.
@@ -125,11 +140,19 @@ class TCopyJob : public TCopyIt {
 
   private:
     void prepareMirror();
+    // Sources at or below the destination, which its scans must never enter;
+    // the active ones are refused with an error.
+    std::vector<std::string> refuseSourcesInDestination(const std::vector<std::string>& sources);
+    void shareDestination(const std::vector<std::string>& sources,
+                          const std::vector<std::string>& refused);
     bool mirrorSource(const std::string& source);
     std::string mirrorDestination(const std::string& source) const;
     void applyClockOffset();
     void logResult();
     void failWith(const std::string& text, const std::string& boxText);
+    void refuseWith(const std::string& text);
+    bool lockDestination(sys::UniqueFd& lock);
+    void countMirrorFailure(int mirrorErrors);
     std::optional<time_t> probeTime(const std::string& directory, const std::string& name);
 };
 

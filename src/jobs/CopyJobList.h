@@ -15,6 +15,10 @@ class TQV_BackupOptions;
 
 // "Job" + the 1-based number, two digits at least.
 std::string jobKeyFor(int number);
+// The order in which stored records load: numbered records ("Job" + number,
+// any letter case) by number, then the others in the order given; "Options"
+// and a name repeated in another letter case are left out.
+std::vector<std::string> jobRecordOrder(const std::vector<std::string>& names);
 
 class TCopyJobList {
   public:
@@ -39,16 +43,30 @@ class TCopyJobList {
     // listed.
     int loadJobs();
     // Renumbers the keys by position and writes every job; CurrentJob of the
-    // options takes fCurrentJob (written with the options).
+    // options takes fCurrentJob (written with the options). Afterwards the
+    // store holds the options and exactly the records Job01 ... of the list.
+    // Every value is checked first: one that cannot be stored refuses the
+    // whole save, leaves the store as it was and sets fSaveError. The store
+    // is written once (one replace of its file).
     bool saveJobs();
+    // The same, with the options in the same write.
+    bool saveJobsAndOptions();
+    // The window's delete command: erases the records of all jobs, removes
+    // the job and saves the rest renumbered, all in one write of the store.
+    // Refused (the job stays) when the rest cannot be saved.
+    bool deleteJob(int index);
     bool exportJobs();
     bool importJobs();
 
     // 1-based number of the selected job; 0 or below: none.
     int fCurrentJob = 0;
+    // Why the last save failed, in German; empty after a good one.
+    std::string fSaveError;
 
   private:
     TQV_BackupOptions* options() const;
+    bool checkStorable(const TQV_BackupOptions& opts, bool withOptions, int skippedIndex);
+    bool save(TQV_BackupOptions& opts, bool withOptions);
 
     TQV_BackupOptions* fOptions;
     std::vector<std::unique_ptr<TCopyJob>> fJobs;

@@ -1,6 +1,8 @@
 // The storage side of TCopyJob: the job's record in the program INI file, the
 // registry store or the export file.
 
+#include "jobs/CopyJobStorage.h"
+
 #include <algorithm>
 
 #include "engine/CopyFolder.h"
@@ -90,7 +92,7 @@ bool writeToIni(const TCopyJob& job, TIniFile& ini) {
            ini.writeString(s, kIncludeOnly, job.fIncludeOnly) &&
            ini.writeString(s, kSkipFolders, job.fSkipFolders) &&
            ini.writeBool(s, kContentOnly, job.fContentOnly) &&
-           ini.writeInteger(s, kTimeTolerance, job.fTimeTolerance) && ini.updateFile();
+           ini.writeInteger(s, kTimeTolerance, job.fTimeTolerance);
 }
 
 // Reads a registry record in its order; false at the first required value
@@ -186,10 +188,59 @@ bool writeToRegistry(const TCopyJob& job, TRegistryStore& reg) {
          reg.writeString(g, kSkipFolders, job.fSkipFolders);
     reg.writeInteger(g, kContentOnly, job.fContentOnly ? 1 : 0);
     reg.writeInteger(g, kTimeTolerance, job.fTimeTolerance);
-    return reg.sync() && ok;
+    return ok;
+}
+
+// The text values of a record by value name, in table order.
+std::vector<std::pair<std::string, const std::string*>> recordTexts(const TCopyJob& job) {
+    std::vector<std::pair<std::string, const std::string*>> texts{
+        {kName, &job.fJobName}, {kDestination, &job.fDestination}};
+    for (int i = 0; i < job.sourceCount(); ++i)
+        texts.emplace_back(sourceName(i), &job.fSources[static_cast<size_t>(i)]);
+    texts.emplace_back(kExclude, &job.fExclude);
+    texts.emplace_back(kIncludeOnly, &job.fIncludeOnly);
+    texts.emplace_back(kSkipFolders, &job.fSkipFolders);
+    return texts;
 }
 
 }  // namespace
+
+std::string unstorableRecordReason(const TCopyJob& job, bool iniStore) {
+    for (const auto& [name, value] : recordTexts(job)) {
+        const std::string reason = unstorableTextReason(*value, iniStore);
+        if (!reason.empty())
+            return "Der Job \"" + job.fJobName + "\" kann nicht gespeichert werden: Der Wert \"" +
+                   name + "\" " + reason + ".";
+    }
+    return "";
+}
+
+bool stageRecord(const TCopyJob& job, TQVOptions& options) {
+    return options.fUseIniFile ? writeToIni(job, *options.fIniFile)
+                               : writeToRegistry(job, *options.fRegistry);
+}
+
+void stageRecordErase(const TCopyJob& job, TQVOptions& options) {
+    if (job.fJobKey.empty()) return;
+    if (options.fUseIniFile)
+        options.fIniFile->eraseSection(job.fJobKey);
+    else
+        options.fRegistry->deleteKey(job.fJobKey);
+}
+
+void stageKeepOnlyRecords(const std::vector<std::string>& jobKeys, TQVOptions& options) {
+    if (options.fUseIniFile) {
+        std::vector<std::string> kept = jobKeys;
+        kept.push_back(kOptionsSection);
+        options.fIniFile->keepOnlySections(kept);
+        return;
+    }
+    // Registry keys are exact names here: "JOB01" beside "Job01" is a second record.
+    for (const std::string& key : options.fRegistry->subkeys())
+        if (!equalsIgnoreCase(key, kOptionsSection) &&
+            std::find(jobKeys.begin(), jobKeys.end(), key) == jobKeys.end())
+            options.fRegistry->deleteKey(key);
+}
 
 bool TCopyJob::loadFromStorage() {
     TQVOptions* options = programOptions();
@@ -213,6 +264,7 @@ bool TCopyJob::loadFromStorage(TQVOptions& options) {
     } else if (options.fRegistry->keyExists(fJobKey)) {
         result = readFromRegistry(*this, *options.fRegistry);
     }
+    fDestination = normalizedDestination(fDestination);
     if (fWeekday == 0) fWeekday = 1;
     if (fTimeTolerance < 2) fTimeTolerance = 2;
     return result;
@@ -225,9 +277,11 @@ bool TCopyJob::saveToStorage() {
 
 bool TCopyJob::saveToStorage(TQVOptions& options) {
     // A job gets its key from the list's save; without one it has no record.
-    if (fJobKey.empty()) return false;
-    if (options.fUseIniFile) return writeToIni(*this, *options.fIniFile);
-    return writeToRegistry(*this, *options.fRegistry);
+    // Every value is checked before any is written: a value refused half-way
+    // would leave half a record pending for whichever save comes next.
+    if (fJobKey.empty() || !unstorableRecordReason(*this, options.fUseIniFile).empty())
+        return false;
+    return stageRecord(*this, options) && options.flushStore();
 }
 
 bool TCopyJob::deleteFromStorage() {
@@ -237,10 +291,8 @@ bool TCopyJob::deleteFromStorage() {
 
 bool TCopyJob::deleteFromStorage(TQVOptions& options) {
     if (fJobKey.empty()) return true;
-    if (options.fUseIniFile)
-        return options.fIniFile->eraseSection(fJobKey) && options.fIniFile->updateFile();
-    options.fRegistry->deleteKey(fJobKey);
-    return options.fRegistry->sync();
+    stageRecordErase(*this, options);
+    return options.flushStore();
 }
 
 bool TCopyJob::exportToIni() {
@@ -249,8 +301,9 @@ bool TCopyJob::exportToIni() {
 }
 
 bool TCopyJob::exportToIni(TQVOptions& options) {
-    if (fJobKey.empty() || !options.fExportFile) return false;
-    return writeToIni(*this, *options.fExportFile);
+    if (fJobKey.empty() || !options.fExportFile || !unstorableRecordReason(*this, true).empty())
+        return false;
+    return writeToIni(*this, *options.fExportFile) && options.fExportFile->updateFile();
 }
 
 bool TCopyJob::importFromIni() {
@@ -261,6 +314,7 @@ bool TCopyJob::importFromIni() {
 bool TCopyJob::importFromIni(TQVOptions& options) {
     if (!options.fExportFile) return false;
     readFromIni(*this, *options.fExportFile, true);
+    fDestination = normalizedDestination(fDestination);
     return options.fExportFile->readable();
 }
 

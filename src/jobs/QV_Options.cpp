@@ -22,6 +22,15 @@ uint8_t toLogLevel(int32_t value) {
 
 }  // namespace
 
+std::string unstorableTextReason(std::string_view value, bool iniStore) {
+    // The registry store keeps line breaks and NUL; an INI line cannot.
+    if (iniStore && value.find_first_of("\r\n") != std::string_view::npos)
+        return "enthält einen Zeilenumbruch";
+    if (iniStore && value.find('\0') != std::string_view::npos) return "enthält ein Nullzeichen";
+    if (!isValidUtf8(value)) return "ist kein gültiger UTF-8-Text";
+    return "";
+}
+
 TQVOptions::TQVOptions() : TQVOptions(programIniFileName(), exportFileName(), iniStorageForced()) {}
 
 TQVOptions::TQVOptions(std::string iniFileName, std::string exportFileName, bool forceIniFile)
@@ -34,6 +43,9 @@ TQVOptions::TQVOptions(std::string iniFileName, std::string exportFileName, bool
     : fIniFileName(std::move(iniFileName)), fExportFileName(std::move(exportFileName)) {
     fExportFile = std::make_unique<TIniFile>(fExportFileName);
     fIniFile = std::make_unique<TIniFile>(fIniFileName);
+    // What a save killed before its rename left behind.
+    removeStaleTemporaries(fIniFileName);
+    removeStaleTemporaries(fExportFileName);
     fUseIniFile = forceIniFile || fIniFile->exists();
     fRegistry = std::make_unique<TRegistryStore>();
 }
@@ -115,6 +127,9 @@ void TQVOptions::writeBaseToRegistry() {
     fRegistry->writeInteger("", kLogLevel, LogLevel);
 }
 
+std::vector<std::pair<const char*, std::string>> TQVOptions::extraTexts() const {
+    return {};
+}
 bool TQVOptions::readExtraFromIni(TIniFile&) {
     return true;
 }
@@ -142,15 +157,33 @@ bool TQVOptions::loadOptions() {
     return baseOk && extraOk;
 }
 
-bool TQVOptions::saveOptions() {
-    bool ok;
-    if (fUseIniFile) {
-        ok = writeBaseToIni(*fIniFile) && writeExtraToIni(*fIniFile) && fIniFile->updateFile();
-    } else {
-        writeBaseToRegistry();
-        ok = writeExtraToRegistry();
-        ok = fRegistry->sync() && ok;
+std::string TQVOptions::unstorableOptionReason(bool iniStore) const {
+    for (const auto& [name, value] : extraTexts()) {
+        const std::string reason = unstorableTextReason(value, iniStore);
+        if (!reason.empty()) return "Der Wert \"" + std::string(name) + "\" " + reason + ".";
     }
+    return "";
+}
+
+bool TQVOptions::stageOptions() {
+    // Checked first: a value refused half-way would leave the others pending,
+    // to be written by whichever save comes next.
+    if (!unstorableOptionReason(fUseIniFile).empty()) return false;
+    if (fUseIniFile) return writeBaseToIni(*fIniFile) && writeExtraToIni(*fIniFile);
+    writeBaseToRegistry();
+    return writeExtraToRegistry();
+}
+
+bool TQVOptions::flushStore() {
+    return fUseIniFile ? fIniFile->updateFile() : fRegistry->sync();
+}
+
+std::string TQVOptions::storeFileName() const {
+    return fUseIniFile ? fIniFileName : fRegistry->fileName();
+}
+
+bool TQVOptions::saveOptions() {
+    const bool ok = stageOptions() && flushStore();
     if (!ok) addMessages({"  FEHLER:  Die Einstellungen können nicht gespeichert werden.", " "});
     return ok;
 }
@@ -158,6 +191,7 @@ bool TQVOptions::saveOptions() {
 bool TQVOptions::exportOptions() {
     // Replacing the file as a whole drops the sections of jobs that are gone,
     // and a failed export leaves the previous one intact.
+    if (!unstorableOptionReason(true).empty()) return false;
     fExportFile->clear();
     return writeBaseToIni(*fExportFile) && writeExtraToIni(*fExportFile) &&
            fExportFile->updateFile();

@@ -11,6 +11,8 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/IniFile.h"
@@ -24,6 +26,10 @@ using TOptionsEvent = std::function<void(TQVOptions* sender)>;
 // The name under which the options are kept: the INI section; in the registry
 // store they are the values of the top level.
 inline constexpr const char* kOptionsSection = "Options";
+
+// Why a text value cannot be kept in the chosen store as it stands ("enthält
+// einen Zeilenumbruch" and the like); empty when it can.
+std::string unstorableTextReason(std::string_view value, bool iniStore);
 
 class TQVOptions {
   public:
@@ -40,6 +46,17 @@ class TQVOptions {
     virtual bool importOptions();
     // Replaces the export file by one holding only the options.
     virtual bool exportOptions();
+
+    // The steps of a save, for a caller that saves the options together with
+    // the jobs as one write of the store. stageOptions changes nothing and
+    // returns false when a value cannot be stored: the German reason, naming
+    // the value, comes from unstorableOptionReason (empty when all can).
+    std::string unstorableOptionReason(bool iniStore) const;
+    bool stageOptions();
+    // Writes the pending changes of the chosen store: one replace of its file.
+    bool flushStore();
+    // The file behind the chosen store (for messages).
+    std::string storeFileName() const;
 
     std::unique_ptr<TRegistryStore> fRegistry;
     std::string fIniFileName;
@@ -69,6 +86,8 @@ class TQVOptions {
     void loadAtCreation();
     void addMessages(std::initializer_list<const char*> lines);
 
+    // The text values a derived class adds, by value name.
+    virtual std::vector<std::pair<const char*, std::string>> extraTexts() const;
     // The keys a derived class adds, handled after the base keys. A read
     // returns false at a value that is required but missing or bad.
     virtual bool readExtraFromIni(TIniFile& ini);

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <unordered_set>
 
 #include "util/QV_Basics.h"
 #include "util/Sys.h"
@@ -273,6 +275,18 @@ bool TIniDocument::eraseSection(std::string_view section) {
     return true;
 }
 
+bool TIniDocument::keepOnlySections(const std::vector<std::string>& names) {
+    std::unordered_set<std::string> wanted;
+    for (const auto& name : names) wanted.insert(foldCase(name));
+    const size_t before = fSections.size();
+    // A name seen once is dropped from the wanted set, so a later duplicate goes.
+    std::erase_if(fSections,
+                  [&](const TIniSection& s) { return wanted.erase(foldCase(s.name)) == 0; });
+    if (fSections.size() == before) return false;
+    rebuildIndex();
+    return true;
+}
+
 void TIniDocument::clear() {
     fPreamble.clear();
     fSections.clear();
@@ -325,12 +339,12 @@ TIniDocument parseIni(std::string_view bytes) {
         doc.fEncoding = TIniEncoding::Utf8Bom;
         clean.erase(0, 3);
     }
-    if (!isValidUtf8(clean)) {
-        doc.fEncoding = TIniEncoding::Windows1252;
-        clean = windows1252ToUtf8(clean);
-    }
     const size_t firstLf = clean.find('\n');
     doc.fCrLf = firstLf != std::string::npos && firstLf > 0 && clean[firstLf - 1] == '\r';
+    // A file shared with a Windows program may hold lines of both encodings:
+    // each line is read in its own, so one appended Windows line cannot turn
+    // the umlauts of every other line into different names.
+    const bool allUtf8 = isValidUtf8(clean);
 
     std::string_view rest(clean);
     while (!rest.empty()) {
@@ -340,6 +354,12 @@ TIniDocument parseIni(std::string_view bytes) {
         // Stray carriage returns before the line end belong to it: kept in the
         // line, each save would drop one more.
         while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::string decoded;
+        if (!allUtf8 && !isValidUtf8(line)) {
+            doc.fEncoding = TIniEncoding::Windows1252;
+            decoded = windows1252ToUtf8(line);
+            line = decoded;
+        }
         std::string name;
         if (sectionHeaderName(line, name)) {
             doc.appendSection(std::move(name), std::string(line));
@@ -381,14 +401,37 @@ void syncFolder(const std::string& folder) {
     if (dir.valid()) sys::fsync(dir.get());
 }
 
+// ".<name>." before the process number of a temporary file of `target`.
+std::string temporaryPrefix(const std::string& target) {
+    return "." + extractFileName(target) + ".";
+}
+
+// The process number of a temporary file name ("<prefix><pid>-<n>.tmp"), 0
+// when the name has another form.
+pid_t temporaryOwner(std::string_view name, std::string_view prefix) {
+    if (!name.starts_with(prefix) || !name.ends_with(".tmp")) return 0;
+    name = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    const size_t dash = name.find('-');
+    if (dash == std::string_view::npos || dash + 1 == name.size()) return 0;
+    const std::string_view counter = name.substr(dash + 1);
+    if (counter.find_first_not_of("0123456789") != std::string_view::npos) return 0;
+    pid_t pid = 0;
+    const auto [end, ec] = std::from_chars(name.data(), name.data() + dash, pid);
+    return ec == std::errc() && end == name.data() + dash && pid > 0 ? pid : 0;
+}
+
+bool processGone(pid_t pid) {
+    return pid != ::getpid() && sys::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
 }  // namespace
 
 bool replaceFileAtomically(const std::string& fileName, std::string_view bytes) {
     static std::atomic<unsigned> counter{0};
     const std::string target = resolveLink(fileName);
     const std::string folder = extractFilePath(target);
-    const std::string temp = folder + "." + extractFileName(target) + "." +
-                             std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+    const std::string temp = folder + temporaryPrefix(target) + std::to_string(::getpid()) + "-" +
+                             std::to_string(counter++) + ".tmp";
     struct stat old {};
     const bool hadFile = sys::stat(target.c_str(), &old) == 0;
     sys::UniqueFd fd(sys::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
@@ -404,6 +447,23 @@ bool replaceFileAtomically(const std::string& fileName, std::string_view bytes) 
     }
     syncFolder(folder);
     return true;
+}
+
+size_t removeStaleTemporaries(const std::string& fileName) {
+    const std::string target = resolveLink(fileName);
+    const std::string folder = extractFilePath(target);
+    const std::string prefix = temporaryPrefix(target);
+    sys::DirStream dir(sys::opendir(folder.empty() ? "." : folder.c_str()));
+    if (!dir.valid()) return 0;
+    std::vector<std::string> stale;
+    while (const dirent* entry = sys::readdir(dir.get())) {
+        const pid_t owner = temporaryOwner(entry->d_name, prefix);
+        if (owner > 0 && processGone(owner)) stale.push_back(folder + entry->d_name);
+    }
+    size_t removed = 0;
+    for (const std::string& path : stale)
+        if (sys::unlink(path.c_str()) == 0) ++removed;
+    return removed;
 }
 
 // --- TIniFile ----------------------------------------------------------------
@@ -542,6 +602,10 @@ bool TIniFile::deleteKey(const std::string& section, const std::string& key) {
 bool TIniFile::eraseSection(const std::string& section) {
     if (document().eraseSection(section)) fDirty = true;
     return true;
+}
+
+void TIniFile::keepOnlySections(const std::vector<std::string>& names) {
+    if (document().keepOnlySections(names)) fDirty = true;
 }
 
 void TIniFile::clear() {

@@ -8,8 +8,9 @@
 // kept; a new key goes to the end of its section, a changed one is replaced in
 // place, a new section goes to the end of the file.
 //
-// A file is read as UTF-8 (with or without BOM) or, when it is not valid
-// UTF-8, as Windows-1252; CRLF and LF both end a line. Files are written as
+// A file is read as UTF-8 (with or without BOM); a line that is not valid
+// UTF-8 is read as Windows-1252 (files made on Windows, or a file a Windows
+// program appended to); CRLF and LF both end a line. Files are written as
 // UTF-8 and replaced atomically, so a crash during a save leaves the previous
 // file intact.
 
@@ -44,7 +45,8 @@ struct TIniSection {
 // files with very many sections or keys stay fast.
 class TIniDocument {
   public:
-    // How the bytes were read: the encoding, whether lines ended in CRLF, how
+    // How the bytes were read: the encoding (Windows1252 when any line was
+    // read so), whether lines ended in CRLF, how
     // many NUL bytes were dropped and how many "[" lines lacked their "]"
     // (kept as plain lines).
     TIniEncoding fEncoding = TIniEncoding::Utf8;
@@ -70,6 +72,9 @@ class TIniDocument {
     bool remove(std::string_view section, std::string_view key);
     // Removes every section of that name; false when there was none.
     bool eraseSection(std::string_view section);
+    // Keeps the first section of each of the names (in any letter case) and
+    // removes every other section; false when nothing was removed.
+    bool keepOnlySections(const std::vector<std::string>& names);
     void clear();
 
     std::string serialize() const;
@@ -147,6 +152,8 @@ class TIniFile {
     bool writeDateTime(const std::string& section, const std::string& key, TDateTime value);
     bool deleteKey(const std::string& section, const std::string& key);
     bool eraseSection(const std::string& section);
+    // See TIniDocument::keepOnlySections.
+    void keepOnlySections(const std::vector<std::string>& names);
     // Starts an empty file: the next updateFile replaces whatever was there.
     void clear();
 
@@ -179,5 +186,10 @@ class TIniFile {
 // target). The file keeps its permission bits; a new one gets 0644 and the
 // umask.
 bool replaceFileAtomically(const std::string& fileName, std::string_view bytes);
+
+// Removes the temporary files that a replace of `fileName` killed before its
+// rename left behind (".<name>.<pid>-<n>.tmp"), when the process named in
+// them is gone. Returns how many were removed.
+size_t removeStaleTemporaries(const std::string& fileName);
 
 }  // namespace qvb

@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
-#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -23,26 +22,15 @@ QString keyPath(const std::string& group, const std::string& name) {
     return group.empty() ? toQ(name) : toQ(group) + u'/' + toQ(name);
 }
 
-// "Job7" < "Job10" < "Job100": the registry lists keys by name, which would put
-// Job100 before Job11 and reorder a long job list at each start.
-bool jobKeyLess(const std::string& a, const std::string& b) {
-    const auto number = [](const std::string& s) -> long {
-        if (s.size() < 4 || s.size() > 12 || s.compare(0, 3, "Job") != 0) return -1;
-        if (!std::all_of(s.begin() + 3, s.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return -1;
-        return std::stol(s.substr(3));
-    };
-    const long na = number(a), nb = number(b);
-    if (na >= 0 && nb >= 0 && na != nb) return na < nb;
-    if ((na >= 0) != (nb >= 0)) return na >= 0;
-    return a < b;
-}
-
 }  // namespace
 
 TRegistryStore::TRegistryStore()
     : fSettings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                            QStringLiteral("Nerk"), QStringLiteral("QV_Backup"))) {}
+                                            QStringLiteral("Nerk"), QStringLiteral("QV_Backup"))) {
+    // Only the user's own store: a job from a system-wide or organisation-wide
+    // file would load, run and never go away, since a save cannot delete it.
+    fSettings->setFallbacksEnabled(false);
+}
 
 TRegistryStore::~TRegistryStore() = default;
 
@@ -67,7 +55,6 @@ bool TRegistryStore::valueExists(const std::string& group, const std::string& na
 std::vector<std::string> TRegistryStore::subkeys() const {
     std::vector<std::string> names;
     for (const QString& g : fSettings->childGroups()) names.push_back(g.toStdString());
-    std::stable_sort(names.begin(), names.end(), jobKeyLess);
     return names;
 }
 

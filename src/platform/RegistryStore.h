@@ -34,7 +34,7 @@ class TRegistryStore {
     // A key "opens" when it holds a value or a subkey; "" is the top level.
     bool keyExists(const std::string& group) const;
     bool valueExists(const std::string& group, const std::string& name) const;
-    // The subkeys of the top level.
+    // The subkeys of the top level, in the store's own order.
     std::vector<std::string> subkeys() const;
     // Number of values directly in a key.
     size_t valueCount(const std::string& group) const;

@@ -70,4 +70,10 @@ bool TProtocol::saveToFile(const std::string& path) const {
     return false;
 }
 
+std::string TProtocol::saveToFirstOf(const std::vector<std::string>& paths) const {
+    for (const std::string& path : paths)
+        if (saveToFile(path)) return path;
+    return "";
+}
+
 }  // namespace qvb

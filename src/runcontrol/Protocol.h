@@ -24,6 +24,10 @@ class TProtocol {
     // Writes every line, one per line, and replaces `path` atomically: a crash
     // leaves either the old file or the complete new one.
     bool saveToFile(const std::string& path) const;
+    // Saves to the first of `paths` that takes the file (a folder that
+    // cannot be written passes on to the next); the path used, empty when
+    // none did.
+    std::string saveToFirstOf(const std::vector<std::string>& paths) const;
 
   private:
     void appendOne(std::string line);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <thread>
 
@@ -31,9 +32,10 @@ std::string temporaryFolder() {
     return includeTrailingDelimiter(dir);
 }
 
+// With its trailing "/" a link to a folder would pass for the folder.
 bool isRealDirectory(const std::string& path) {
     struct stat st {};
-    return sys::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return sys::lstat(excludeTrailingDelimiter(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool exists(const std::string& path) {
@@ -89,16 +91,30 @@ std::string joinLines(const std::vector<std::string>& lines) {
     return text;
 }
 
-// An existing root must be a real folder of this user (never a link); it is
-// made private. A missing one is created private.
-bool secureRoot(const std::string& root) {
+// Times of a copy closer than this to its original's count as carried over.
+constexpr int64_t kCopyTimeSlackNs = 2'000'000'000;
+
+int64_t nanoseconds(const struct timespec& time) {
+    return int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+}
+
+// A missing root is created private. An existing one is used only when it is
+// a real folder of this user that nobody else may write to; it is never
+// changed, since it may be a folder the user relies on (/tmp, the home).
+std::optional<std::string> secureRoot(const std::string& root) {
     const std::string path = excludeTrailingDelimiter(root);
-    if (sys::mkdir(path.c_str(), 0700) == 0) return true;
-    if (errno != EEXIST) return false;
+    if (sys::mkdir(path.c_str(), 0700) == 0) return std::nullopt;
     struct stat st {};
-    if (sys::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-        return false;
-    return (st.st_mode & 077) == 0 || sys::chmod(path.c_str(), 0700) == 0;
+    if (errno != EEXIST || sys::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode) ||
+        !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return "ist kein eigenes Verzeichnis des Benutzers.";
+    if ((st.st_mode & 022) != 0) return "ist für andere Benutzer beschreibbar.";
+    return std::nullopt;
+}
+
+bool sameContent(const std::string& original, const std::string& copy) {
+    std::string a, b;
+    return readWholeFile(original, a) && readWholeFile(copy, b) && a == b;
 }
 
 // Answers the same-drive question of the test's runs "Ja" (both roots may lie
@@ -355,14 +371,64 @@ void TSelfTest::runStep(const TStep& step, bool& ok) {
         " Dateien übersprungen, " + std::to_string(step.deleted) + " Dateien gelöscht");
 
     if (ok && fBeforeRun) fBeforeRun(step.number);
+    // Taken before the run, whose end moves the schedule on.
+    const std::string intervalFolder = job.fIntervalFolder;
     if (ok) ok = fControl.runJob();
+    if (ok && fAfterRun) fAfterRun(step.number);
     if (ok) ok = job.fStatistics.compareWith(fExpected, &fDeviations);
+    if (ok) ok = copiesMatch(step.number, intervalFolder);
     if (!ok) {
         log(job.fJobName + ": Verifizierung fehlgeschlagen");
         std::string text;
         for (const std::string& line : fDeviations) text += (text.empty() ? "" : "\n") + line;
         log(text);
     }
+}
+
+// Right counters do not prove right copies: a copier that wrote zeros or left
+// the times alone would pass them. After the first copy and after the weekly
+// one, whose folder is new, every source file must equal its copy.
+bool TSelfTest::copiesMatch(const std::string& step, const std::string& intervalFolder) {
+    std::vector<std::string> sources;
+    if (step == "3") sources = {fDir1};
+    if (step == "16") sources = {fDir1, fDir2, fDir3};
+    fDeviations.clear();
+    for (const std::string& source : sources)
+        compareTree(source, fDest + intervalFolder + source.substr(1));
+    return fDeviations.empty();
+}
+
+void TSelfTest::compareTree(const std::string& source, const std::string& copy) {
+    sys::DirStream dir(sys::opendir(source.c_str()));
+    if (!dir.valid()) {
+        fDeviations.push_back("Abweichung: Das Verzeichnis \"" + source +
+                              "\" kann nicht gelesen werden.");
+        return;
+    }
+    while (const struct dirent* item = sys::readdir(dir.get())) {
+        const std::string name = item->d_name;
+        struct stat st {};
+        if (name == "." || name == ".." || sys::lstat((source + name).c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) compareTree(source + name + "/", copy + name + "/");
+        if (S_ISREG(st.st_mode)) compareFile(source + name, copy + name, st);
+    }
+}
+
+void TSelfTest::compareFile(const std::string& original, const std::string& copy,
+                            const struct stat& originalStat) {
+    struct stat st {};
+    if (sys::lstat(copy.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fDeviations.push_back("Abweichung: Die Kopie \"" + copy + "\" fehlt.");
+        return;
+    }
+    if (!sameContent(original, copy))
+        fDeviations.push_back("Abweichung: Der Inhalt der Kopie \"" + copy +
+                              "\" weicht vom Original ab.");
+    const int64_t offset = nanoseconds(st.st_mtim) - nanoseconds(originalStat.st_mtim);
+    if (std::llabs(offset) > kCopyTimeSlackNs)
+        fDeviations.push_back("Abweichung: Die Dateizeit der Kopie \"" + copy + "\" weicht um " +
+                              std::to_string(std::llabs(offset) / 1'000'000'000) +
+                              " Sekunden vom Original ab.");
 }
 
 void TSelfTest::createJob() {
@@ -381,14 +447,25 @@ void TSelfTest::createJob() {
 }
 
 bool TSelfTest::secureRoots() {
-    fSourceRootSafe = secureRoot(fRoots.source);
-    fDestRootSafe = secureRoot(fRoots.dest);
-    for (const auto& [root, safe] :
-         {std::pair{&fRoots.source, fSourceRootSafe}, std::pair{&fRoots.dest, fDestRootSafe}})
-        if (!safe)
-            log("FEHLER:  Das Testverzeichnis \"" + *root +
-                "\" ist kein eigenes Verzeichnis des Benutzers.");
+    const std::optional<std::string> sourceFault = secureRoot(fRoots.source);
+    const std::optional<std::string> destFault = secureRoot(fRoots.dest);
+    fSourceRootSafe = !sourceFault;
+    fDestRootSafe = !destFault;
+    for (const auto& [root, fault] :
+         {std::pair{&fRoots.source, &sourceFault}, std::pair{&fRoots.dest, &destFault}})
+        if (*fault) log("FEHLER:  Das Testverzeichnis \"" + *root + "\" " + **fault);
     return fSourceRootSafe && fDestRootSafe;
+}
+
+// Every level from the root down must be a real folder: the clean-up deletes
+// what it lists, and a link would lead it out of the test roots.
+bool TSelfTest::reachableWithoutLink(const std::string& folder) const {
+    const std::string& root = boundaryOf(folder);
+    if (folder.rfind(root, 0) != 0 || !isRealDirectory(root)) return false;
+    for (size_t pos = folder.find('/', root.size()); pos != std::string::npos;
+         pos = folder.find('/', pos + 1))
+        if (!isRealDirectory(folder.substr(0, pos))) return false;
+    return true;
 }
 
 const std::string& TSelfTest::boundaryOf(const std::string& folder) const {
@@ -399,7 +476,7 @@ const std::string& TSelfTest::boundaryOf(const std::string& folder) const {
 // through a link. The root itself may have gone with an earlier clean-up.
 bool TSelfTest::createTestFolder(const std::string& folder) {
     const std::string& root = boundaryOf(folder);
-    if (folder.rfind(root, 0) != 0 || !secureRoot(root)) return false;
+    if (folder.rfind(root, 0) != 0 || secureRoot(root)) return false;
     for (size_t pos = folder.find('/', root.size()); pos != std::string::npos;
          pos = folder.find('/', pos + 1)) {
         const std::string path = folder.substr(0, pos);
@@ -461,7 +538,7 @@ bool TSelfTest::deleteTestFile(const std::string& path) {
 }
 
 bool TSelfTest::clearTestDir(const std::string& folder) {
-    if (!isRealDirectory(folder)) return true;
+    if (!reachableWithoutLink(folder)) return true;
     log("Lösche Dateien in \"" + folder + "\":");
     std::set<std::string> keep{folder};
     TFileList list;

@@ -6,6 +6,8 @@
 // job's counters after every run with fixed expected values, and removes the
 // test folders again.
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -66,6 +68,8 @@ class TSelfTest {
     std::optional<uint32_t> fSeed;
     int fFileSize = 500;
     std::function<void(const std::string& step)> fBeforeRun;
+    // A look at the trees right after each run, before its results are checked.
+    std::function<void(const std::string& step)> fAfterRun;
 
   private:
     struct TStep;
@@ -75,6 +79,11 @@ class TSelfTest {
     bool createTestFolder(const std::string& folder);
     bool createFolders();
     void runStep(const TStep& step, bool& ok);
+    bool copiesMatch(const std::string& step, const std::string& intervalFolder);
+    void compareTree(const std::string& source, const std::string& copy);
+    void compareFile(const std::string& original, const std::string& copy,
+                     const struct stat& originalStat);
+    bool reachableWithoutLink(const std::string& folder) const;
     void createJob();
     bool changeFileDelayed();
     bool moveFileTimeForward();

@@ -610,11 +610,15 @@ void TfrmMain::actionDeleteJobExecute() {
     }
     const int index = fJobs->indexOf(currentJob());
     if (index < 0) return;
-    for (int i = 0; i < fJobs->count(); ++i) fJobs->getJob(i).deleteFromStorage(*fOptions);
+    TCopyJob* shown = currentJob();
     fControl.setCurrentJob(nullptr);
-    fJobs->remove(index);
+    // A rest that cannot be stored keeps the job, in the list and in storage.
+    if (!fJobs->deleteJob(index)) {
+        fControl.setCurrentJob(shown);
+        showSaveError();
+        return;
+    }
     delete ui->CheckListBoxJobs->takeItem(index);
-    fJobs->saveJobs();
     row = std::clamp(row, 0, fJobs->count() - 1);
     chooseJob(row);
     ui->CheckListBoxJobs->selectRow(row);
@@ -651,13 +655,20 @@ bool TfrmMain::saveSettings() {
     fOptions->WinMainLeft = x();
     fOptions->WinMainHeight = height();
     fOptions->WinMainWidth = width();
-    return fJobs->saveJobs() && fOptions->saveOptions();
+    return fJobs->saveJobsAndOptions();
+}
+
+std::string TfrmMain::saveErrorText() const {
+    return fJobs->fSaveError.empty() ? "Die Einstellungen konnten nicht gespeichert werden."
+                                     : fJobs->fSaveError;
+}
+
+void TfrmMain::showSaveError() {
+    userInterface().showMessage(TMsgKind::Error, saveErrorText(), mbOK, TMsgResult::OK);
 }
 
 void TfrmMain::actionSaveOptionsExecute() {
-    if (!fExeDirWritable || saveSettings()) return;
-    userInterface().showMessage(TMsgKind::Error, "Die Einstellungen konnten nicht gespeichert werden.",
-                                mbOK, TMsgResult::OK);
+    if (fExeDirWritable && !saveSettings()) showSaveError();
 }
 
 void TfrmMain::actionExportExecute() {
@@ -724,8 +735,7 @@ void TfrmMain::actionCloseExecute() {
 
 bool TfrmMain::saveSettingsOrAsk() {
     if (!fExeDirWritable || saveSettings()) return true;
-    const std::string question =
-        "Die Einstellungen konnten nicht gespeichert werden.\r\n\r\nOhne Speichern beenden?";
+    const std::string question = saveErrorText() + "\r\n\r\nOhne Speichern beenden?";
     return userInterface().showMessage(TMsgKind::Confirmation, question, mbYes | mbNo,
                                        TMsgResult::No) == TMsgResult::Yes;
 }

@@ -123,6 +123,8 @@ class TfrmMain : public QMainWindow {
     void showBars(int total, int file);
 
     bool saveSettings();
+    std::string saveErrorText() const;
+    void showSaveError();
     bool saveSettingsOrAsk();
     void saveLogOnClose();
     void finishClose();

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QScrollBar>
 
 #include "ui/WindowFlags.h"
 #include "ui_QV_SelectDir.h"
@@ -35,6 +36,11 @@ TfrmSelectDir::TfrmSelectDir(QWidget* parent)
     for (int column = 1; column < fModel->columnCount(); ++column)
         ui->DirectoryListBox->hideColumn(column);
     connect(ui->DriveComboBox, &QComboBox::activated, this, &TfrmSelectDir::rootChosen);
+    connect(fModel, &QFileSystemModel::rowsInserted, this, &TfrmSelectDir::keepCurrentInView);
+    connect(fModel, &QFileSystemModel::layoutChanged, this, &TfrmSelectDir::keepCurrentInView);
+    connect(ui->DirectoryListBox, &QTreeView::pressed, this, &TfrmSelectDir::stopFollowing);
+    connect(ui->DirectoryListBox->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            &TfrmSelectDir::stopFollowing);
     connect(ui->cbxHidden, &QCheckBox::toggled, this, &TfrmSelectDir::showHiddenChanged);
     connect(ui->btnOK, &QPushButton::clicked, this, &TfrmSelectDir::accept);
     connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmSelectDir::reject);
@@ -54,12 +60,30 @@ void TfrmSelectDir::showEvent(QShowEvent* event) {
     const bool startExists = QFileInfo(toPath(startDir)).isDir();
     if (startExists) driveLetter = rootOf(startDir, fRoots);
     openRoot(driveLetter);
-    if (startExists && startDir != fRoot) {
-        const QModelIndex start = fModel->index(toPath(startDir));
-        ui->DirectoryListBox->setCurrentIndex(start);
-        ui->DirectoryListBox->scrollTo(start);
-    }
+    if (startExists && startDir != fRoot) openFolder(startDir);
     QDialog::showEvent(event);
+}
+
+// The model reads and sorts folders in the background, so rows keep arriving
+// after the folder was opened: the tree follows the folder until the user
+// takes over.
+void TfrmSelectDir::openFolder(const std::string& path) {
+    const QModelIndex folder = fModel->index(toPath(path));
+    ui->DirectoryListBox->setCurrentIndex(folder);
+    for (QModelIndex parent = folder.parent(); parent.isValid(); parent = parent.parent())
+        ui->DirectoryListBox->expand(parent);
+    fFollowCurrent = true;
+    keepCurrentInView();
+}
+
+void TfrmSelectDir::keepCurrentInView() {
+    if (fFollowCurrent)
+        ui->DirectoryListBox->scrollTo(ui->DirectoryListBox->currentIndex(),
+                                       QAbstractItemView::PositionAtCenter);
+}
+
+void TfrmSelectDir::stopFollowing() {
+    fFollowCurrent = false;
 }
 
 // A root the list does not offer (any more) falls back to "/".
@@ -68,6 +92,7 @@ void TfrmSelectDir::openRoot(const std::string& root) {
     for (size_t i = 0; i < fRoots.size(); ++i)
         if (fRoots[i].path == root) index = static_cast<int>(i);
     fRoot = fRoots[index].path;
+    stopFollowing();
     ui->DriveComboBox->setCurrentIndex(index);
     const QModelIndex top = fModel->setRootPath(toPath(fRoot));
     ui->DirectoryListBox->setRootIndex(top);
@@ -82,13 +107,13 @@ void TfrmSelectDir::showHiddenChanged(bool show) {
     fModel->setFilter(folderFilter(show));
 }
 
-std::string TfrmSelectDir::openFolder() const {
+std::string TfrmSelectDir::currentFolder() const {
     const QModelIndex current = ui->DirectoryListBox->currentIndex();
     return current.isValid() ? fromPath(fModel->filePath(current)) : fRoot;
 }
 
 void TfrmSelectDir::accept() {
-    selectedDir = openFolder();
+    selectedDir = currentFolder();
     QDialog::accept();
 }
 

@@ -44,12 +44,16 @@ class TfrmSelectDir : public QDialog {
     void openRoot(const std::string& root);
     void rootChosen(int index);
     void showHiddenChanged(bool show);
-    std::string openFolder() const;
+    void openFolder(const std::string& path);
+    void keepCurrentInView();
+    void stopFollowing();
+    std::string currentFolder() const;
 
     std::unique_ptr<Ui::TfrmSelectDir> ui;
     QFileSystemModel* fModel;
     std::vector<TFileSystemRoot> fRoots;
     std::string fRoot = "/";
+    bool fFollowCurrent = false;
 };
 
 }  // namespace qvb

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -205,6 +206,11 @@ ssize_t readlink(const char* path, std::string& target) {
 int fsync(int fd) {
     if (injected(Op::Fsync, nullptr)) return -1;
     return ::fsync(fd);
+}
+
+int flock(int fd, int operation) {
+    if (injected(Op::Lock, nullptr)) return -1;
+    return ::flock(fd, operation);
 }
 
 int statvfs(const char* path, struct statvfs* st) {

@@ -36,6 +36,7 @@ enum class Op {
     ReadDir,
     Spawn,
     Link,
+    Lock,
 };
 
 // Returns 0 to let the call run, or an errno value with which it fails.
@@ -79,6 +80,8 @@ int linkOpenFile(int fd, const char* newPath);
 bool canLinkOpenFiles();
 ssize_t readlink(const char* path, std::string& target);
 int fsync(int fd);
+// flock on an open descriptor; EWOULDBLOCK when another holder has it.
+int flock(int fd, int operation);
 int statvfs(const char* path, struct statvfs* st);
 DIR* opendir(const char* path);
 DIR* fdopendir(int fd);

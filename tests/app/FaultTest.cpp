@@ -396,5 +396,37 @@ TEST_F(Fault, MalformedSettingsGiveAClearResult) {
     }
 }
 
+// The protocol beside a settings file given with --ini goes to the data
+// folder when it cannot be written there, and one line on standard error
+// says when it fits nowhere. The program's own folder is made read-only in a
+// mount namespace, so the data folder is the one below XDG_DATA_HOME.
+TEST_F(OwnFileSystem, AProtocolThatCannotBeWrittenBesideTheSettingsGoesToTheDataFolder) {
+    const std::string exeFolder =
+        std::string(QVB_BINARY).substr(0, std::string(QVB_BINARY).rfind('/'));
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(exeFolder.c_str(), exeFolder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+        ::mount(nullptr, exeFolder.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) !=
+            0)
+        GTEST_SKIP() << "no mount namespace here (" << std::strerror(errno) << ")";
+    test::buildTree(src, {file("a.txt", "a", kNew)});
+    writeIni(job(dst, src));
+    ::mkdir((dir / "einstellungen.log").c_str(), 0755);  // nothing can replace a folder
+    const std::string dataLog = dir / "data/QV_Backup/QV_Backup.log";
+
+    const auto saved = runJob();
+    EXPECT_EQ(saved.exitCode, 0) << saved.err;
+    EXPECT_EQ(readFile(dataLog), saved.out);
+    EXPECT_FALSE(contains(saved.err, "Protokoll")) << saved.err;
+
+    ::unlink(dataLog.c_str());
+    ::mkdir(dataLog.c_str(), 0755);
+    const auto lost = runJob();
+    EXPECT_EQ(lost.exitCode, 0) << lost.err;
+    EXPECT_TRUE(contains(lost.err, "QV_Backup: Das Protokoll konnte nicht gespeichert werden: \"" +
+                                       dir / "einstellungen.log\", \"" + dataLog + "\"\n"))
+        << lost.err;
+}
+
 }  // namespace
 }  // namespace qvb

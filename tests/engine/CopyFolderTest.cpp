@@ -108,6 +108,15 @@ TEST_F(CopyFolderTest, ToleranceAndNewerDestination) {
     EXPECT_EQ(mirror.fStatistics.fSkipped, 2);
 }
 
+TEST_F(CopyFolderTest, CopyOfAnotherSizeWithinTheToleranceIsReplaced) {
+    test::buildTree(src, {file("growing.log", "complete", kT + 1), file("newer", "src", kT)});
+    test::buildTree(dst, {file("growing.log", "comp", kT), file("newer", "dst!", kT + 100)});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(linesStartingWith("  ersetze "), Lines{"  ersetze " + dst + "growing.log"});
+    EXPECT_EQ(readFile(dst + "growing.log"), "complete");
+    EXPECT_EQ(readFile(dst + "newer"), "dst!");
+}
+
 TEST_F(CopyFolderTest, OddNamesKeepTheirBytes) {
     test::buildTree(src, {file("a=b.txt", "1"), file("x<y", "2"), file("new\nline", "3"),
                           file("bad\xff\xfe", "4"), file("sub=dir/c<d=e", "5"),
@@ -140,15 +149,85 @@ TEST_F(CopyFolderTest, DeleteOptionRemovesSurplusUpToButNotTheDestination) {
               (std::map<std::string, std::string>{
                   {"keep.txt", "file:k"}, {"skipme/", "dir"}, {"skipme/old.txt", "file:o"}}));
 
-    // Everything surplus: the destination folder itself stays.
+    // Everything old surplus: the destination folder itself stays.
     test::removeTree(src);
-    test::buildTree(src, {dir("")});
+    test::removeTree(dst);
+    test::buildTree(src, {dir("leer/")});
     test::buildTree(dst, {file("only/one.txt", "1")});
     mirror.fSkipFolders.clear();
     ASSERT_TRUE(run());
     EXPECT_TRUE(logged(" Verzeichnis  " + dst + "only/  gelöscht"));
-    EXPECT_EQ(readTree(dst).size(), 0u);
-    EXPECT_TRUE(exists(dst));
+    EXPECT_EQ(readTree(dst), (std::map<std::string, std::string>{{"leer/", "dir"}}));
+}
+
+// An unmounted disk leaves its mount point empty.
+TEST_F(CopyFolderTest, EmptySourceDeletesNothingOfAFullDestination) {
+    test::buildTree(src, {dir("")});
+    test::buildTree(dst, {file("a.txt", "a"), file("sub/b.txt", "b")});
+    mirror.setDelete(true);
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(logged("FEHLER:  Das Quellverzeichnis \"" + src +
+                       "\" ist leer, das Zielverzeichnis \"" + dst +
+                       "\" enthält aber Dateien: es wird nichts gelöscht."));
+    EXPECT_EQ(mirror.fStatistics.fErrors, 1);
+    EXPECT_EQ(readTree(dst).size(), 3u);
+
+    test::buildTree(src, {file(".hidden", "h")});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(mirror.fStatistics.fErrors, 0) << "a hidden file is an entry: a real, emptied source";
+    EXPECT_EQ(readTree(dst), (std::map<std::string, std::string>{{".hidden", "file:h"}}));
+}
+
+TEST_F(CopyFolderTest, LargeDeletionIsAskedForAndSkippedUnlessConfirmed) {
+    std::vector<test::TNode> old;
+    for (int i = 0; i < 60; ++i) old.push_back(file("alt/" + std::to_string(i), "x", kT));
+    old.push_back(file("link", "x", kT));
+    test::buildTree(dst, old);
+    test::buildTree(src, {test::link("link", "ziel"), file("neu", "n", kT)});
+    mirror.setDelete(true);
+    ASSERT_TRUE(run());
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, "Im Zielverzeichnis \"" + dst +
+                                    "\" würden 61 von 61 Dateien gelöscht.\r\nSollen diese "
+                                    "Dateien wirklich gelöscht werden?")
+        << "the link where the destination holds a file counts";
+    EXPECT_EQ(ui.shown[0].kind, TMsgKind::Confirmation);
+    EXPECT_EQ(ui.shown[0].buttons, unsigned{mbYes | mbNo});
+    EXPECT_TRUE(logged("WARNUNG:  Im Zielverzeichnis \"" + dst +
+                       "\" wären 61 von 61 Dateien gelöscht worden; das Löschen wird "
+                       "übersprungen."));
+    EXPECT_EQ(mirror.fStatistics.fWarnings, 1);
+    EXPECT_EQ(mirror.fStatistics.fAdded, 1) << "the copy phase goes on";
+    EXPECT_TRUE(exists(dst + "alt/59"));
+
+    mirror.fUnattended = true;
+    ui.answers = {TMsgResult::Yes};
+    ASSERT_TRUE(run());
+    EXPECT_EQ(ui.shown.size(), 1u) << "nobody is asked in a run nobody watches";
+    EXPECT_TRUE(exists(dst + "alt/59"));
+
+    mirror.fUnattended = false;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(mirror.fStatistics.fDeleted, 60);
+    EXPECT_FALSE(exists(dst + "alt"));
+}
+
+TEST_F(CopyFolderTest, DeletionUpToHalfOrUpToFiftyFilesIsNotAsked) {
+    std::vector<test::TNode> old;
+    for (int i = 0; i < 51; ++i) old.push_back(file("alt/" + std::to_string(i), "x", kT));
+    test::buildTree(dst, old);
+    test::buildTree(src, {file("alt/0", "x", kT)});
+    mirror.setDelete(true);
+    mirror.fAllowMassDelete = true;
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(ui.shown.empty()) << "allowed beforehand";
+    EXPECT_EQ(mirror.fStatistics.fDeleted, 50);
+
+    mirror.fAllowMassDelete = false;
+    for (int i = 1; i < 51; ++i) test::writeFile(dst + "alt/" + std::to_string(i), "x", kT);
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(ui.shown.empty()) << "50 files are not more than 50";
+    EXPECT_EQ(mirror.fStatistics.fDeleted, 50);
 }
 
 TEST_F(CopyFolderTest, DeletionNeverFollowsALink) {

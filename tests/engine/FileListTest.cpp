@@ -223,6 +223,34 @@ TEST_F(FileListTest, ExcludeAndIncludeMasks) {
     EXPECT_EQ(names(), (std::vector<std::string>{"sub/kopie2.doc", "sub/x.doc"}));
 }
 
+// Include-only with "Löschen" deletes every backup the list leaves out.
+TEST_F(FileListTest, MasksForNamesWithoutDotAndWithBlanks) {
+    buildTree(tmp.path(), {file("Makefile"), file("notes~"), file("a.txt"),
+                           file("Kopie von Brief.doc"), file("Kopie.doc"), file("Brief.doc")});
+    auto names = [&] {
+        EXPECT_TRUE(scan(tmp.path()));
+        return fileNames(list);
+    };
+    list.fIncludeOnly = "makefile;*~";
+    EXPECT_EQ(names(), (std::vector<std::string>{"Makefile", "notes~"}));
+    list.fIncludeOnly.clear();
+    list.fExclude = "kopie von*.doc";
+    EXPECT_EQ(names(),
+              (std::vector<std::string>{"Brief.doc", "Kopie.doc", "Makefile", "a.txt", "notes~"}));
+}
+
+TEST_F(FileListTest, SkipItemsWithBlanksAndAbsolutePathsBelowTheBase) {
+    buildTree(tmp.path(), {file("src/Neuer Ordner/a"), file("src/Neuer/b"), file("src/Ordner/c"),
+                           file("src/tmp/d"), file("src/x/tmp/e"), file("src/tmpx/f")});
+    list.setSkipFolders("Neuer Ordner;" + tmp.path() + "src/tmp");
+    list.anchorSkipItems(tmp / "src/");
+    EXPECT_EQ(list.fSkipList, (std::vector<std::string>{"Neuer Ordner"}));
+    EXPECT_EQ(list.fSkipBelow, (std::vector<std::string>{"/tmp/"}));
+    ASSERT_TRUE(scan(tmp / "src/"));
+    EXPECT_EQ(fileNames(list),
+              (std::vector<std::string>{"Neuer/b", "Ordner/c", "tmpx/f", "x/tmp/e"}));
+}
+
 TEST_F(FileListTest, CompareUsesTheToleranceOnlyForNewerSources) {
     buildTree(tmp.path(), {file("f")});
     setMtime(tmp / "f", 1'700'000'000, 500);
@@ -238,6 +266,21 @@ TEST_F(FileListTest, CompareUsesTheToleranceOnlyForNewerSources) {
     list.fTimeTolerance = 0;
     EXPECT_EQ(list.compare("f", src - 1), 1);
     EXPECT_EQ(list.compare("f", src), 0);
+}
+
+// A copy made while its source was still being written carries nearly the same time.
+TEST_F(FileListTest, CompareReplacesACopyOfAnotherSizeWithinTheTolerance) {
+    buildTree(tmp.path(), {file("f", "12345")});
+    setMtime(tmp / "f", 1'700'000'000);
+    ASSERT_TRUE(scan(tmp.path()));
+    list.fTimeTolerance = 2;
+    const int64_t src = 1'700'000'000 * kSecond;
+    EXPECT_EQ(list.compare("f", src, 5), 0);
+    EXPECT_EQ(list.compare("f", src, 3), 1);
+    EXPECT_EQ(list.compare("f", src - kSecond, 3), 1);
+    EXPECT_EQ(list.compare("f", src + 2 * kSecond, 9), 1);
+    EXPECT_EQ(list.compare("f", src + 3 * kSecond, 3), 0) << "a newer destination stays";
+    EXPECT_EQ(list.compare("f", src - 3 * kSecond, 5), 1);
 }
 
 TEST_F(FileListTest, CompareIsNotFooledByTheAutumnClockChange) {

@@ -383,13 +383,15 @@ TEST(JobFields, DestinationSourcesAndDefaults) {
     EXPECT_FALSE(job.fActive);
     EXPECT_EQ(job.fPassTo, job.fCopyFolder.get());
 
-    const std::string cwd = [] {
-        char buf[4096];
-        return std::string(::getcwd(buf, sizeof buf));
-    }();
-    job.setDestination("backup/../Sicherung");
-    EXPECT_EQ(job.fDestination, cwd + "/Sicherung/");
+    // One spelling for an absolute destination, so that interval folders land inside it.
+    job.setDestination("/media//usb/./alt/../Backup");
+    EXPECT_EQ(job.fDestination, "/media/usb/Backup/");
     EXPECT_EQ(job.fCopyFolder->fDest, job.fDestination);
+    // Anything else stays as written; the run refuses it.
+    job.setDestination("backup/../Sicherung");
+    EXPECT_EQ(job.fDestination, "backup/../Sicherung");
+    job.setDestination("E:\\Backup\\");
+    EXPECT_EQ(job.fDestination, "E:\\Backup\\");
     job.setDestination("");
     EXPECT_EQ(job.fDestination, "");
 

@@ -88,6 +88,26 @@ TEST(IniDocument, ReadsAFileMadeOnWindows) {
     EXPECT_EQ(windows1252ToUtf8("\x80\x81\x9f"), "€\xc2\x81Ÿ");
 }
 
+TEST(IniDocument, EachLineIsReadInItsOwnEncoding) {
+    // UTF-8 with one line a Windows program appended, and a Windows file
+    // with one line that happens to be UTF-8.
+    const TIniDocument doc = parseIni("[Job01]\nLöschen=1\nName=B\xfcro\n[Über]\nk=\x80\n");
+    EXPECT_EQ(doc.fEncoding, TIniEncoding::Windows1252);
+    ASSERT_TRUE(doc.find("Job01", "löschen"));
+    EXPECT_EQ(*doc.find("Job01", "Name"), "Büro");
+    EXPECT_EQ(*doc.find("über", "k"), "€");
+    EXPECT_EQ(doc.serialize(), "[Job01]\nLöschen=1\nName=Büro\n[Über]\nk=€\n");
+}
+
+TEST(IniDocument, KeepsOnlyTheFirstSectionOfEachNameGiven) {
+    TIniDocument doc =
+        parseIni(";Kopf\n[Job02]\nk=2\n[options]\n[Job01]\nk=1\n[X]\n[JOB01]\nk=d\n");
+    EXPECT_TRUE(doc.keepOnlySections({"Job01", "Options", "Job02", "Job03"}));
+    EXPECT_EQ(doc.serialize(), ";Kopf\n[Job02]\nk=2\n[options]\n[Job01]\nk=1\n");
+    EXPECT_EQ(*doc.find("job01", "K"), "1");
+    EXPECT_FALSE(doc.keepOnlySections({"Job01", "Options", "Job02"}));
+}
+
 TEST(IniDocument, Utf8WithBomStaysUtf8) {
     const TIniDocument doc = parseIni("\xEF\xBB\xBF[Job01]\nName=Büro €\n");
     EXPECT_EQ(doc.fEncoding, TIniEncoding::Utf8Bom);
@@ -229,6 +249,28 @@ TEST_F(IniFileTest, AFileThatCannotBeReadIsNeverOverwritten) {
     ini.clear();  // a deliberate replacement (the export) is allowed
     EXPECT_TRUE(ini.updateFile());
     EXPECT_EQ(test::readFile(file), "");
+}
+
+// What a replace killed before its rename leaves: only the files of this
+// settings file whose process is gone are removed.
+TEST_F(IniFileTest, TemporaryFilesOfAKilledSaveAreRemoved) {
+    const pid_t gone = 2147483646;  // above any pid_max
+    const std::string stale = dir / (".QV_Backup.ini." + std::to_string(gone) + "-3.tmp");
+    const std::vector<std::string> kept{
+        dir / (".QV_Backup.ini." + std::to_string(::getpid()) + "-0.tmp"),
+        dir / (".QV_Backup.ini." + std::to_string(::getppid()) + "-1.tmp"),
+        dir / (".Anderes.ini." + std::to_string(gone) + "-1.tmp"),
+        dir / (".QV_Backup.ini." + std::to_string(gone) + "-x.tmp"),
+        dir / (".QV_Backup.ini." + std::to_string(gone) + ".tmp"),
+        dir / ("QV_Backup.ini." + std::to_string(gone) + "-1.tmp")};
+    test::writeFile(file, "[A]\n");
+    test::writeFile(stale, "[A]\nhalb");
+    for (const auto& path : kept) test::writeFile(path, "");
+    EXPECT_EQ(removeStaleTemporaries(file), 1u);
+    EXPECT_FALSE(test::exists(stale));
+    for (const auto& path : kept) EXPECT_TRUE(test::exists(path)) << path;
+    EXPECT_EQ(test::readFile(file), "[A]\n");
+    EXPECT_EQ(removeStaleTemporaries(dir / "fehlt/QV_Backup.ini"), 0u);
 }
 
 TEST_F(IniFileTest, WritesThroughASymbolicLinkToItsTarget) {

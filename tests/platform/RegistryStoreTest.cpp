@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "platform/DataFolder.h"
@@ -73,18 +74,23 @@ TEST_F(RegistryStoreTest, ValuesEditedByHandAreCheckedForTheirType) {
     EXPECT_EQ(n, 3);
 }
 
-TEST_F(RegistryStoreTest, ListsJobKeysInNumberOrderAndDeletes) {
+// The order in which jobs load is the job list's (JobStorageTest).
+TEST_F(RegistryStoreTest, ListsSubkeysAndDeletes) {
     TRegistryStore reg;
     for (const char* key : {"Job100", "Job11", "Job10", "Job02", "Other"})
         reg.writeInteger(key, "Aktiv", 1);
     reg.writeInteger("", "CurrentJob", 1);
-    EXPECT_EQ(reg.subkeys(),
-              (std::vector<std::string>{"Job02", "Job10", "Job11", "Job100", "Other"}));
+    const auto sorted = [](std::vector<std::string> names) {
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    EXPECT_EQ(sorted(reg.subkeys()),
+              (std::vector<std::string>{"Job02", "Job10", "Job100", "Job11", "Other"}));
     reg.deleteKey("Job11");
     reg.deleteValue("Job10", "Aktiv");
     reg.deleteKey("");  // never "everything"
     ASSERT_TRUE(reg.sync());
-    EXPECT_EQ(reg.subkeys(), (std::vector<std::string>{"Job02", "Job100", "Other"}));
+    EXPECT_EQ(sorted(reg.subkeys()), (std::vector<std::string>{"Job02", "Job100", "Other"}));
     EXPECT_TRUE(reg.valueExists("", "CurrentJob"));
 }
 
@@ -100,6 +106,24 @@ TEST_F(RegistryStoreTest, SaveReplacesTheFileAsAWhole) {
     ::stat(sandbox.registryFile().c_str(), &after);
     // A new inode: written beside and renamed over, never rewritten in place.
     EXPECT_NE(before.st_ino, after.st_ino);
+}
+
+// Jobs in a system-wide or organisation-wide file would load and could never
+// be deleted by a save.
+TEST_F(RegistryStoreTest, ReadsOnlyTheUsersOwnStore) {
+    ::mkdir((sandbox.systemConfig() + "Nerk").c_str(), 0700);
+    std::ofstream(sandbox.systemConfig() + "Nerk/QV_Backup.conf")
+        << "[General]\nLogLevel=4\n[Job07]\nName=System\n";
+    std::ofstream(sandbox.systemConfig() + "Nerk.conf") << "[Job08]\nName=Firma\n";
+    std::ofstream(sandbox.configHome() + "Nerk.conf") << "[Job05]\nName=Fremd\n";
+    TRegistryStore reg;
+    EXPECT_FALSE(reg.keyExists(""));
+    EXPECT_TRUE(reg.subkeys().empty());
+    EXPECT_FALSE(reg.valueExists("", "LogLevel"));
+    EXPECT_FALSE(reg.valueExists("Job05", "Name"));
+    reg.writeString("Job01", "Name", "Eigen");
+    ASSERT_TRUE(reg.sync());
+    EXPECT_EQ(reg.subkeys(), std::vector<std::string>{"Job01"});
 }
 
 TEST(DataFolder, ExecutableFolderWhenWritableElseTheUsersDataFolder) {

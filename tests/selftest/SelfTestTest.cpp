@@ -195,6 +195,76 @@ TEST_F(SelfTestTest, ForeignRootIsNeverTouched) {
     EXPECT_EQ(test::readFile(dir / "fremd/Verz_01/TestDatei1.txt"), "fremd");
 }
 
+TEST_F(SelfTestTest, AnExistingRootKeepsItsModeAndANewOneIsPrivate) {
+    ::mkdir(roots.dest.c_str(), 0755);
+    ::chmod(roots.dest.c_str(), 0755);
+    mode_t sourceMode = 0, destMode = 0;
+    test.fBeforeRun = [&](const std::string& step) {
+        struct stat st {};
+        if (step != "3") return;
+        ::stat(roots.source.c_str(), &st);
+        sourceMode = st.st_mode & 07777;
+        ::stat(roots.dest.c_str(), &st);
+        destMode = st.st_mode & 07777;
+    };
+    EXPECT_TRUE(test.runSelfTest());
+    EXPECT_EQ(sourceMode, 0700u);
+    EXPECT_EQ(destMode, 0755u) << "never chmodded";
+}
+
+// Copies that have the right counts but not the source's bytes or time:
+// zeros of the right size after step 3, a time the copier never set after 16.
+TEST_F(SelfTestTest, CopiesThatDifferFromTheirSourcesFailTheTest) {
+    const std::string copy = test.dest() + test.dir1().substr(1) + "TestDatei2.txt";
+    test.fAfterRun = [&](const std::string& step) {
+        if (step != "3") return;
+        struct stat st {};
+        ::stat(copy.c_str(), &st);
+        test::writeFile(copy, std::string(static_cast<size_t>(st.st_size), '\0'));
+        test::setMtime(copy, st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    };
+    EXPECT_FALSE(test.runSelfTest());
+    EXPECT_EQ(after("Schritt 3: Verifizierung fehlgeschlagen"),
+              "Abweichung: Der Inhalt der Kopie \"" + copy + "\" weicht vom Original ab.");
+    EXPECT_EQ(linesStartingWith("SOLL:").size(), 1u);
+    expectRootsRemovedButNotTheirParents();
+}
+
+// The run is over when the hook sees the trees, and the job's folder is that
+// of its next run: the copy is found by its name below the weekly folder.
+class WeeklyCopyTime : public SelfTestTest {
+  protected:
+    void shiftCopyAfterStep16(long seconds) {
+        test.fAfterRun = [this, seconds](const std::string& step) {
+            if (step != "16") return;
+            for (const auto& [path, what] : test::readTree(test.dest()))
+                if (path.rfind("wöchentlich/", 0) == 0 &&
+                    path.find("Verz_03/TestDatei5.txt") != std::string::npos)
+                    copy = test.dest() + path;
+            struct stat st {};
+            ::stat(copy.c_str(), &st);
+            test::setMtime(copy, st.st_mtim.tv_sec + seconds, st.st_mtim.tv_nsec);
+        };
+    }
+    std::string copy;
+};
+
+TEST_F(WeeklyCopyTime, ASecondOffIsWithinTheSlack) {
+    shiftCopyAfterStep16(1);
+    EXPECT_TRUE(test.runSelfTest());
+    EXPECT_FALSE(copy.empty());
+    EXPECT_TRUE(linesStartingWith("Abweichung").empty());
+}
+
+TEST_F(WeeklyCopyTime, ThreeSecondsOffFailTheTest) {
+    shiftCopyAfterStep16(-3);
+    EXPECT_FALSE(test.runSelfTest());
+    EXPECT_EQ(after("Schritt 16: Verifizierung fehlgeschlagen"),
+              "Abweichung: Die Dateizeit der Kopie \"" + copy +
+                  "\" weicht um 3 Sekunden vom Original ab.");
+    EXPECT_EQ(linesStartingWith("SOLL:").size(), 15u) << "the counters passed";
+}
+
 TEST_F(SelfTestTest, GeneratedFilesAndTheirNames) {
     EXPECT_FALSE(test.createTestFiles(2, 20, dir / "fehlt/", false));
     EXPECT_TRUE(protocol.empty()) << "a missing folder writes nothing";

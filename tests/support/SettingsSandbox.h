@@ -25,6 +25,10 @@ class SettingsSandbox {
         const QString config = QString::fromStdString(fConfig.path());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
+        // Nor the machine's system-wide settings.
+        const QString system = QString::fromStdString(fSystem.path());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, system);
+        QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, system);
         ::mkdir(dataFolder().c_str(), 0700);
         setDataFolder(dataFolder());
         setProgramIniFile("");
@@ -37,6 +41,8 @@ class SettingsSandbox {
     SettingsSandbox& operator=(const SettingsSandbox&) = delete;
 
     const std::string& configHome() const { return fConfig.path(); }
+    // Where the system-wide settings are looked for.
+    const std::string& systemConfig() const { return fSystem.path(); }
     // The data folder the program uses in the sandbox (not created).
     std::string dataFolder() const { return fData.path() + "QV_Backup/"; }
     std::string registryFile() const { return fConfig.path() + "Nerk/QV_Backup.conf"; }
@@ -44,6 +50,7 @@ class SettingsSandbox {
   private:
     TempDir fConfig{"qvb-config"};
     TempDir fData{"qvb-data"};
+    TempDir fSystem{"qvb-system"};
 };
 
 }  // namespace qvb::test

@@ -250,6 +250,25 @@ TEST_F(MainWindowTest, ChoosingARowTakesItsCheckMarkAsTheActiveFlag) {
     EXPECT_EQ(child<QLineEdit>("edtZielVerzeichnis")->text().toStdString(), dir / "ziel2/");
 }
 
+TEST_F(MainWindowTest, ARefusedSaveShowsItsReasonAndCloseAsks) {
+    storeJobs(1);
+    const std::string before = readFile(ini);
+    open();
+    job(0).fJobName = "zwei\nZeilen";
+    action("actionSaveOptions")->trigger();
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_NE(messages.shown[0].text.find("kann nicht gespeichert werden"), std::string::npos);
+    EXPECT_EQ(readFile(ini), before);
+
+    messages.answers = {TMsgResult::No};
+    EXPECT_FALSE(window->close());
+    ASSERT_EQ(messages.shown.size(), 2u);
+    EXPECT_NE(messages.shown[1].text.find("Ohne Speichern beenden?"), std::string::npos);
+    messages.answers = {TMsgResult::Yes};
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(readFile(ini), before);
+}
+
 // A folder no one can create files in, root included.
 constexpr const char* kUnwritableFolder = "/proc/";
 

@@ -1,0 +1,28 @@
+#pragma once
+
+// The steps of a job's storage operations, for the job list, which puts the
+// records of all its jobs (and the options) together into one write of the
+// store, so that a crash leaves either the old settings or the new ones.
+
+#include <string>
+#include <vector>
+
+namespace qvb {
+
+class TCopyJob;
+class TQVOptions;
+
+// Why the job's record cannot be kept in the store as it stands, in German,
+// naming the job and the value; empty when it can.
+std::string unstorableRecordReason(const TCopyJob& job, bool iniStore);
+
+// Put the record into, or take it out of, the pending changes of the chosen
+// store; nothing reaches the file before flushStore. The record must have
+// passed unstorableRecordReason.
+bool stageRecord(const TCopyJob& job, TQVOptions& options);
+void stageRecordErase(const TCopyJob& job, TQVOptions& options);
+// Takes every record out of the chosen store but the options and the given
+// keys (in the INI store the first section of each, in any letter case).
+void stageKeepOnlyRecords(const std::vector<std::string>& jobKeys, TQVOptions& options);
+
+}  // namespace qvb

@@ -1,0 +1,108 @@
+#include "util/Mounts.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "util/QV_Basics.h"
+#include "util/Sys.h"
+
+namespace qvb {
+
+namespace {
+
+std::optional<std::string> readSmallFile(const std::string& path) {
+    sys::UniqueFd fd(sys::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return std::nullopt;
+    std::string text;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = sys::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) return std::nullopt;
+        if (n == 0) return text;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+// The mount points (absolute, with a trailing "/") in field `index` (from 0)
+// of each line; comment lines and entries such as "none" or "swap" are left out.
+std::vector<std::string> mountPoints(const std::string& table, size_t index) {
+    std::vector<std::string> points;
+    std::istringstream lines(table);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream stream(line);
+        std::vector<std::string> fields;
+        for (std::string field; fields.size() <= index && stream >> field;) fields.push_back(field);
+        if (fields.size() <= index || fields[0][0] == '#' || fields[index][0] != '/') continue;
+        points.push_back(includeTrailingDelimiter(unescapeMountField(fields[index])));
+    }
+    return points;
+}
+
+bool isAtOrBelow(const std::string& path, const std::string& folder) {
+    return path.compare(0, folder.size(), folder) == 0;
+}
+
+// The longest of `points` that holds `path`; empty when none does.
+std::string deepestHolder(const std::vector<std::string>& points, const std::string& path) {
+    std::string deepest;
+    for (const std::string& point : points)
+        if (isAtOrBelow(path, point) && point.size() > deepest.size()) deepest = point;
+    return deepest;
+}
+
+std::optional<std::string> unmountedFstabEntry(const std::string& path,
+                                               const TMountTables& tables) {
+    const std::optional<std::string> fstab = readSmallFile(tables.fstab);
+    if (!fstab) return std::nullopt;
+    const std::string wanted = deepestHolder(mountPoints(*fstab, 1), path);
+    if (wanted.empty()) return std::nullopt;
+    // Without the table of mounts nothing can be told, and the run goes on as before.
+    const std::optional<std::string> mountinfo = readSmallFile(tables.mountinfo);
+    if (!mountinfo) return std::nullopt;
+    // A mount at the fstab point itself, or deeper above the path, carries the path.
+    const std::string mounted = deepestHolder(mountPoints(*mountinfo, 4), path);
+    if (mounted.size() >= wanted.size()) return std::nullopt;
+    return wanted;
+}
+
+// An unplugged medium leaves its empty folder below the media root, on the
+// root's own file system.
+std::optional<std::string> emptyMediaFolder(const std::string& path, const TMountTables& tables) {
+    for (const std::string& root : tables.mediaRoots) {
+        if (path.size() <= root.size() || !isAtOrBelow(path, root)) continue;
+        struct stat rootStat {
+        }, nearest{};
+        if (sys::stat(root.c_str(), &rootStat) != 0) continue;
+        if (sys::stat(nearestExistingAncestor(path).c_str(), &nearest) != 0) continue;
+        if (nearest.st_dev == rootStat.st_dev) return root;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string unescapeMountField(const std::string& field) {
+    std::string text;
+    for (size_t i = 0; i < field.size(); ++i) {
+        const bool octal = field[i] == '\\' && i + 3 < field.size() &&
+                           field.find_first_not_of("01234567", i + 1) >= i + 4;
+        if (octal) {
+            text += static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8));
+            i += 3;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
+std::optional<std::string> missingMount(const std::string& path, const TMountTables& tables) {
+    const std::string folder = includeTrailingDelimiter(path);
+    if (std::optional<std::string> point = unmountedFstabEntry(folder, tables)) return point;
+    return emptyMediaFolder(folder, tables);
+}
+
+}  // namespace qvb

@@ -1,0 +1,32 @@
+#pragma once
+
+// Tells a destination on a disk that is not plugged in from one on a mounted
+// file system. An empty mount point folder lies on the system disk, so a
+// backup created there would silently fill the wrong disk.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvb {
+
+// Where the mount tables are read and which folders hold the mount points of
+// removable media; tests point them at their own files and folders.
+struct TMountTables {
+    std::string fstab = "/etc/fstab";
+    std::string mountinfo = "/proc/self/mountinfo";
+    std::vector<std::string> mediaRoots{"/media/", "/run/media/"};
+};
+
+// The mount point (with a trailing "/") that `path` needs but that is not
+// mounted: a mount point of fstab at or above `path` that no mounted file
+// system covers, or a media root whose file system still holds the nearest
+// existing folder of `path`. Empty when `path` lies on a mounted file system
+// or in an ordinary folder. `path` is absolute.
+std::optional<std::string> missingMount(const std::string& path, const TMountTables& tables);
+
+// The mount point field of a mount table: "\040" and the like stand for
+// blanks, tabs, newlines and backslashes.
+std::string unescapeMountField(const std::string& field);
+
+}  // namespace qvb
