@@ -77,6 +77,9 @@ TfrmMain::TfrmMain(QWidget* parent)
     tmrRefresh.setInterval(1000);
     connect(&tmrIntervall, &QTimer::timeout, this, &TfrmMain::tmrIntervallTimer);
     connect(&tmrRefresh, &QTimer::timeout, this, &runPostedCalls);
+    fViewTimer.setSingleShot(true);
+    fViewTimer.setInterval(50);
+    connect(&fViewTimer, &QTimer::timeout, this, &TfrmMain::applyView);
     connectActions();
     connectEdits();
     connectRunControl();
@@ -263,6 +266,7 @@ void TfrmMain::connectRunControl() {
                                    return;
                                }
                                fProtocolView->flush();
+                               applyView();
                                showLastBackup();
                                leaveBusy();
                            },
@@ -553,16 +557,28 @@ void TfrmMain::lockActions(bool locked) {
     }
 }
 
+// A run sends its view with every file; the widgets take the latest one
+// every 50 ms and at the end of the run, so that drawing never holds it up.
 void TfrmMain::showView(const TRunView& view) {
+    fShownView = view;
+    if (!fViewTimer.isActive()) fViewTimer.start();
+}
+
+void TfrmMain::showBars(int total, int file) {
+    fShownView.totalPercent = total;
+    fShownView.filePercent = file;
+    if (!fViewTimer.isActive()) fViewTimer.start();
+}
+
+void TfrmMain::applyView() {
+    fViewTimer.stop();
+    const TRunView& view = fShownView;
     ui->lblVerlauf->setText(qs(view.progressText.empty() ? "Verlauf" : view.progressText));
     ui->lblKopieren->setText(qs(view.copyText.empty() ? "Ergebnis" : view.copyText));
     if (!view.sourceCountText.empty()) ui->lblFileCountSource->setText(qs(view.sourceCountText));
     if (!view.destCountText.empty()) ui->lblFileCountDest->setText(qs(view.destCountText));
-}
-
-void TfrmMain::showBars(int total, int file) {
-    ui->ProgBarGesamt->setValue(total);
-    ui->ProgBarDatei->setValue(file);
+    ui->ProgBarGesamt->setValue(view.totalPercent);
+    ui->ProgBarDatei->setValue(view.filePercent);
 }
 
 void TfrmMain::actionShowLogExecute() {

@@ -121,6 +121,7 @@ class TfrmMain : public QMainWindow {
     void lockActions(bool locked);
     void showView(const TRunView& view);
     void showBars(int total, int file);
+    void applyView();
 
     bool saveSettings();
     std::string saveErrorText() const;
@@ -137,6 +138,8 @@ class TfrmMain : public QMainWindow {
     TProtocolView* fProtocolView;
     QTimer tmrIntervall;
     QTimer tmrRefresh;
+    QTimer fViewTimer;
+    TRunView fShownView;
     TSelfTestRoots fSelfTestRoots;
     bool fStarted = false;
     bool fExeDirWritable = false;
