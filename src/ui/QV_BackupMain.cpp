@@ -113,7 +113,7 @@ TfrmMain::TfrmMain(QWidget* parent)
         showJob();
     }
     fExeDirWritable = isDirWritable(extractFilePath(programIniFileName()));
-    tmrIntervall.start();
+    lockActions(false);
     tmrRefresh.start();
     fStarted = true;
 }
@@ -158,7 +158,8 @@ void TfrmMain::placeWindow() {
     resize(stored.size().expandedTo(minimumSize()));
     bool visible = false;
     for (const QScreen* screen : QGuiApplication::screens())
-        visible = visible || screen->availableGeometry().intersects(QRect(stored.topLeft(), size()));
+        visible =
+            visible || screen->availableGeometry().intersects(QRect(stored.topLeft(), size()));
     if (visible) {
         move(stored.topLeft());
     } else if (const QScreen* primary = QGuiApplication::primaryScreen()) {
@@ -461,7 +462,8 @@ void TfrmMain::btnDirDestClick() {
 // The job follows every change; the closing "/" is added only once the user
 // leaves the field, so that it does not land between typed letters.
 void TfrmMain::edtZielVerzeichnisChange(const QString& text) {
-    if (TCopyJob* job = currentJob(); job && !text.isEmpty()) job->setDestination(text.toStdString());
+    if (TCopyJob* job = currentJob(); job && !text.isEmpty())
+        job->setDestination(text.toStdString());
 }
 
 void TfrmMain::edtZielVerzeichnisExit() {
@@ -542,12 +544,16 @@ void TfrmMain::leaveBusy() {
     if (fCloseWhenIdle) finishClose();
 }
 
+// The commands on the current job mean nothing while no job exists (a first
+// start without settings).
 void TfrmMain::lockActions(bool locked) {
-    ui->actionBackup->setEnabled(!locked);
+    const bool jobThere = fJobs && fJobs->count() > 0;
+    ui->actionBackup->setEnabled(!locked && jobThere);
     ui->actionCancelJob->setEnabled(locked);
     ui->actionNewJob->setEnabled(!locked);
-    ui->actionDeleteJob->setEnabled(!locked);
-    ui->actionRenameJob->setEnabled(!locked);
+    ui->actionDeleteJob->setEnabled(!locked && jobThere);
+    ui->actionRenameJob->setEnabled(!locked && jobThere);
+    ui->actionDeleteSourceDir->setEnabled(jobThere);
     // A self-test nested in a run would find the run control taken.
     ui->actionSelfTest->setEnabled(!locked);
     if (locked) {

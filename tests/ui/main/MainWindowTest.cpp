@@ -9,8 +9,8 @@
 #include <QRadioButton>
 #include <QTimeEdit>
 
-#include "engine/CopyFolder.h"
 #include "MainWindowFixture.h"
+#include "engine/CopyFolder.h"
 #include "ui/QV_Rename.h"
 #include "ui/QV_SelectDir.h"
 
@@ -26,6 +26,17 @@ TEST_F(MainWindowTest, StartShowsTheStoredCurrentJob) {
     EXPECT_EQ(child<QLineEdit>("edtZielVerzeichnis")->text().toStdString(), dir / "ziel2/");
     EXPECT_EQ(child<TListBox>("lbxNext")->count(), 3);
     EXPECT_EQ(window->windowTitle(), "QV_Backup");
+}
+
+TEST_F(MainWindowTest, WithoutAnyJobOnlyTheCommandsThatNeedNoJobAreOffered) {
+    open();
+    ASSERT_TRUE(window->started());
+    EXPECT_EQ(window->currentJob(), nullptr);
+    for (const char* name : {"actionBackup", "mnuJobStart", "actionDeleteJob", "actionRenameJob",
+                             "actionDeleteSourceDir"})
+        EXPECT_FALSE(action(name)->isEnabled()) << name;
+    for (const char* name : {"actionNewJob", "actionImport", "actionShowInfo", "actionSelfTest"})
+        EXPECT_TRUE(action(name)->isEnabled()) << name;
 }
 
 TEST_F(MainWindowTest, StoredCurrentJobEqualToTheCountShowsTheLastJob) {
