@@ -113,4 +113,12 @@ int32_t minutesUntilRun(int interval, TDateTime& nextRun, TDateTime now, bool& m
     return static_cast<int32_t>(std::min<int64_t>(minutes, std::numeric_limits<int32_t>::max()));
 }
 
+TDateTime skipMissedSlots(int interval, TDateTime nextRun, TDateTime now) {
+    const int64_t period = periodMilliseconds(interval);
+    const int64_t next = toMs(nextRun);
+    const int64_t nowMs = toMs(now);
+    if (period == 0 || next + period >= nowMs) return nextRun;
+    return fromMs(next + (nowMs - next - 1) / period * period);
+}
+
 }  // namespace qvb

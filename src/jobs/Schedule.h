@@ -43,4 +43,11 @@ std::string intervalFolderFor(int interval, TDateTime nextRun);
 // period counts as 0: the run is due during the minute after its moment.
 int32_t minutesUntilRun(int interval, TDateTime& nextRun, TDateTime now, bool& movedOn);
 
+// When `nextRun` lies more than one period before `now` (the machine slept, or
+// a long run held the scheduler up), the last slot of its grid before `now`;
+// otherwise `nextRun` itself. Stepping one period per call from further back
+// would pass a slot that lies just under a period behind, and the absolute
+// difference would then report it due: a run at no scheduled moment.
+TDateTime skipMissedSlots(int interval, TDateTime nextRun, TDateTime now);
+
 }  // namespace qvb

@@ -40,9 +40,9 @@ void TRunControl::hookJob(TCopyJob& job) {
     job.setOnMessage([this](TCopyIt* sender) { showMessages(sender); });
 }
 
-bool TRunControl::runJob() {
-    TCopyJob* job = fCurrentJob;
-    if (!job || fRunningJob) return false;
+bool TRunControl::runJob(TCopyJob& runningJob) {
+    if (fRunningJob) return false;
+    TCopyJob* job = &runningJob;
     fRunningJob = job;
     if (fCallbacks.onRunning) fCallbacks.onRunning(true);
     bool finished = false;

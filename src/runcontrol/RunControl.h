@@ -54,7 +54,10 @@ class TRunControl {
 
     // Runs the current job; true when it ended with status csDone. Only then
     // the job's last backup time and schedule change.
-    bool runJob();
+    bool runJob() { return fCurrentJob && runJob(*fCurrentJob); }
+    // Runs `job` without making it the current one (the scheduler's runs).
+    // Refused (false) while another run is active.
+    bool runJob(TCopyJob& job);
     void showMessages(TCopyIt* sender);
     void showProgress(TCopyIt* sender);
     void showFileCounts(TCopyIt* sender);

@@ -83,6 +83,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     connectActions();
     connectEdits();
     connectRunControl();
+    connectScheduler();
 
     const TDateTime now = nowDateTime();
     ui->lblDate->setText(qs(formatGermanDate(now)));
@@ -338,18 +339,33 @@ void TfrmMain::showStartGroup(int interval) {
     ui->lblStartStunde->setText(hourly ? QStringLiteral("von") : QStringLiteral("um"));
 }
 
-// One row per job; the scheduler writes the countdowns into them.
+// One row per job. The texts are replaced in place, so that the row chosen
+// in the list stays selected.
 void TfrmMain::showNextRuns() {
-    while (ui->lbxNext->count() > fJobs->count()) delete ui->lbxNext->takeItem(0);
-    while (ui->lbxNext->count() < fJobs->count()) ui->lbxNext->addItem(QStringLiteral(" "));
+    const std::vector<std::string> rows = TScheduler::nextRunRows(*fJobs);
+    const int count = static_cast<int>(rows.size());
+    while (ui->lbxNext->count() > count) delete ui->lbxNext->takeItem(ui->lbxNext->count() - 1);
+    while (ui->lbxNext->count() < count) ui->lbxNext->addItem(QStringLiteral(" "));
+    for (int i = 0; i < count; ++i) setNextRunRow(i, rows[static_cast<size_t>(i)]);
 }
 
-// The scheduler checks the jobs here, between the clock and the restart.
+void TfrmMain::setNextRunRow(int row, const std::string& text) {
+    if (QListWidgetItem* item = ui->lbxNext->item(row)) item->setText(qs(text));
+}
+
+void TfrmMain::connectScheduler() {
+    fScheduler.setHooks({[this](int row, const std::string& text) { setNextRunRow(row, text); },
+                         [this](TCopyJob& job) { return fControl.runJob(job); }});
+}
+
 void TfrmMain::tmrIntervallTimer() {
+    // A timer event handled inside a tick or a run must not start another.
+    if (busy() || fScheduler.ticking()) return;
     tmrIntervall.stop();
     const TDateTime now = nowDateTime();
     ui->lblDate->setText(qs(formatGermanDate(now)));
     ui->lblTime->setText(qs(formatGermanTime(now)));
+    fScheduler.tick(*fJobs);
     if (!busy()) tmrIntervall.start();
 }
 
@@ -558,7 +574,8 @@ void TfrmMain::lockActions(bool locked) {
     ui->actionSelfTest->setEnabled(!locked);
     if (locked) {
         tmrIntervall.stop();
-    } else {
+    } else if (!fScheduler.ticking()) {
+        // A run the tick started: the tick switches the timer on when it ends.
         tmrIntervall.start();
     }
 }

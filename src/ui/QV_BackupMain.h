@@ -11,6 +11,7 @@
 
 #include "runcontrol/Protocol.h"
 #include "runcontrol/RunControl.h"
+#include "runcontrol/Scheduler.h"
 #include "selftest/QV_BackupTest.h"
 
 class QAction;
@@ -57,7 +58,8 @@ class TfrmMain : public QMainWindow {
     // Where the self-test builds its folders.
     void setSelfTestRoots(TSelfTestRoots roots) { fSelfTestRoots = std::move(roots); }
 
-    // The scheduler's tick; it shows the time for now.
+    // The scheduler's tick: the clock labels, then every job's row, and the
+    // due jobs run.
     void tmrIntervallTimer();
 
     void actionBackupExecute();
@@ -112,6 +114,8 @@ class TfrmMain : public QMainWindow {
     void showStartGroup(int interval);
     void showSources(const TCopyJob& job);
     void showNextRuns();
+    void setNextRunRow(int row, const std::string& text);
+    void connectScheduler();
     void showLastBackup();
     void storeSourceRows();
     void deleteJobRow(int row);
@@ -137,6 +141,7 @@ class TfrmMain : public QMainWindow {
     TRunControl fControl{fProtocol};
     TProtocolView* fProtocolView;
     QTimer tmrIntervall;
+    TScheduler fScheduler;
     QTimer tmrRefresh;
     QTimer fViewTimer;
     TRunView fShownView;

@@ -1,0 +1,132 @@
+#include "runcontrol/Scheduler.h"
+
+#include "jobs/CopyJob.h"
+#include "jobs/CopyJobList.h"
+#include "jobs/Schedule.h"
+#include "util/DateTime.h"
+#include "util/UserInterface.h"
+
+namespace qvb {
+
+namespace {
+
+// Everything goes to the interface in force, except that a message box takes
+// its unattended answer at once: a scheduled run may find nobody at the
+// screen, and a box left open would hold up every later job. The operations
+// write the box texts into the protocol themselves.
+class TUnattendedInterface : public TUserInterface {
+  public:
+    TUnattendedInterface() : fPrevious(userInterface()) { setUserInterface(this); }
+    ~TUnattendedInterface() override { setUserInterface(&fPrevious); }
+    TUnattendedInterface(const TUnattendedInterface&) = delete;
+    TUnattendedInterface& operator=(const TUnattendedInterface&) = delete;
+
+    TMsgResult showMessage(TMsgKind, const std::string&, unsigned, TMsgResult unattended,
+                           const std::string&) override {
+        return unattended;
+    }
+    void setBusy(bool busy) override { fPrevious.setBusy(busy); }
+    void processEvents() override { fPrevious.processEvents(); }
+    void bringToFront() override { fPrevious.bringToFront(); }
+
+  private:
+    TUserInterface& fPrevious;
+};
+
+// The job runs unattended for as long as the object lives.
+class TUnattendedRun {
+  public:
+    explicit TUnattendedRun(TCopyJob& job) : fJob(job), fWasUnattended(job.fUnattended) {
+        fJob.fUnattended = true;
+    }
+    ~TUnattendedRun() { fJob.fUnattended = fWasUnattended; }
+    TUnattendedRun(const TUnattendedRun&) = delete;
+    TUnattendedRun& operator=(const TUnattendedRun&) = delete;
+
+  private:
+    TCopyJob& fJob;
+    bool fWasUnattended;
+    TUnattendedInterface fInterface;
+};
+
+void appendCount(std::string& text, int32_t count, const char* one, const char* many) {
+    if (count > 0) text += std::to_string(count) + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string minutesToText(int32_t minutes) {
+    const int32_t rest = minutes % 1440;
+    std::string text;
+    appendCount(text, minutes / 1440, " Tag, ", " Tage, ");
+    appendCount(text, rest / 60, " Stunde, ", " Stunden, ");
+    appendCount(text, rest % 60, " Minute...", " Minuten...");
+    return text;
+}
+
+bool isAutomatic(const TCopyJob& job) {
+    return periodMilliseconds(job.fInterval) > 0;
+}
+
+int32_t minutesToScheduledRun(TCopyJob& job) {
+    job.fNextRun = skipMissedSlots(job.fInterval, job.fNextRun, nowDateTime());
+    return job.minutesToNextRun();
+}
+
+bool TScheduler::tick(TCopyJobList& jobs) {
+    if (fTicking) return false;
+    fTicking = true;
+    struct TEndTick {
+        bool& ticking;
+        ~TEndTick() { ticking = false; }
+    } endTick{fTicking};
+    for (int row = 0; row < jobs.count(); ++row) {
+        processPendingEvents();
+        // The events may have removed jobs from the end of the list.
+        if (row >= jobs.count()) break;
+        checkJob(jobs.getJob(row), row);
+    }
+    return true;
+}
+
+void TScheduler::checkJob(TCopyJob& job, int row) {
+    if (!isAutomatic(job)) return;
+    if (!job.fActive) {
+        setRow(row, kRowInactive);
+        return;
+    }
+    const int32_t minutes = minutesToScheduledRun(job);
+    if (minutes != 0) {
+        setRow(row, minutesToText(minutes));
+    } else if (job.fDone) {
+        setRow(row, kRowDone);
+    } else {
+        setRow(row, kRowRunning);
+        runScheduled(job);
+    }
+}
+
+void TScheduler::runScheduled(TCopyJob& job) {
+    if (!fHooks.runJob) return;
+    const TUnattendedRun unattended(job);
+    fHooks.runJob(job);
+}
+
+void TScheduler::setRow(int row, const std::string& text) {
+    if (fHooks.setRow) fHooks.setRow(row, text);
+}
+
+std::vector<std::string> TScheduler::nextRunRows(TCopyJobList& jobs) {
+    std::vector<std::string> rows;
+    for (int i = 0; i < jobs.count(); ++i) {
+        TCopyJob& job = jobs.getJob(i);
+        const int32_t minutes = minutesToScheduledRun(job);
+        if (minutes <= 0)
+            rows.push_back(kRowManual);
+        else
+            rows.push_back(job.fActive ? minutesToText(minutes) : kRowInactive);
+    }
+    return rows;
+}
+
+}  // namespace qvb
