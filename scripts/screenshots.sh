@@ -10,14 +10,17 @@ cmake --build build/release --target QV_Backup >/dev/null
 program=$PWD/build/release/src/app/QV_Backup
 mkdir -p docs
 
-work=$(mktemp -d)
+work=$(mktemp -d /tmp/demo.XXXXXX)
+# The destination on another file system than the source, so that the run
+# does not stop to ask whether both on one drive is meant.
+dest=$(mktemp -d /dev/shm/Sicherung.XXXXXX)
 xvfb_pid=""
 app_pid=""
 cleanup() {
   [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
   [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
   wait 2>/dev/null || true
-  rm -rf "$work"
+  rm -rf "$work" "$dest"
 }
 trap cleanup EXIT
 
@@ -27,14 +30,18 @@ mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 
 # A small picture collection to back up, and a job that mirrors it.
 make_job() {
-  local src="$HOME/Bilder" dest="$work/Sicherung"
-  mkdir -p "$src/Urlaub 2026" "$src/Familie" "$dest"
+  local src="$HOME/Bilder"
+  mkdir -p "$src/Urlaub 2026" "$src/Familie"
   for f in Strand Hafen Berge; do head -c 40000 /dev/urandom >"$src/Urlaub 2026/$f.jpg"; done
   for f in Geburtstag Hochzeit; do head -c 25000 /dev/urandom >"$src/Familie/$f.jpg"; done
   echo "Notizen" >"$src/liesmich.txt"
   cat >"$1" <<INI
 [Options]
 Logging=0
+WinMainLeft=0
+WinMainTop=0
+WinMainWidth=820
+WinMainHeight=700
 
 [Job01]
 Name=Bilder
@@ -96,7 +103,10 @@ app_pid=$!
 main=$(window_titled "${QVB_MAIN_TITLE:-QV_Backup.*}")
 shoot "$main" main-window
 press "$main" ctrl+b
-shoot "$main" protocol 3
+sleep 3
+# After the run the window shows the job again; "Protokoll" brings the run's protocol back.
+press "$main" alt+p
+shoot "$main" protocol
 press "$main" ctrl+n
 wizard=$(window_titled "${QVB_WIZARD_TITLE:-.*Assistent.*}")
 shoot "$wizard" wizard
