@@ -9,13 +9,33 @@
 #include <csignal>
 #include <cstdio>
 
+#include "engine/DestTree.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
 #include "util/UserInterface.h"
 
 namespace qvb {
 
+// Where the target lies: a name relative to a folder descriptor that the
+// caller reached without following a link, or, for a caller without one, the
+// path itself (relative to the working folder).
+struct TTargetPlace {
+    int dir = AT_FDCWD;
+    std::string prefix;  // put before a name in that folder: "" or the folder's path
+    std::string base;    // the target's own name
+
+    std::string at(const std::string& name) const { return prefix + name; }
+    std::string target() const { return at(base); }
+    const char* folder() const { return prefix.empty() ? "." : prefix.c_str(); }
+    bool exists(const std::string& name) const {
+        struct stat st {};
+        return sys::fstatat(dir, at(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+};
+
 namespace {
+
+using TPlace = TTargetPlace;
 
 constexpr int64_t kMinStep = 1 << 20;  // bytes moved between two cancel checks, at least
 constexpr size_t kBufferSize = 1 << 20;
@@ -33,11 +53,6 @@ const std::array<TMethod, 5> kMethods = {{
     {&TCopyFile::copyWithRobocopy, ". Versuch: Kopiermethode \"RoboCopy\"... "},
     {&TCopyFile::copyWithDosCopy, ". Versuch: Kopiermethode \"DOSCopy\"... "},
 }};
-
-bool isRoot() {
-    static const bool root = ::geteuid() == 0;
-    return root;
-}
 
 mode_t processUmask() {
     static const mode_t mask = [] {
@@ -112,19 +127,24 @@ std::string hex(unsigned long value) {
     return buf;
 }
 
-// A name in `folder` that no other file has yet, recognisable as ours.
-class TTempName {
-  public:
-    explicit TTempName(const std::string& folder) : fFolder(folder) {}
-    std::string next() {
-        static unsigned long counter = 0;
-        static const std::string processPart = hex(static_cast<unsigned long>(::getpid())) + "-";
-        return fFolder + std::string(kTempFilePrefix) + processPart + hex(++counter);
-    }
+// A temporary name that no other file has yet, recognisable as ours.
+std::string nextTempName() {
+    static unsigned long counter = 0;
+    static const std::string processPart = hex(static_cast<unsigned long>(::getpid())) + "-";
+    return std::string(kTempFilePrefix) + processPart + hex(++counter);
+}
 
-  private:
-    std::string fFolder;
-};
+// Gives a new object a temporary name in the place's folder: `make` is tried
+// with fresh names until one is free; the name, or empty with errno set.
+template <class Make>
+std::string underTempName(const TPlace& place, Make make) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = nextTempName();
+        if (make(place.at(candidate)) == 0) return candidate;
+        if (errno != EEXIST) return {};
+    }
+    return {};
+}
 
 // The temporary file of one copy: removed again unless it was committed.
 // A copy that will get a new name is written as an unnamed file (O_TMPFILE)
@@ -134,79 +154,69 @@ class TTempName {
 // temporary name and renamed over the target.
 class TTempFile {
   public:
+    explicit TTempFile(const TTargetPlace& place) : fPlace(place) {}
     ~TTempFile() {
         fd.reset();
-        if (!path.empty()) sys::unlink(path.c_str());
+        if (!fName.empty()) sys::unlinkat(fPlace.dir, fPlace.at(fName).c_str(), 0);
     }
-    // Creates the file for `target`; false with errno set.
-    bool create(const std::string& target, bool knownMissing, mode_t mode) {
-        fFolder = extractFilePath(target);
-        if (sys::canLinkOpenFiles() && (knownMissing || !pathExists(target))) {
-            fd.reset(
-                sys::open(fFolder.empty() ? "." : fFolder.c_str(), O_WRONLY | O_TMPFILE, mode));
+    // Creates the file; false with errno set.
+    bool create(bool knownMissing, mode_t mode) {
+        if (sys::canLinkOpenFiles() && (knownMissing || !fPlace.exists(fPlace.base))) {
+            fd.reset(sys::openat(fPlace.dir, fPlace.folder(), O_WRONLY | O_TMPFILE, mode));
             if (fd.valid()) return true;
         }
-        return createNamed(mode);
+        fName = underTempName(fPlace, [&](const std::string& name) {
+            fd.reset(sys::openat(fPlace.dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                                 mode));
+            return fd.valid() ? 0 : -1;
+        });
+        return !fName.empty();
     }
-    // Moves the finished file to `target`; 0 or the errno.
-    int commit(const std::string& target) {
-        if (path.empty()) {
-            if (sys::linkOpenFile(fd.get(), target.c_str()) == 0)
+    // Moves the finished file to the target; 0 or the errno.
+    int commit() {
+        if (fName.empty()) {
+            if (sys::linkOpenFileAt(fd.get(), fPlace.dir, fPlace.target().c_str()) == 0)
                 return fd.reset() != 0 ? errno : 0;
             // The target appeared meanwhile: replace it the named way.
             if (errno != EEXIST) return errno;
-            if (const int err = linkNamed(); err != 0) return err;
+            fName = underTempName(fPlace, [&](const std::string& name) {
+                return sys::linkOpenFileAt(fd.get(), fPlace.dir, name.c_str());
+            });
+            if (fName.empty()) return errno;
         }
         if (fd.reset() != 0) return errno;
-        if (sys::rename(path.c_str(), target.c_str()) != 0) return errno;
-        path.clear();
+        if (sys::renameat(fPlace.dir, fPlace.at(fName).c_str(), fPlace.dir,
+                          fPlace.target().c_str()) != 0)
+            return errno;
+        fName.clear();
         return 0;
     }
 
     sys::UniqueFd fd;
-    std::string path;
 
   private:
-    bool createNamed(mode_t mode) {
-        TTempName names(fFolder);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string candidate = names.next();
-            fd.reset(sys::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode));
-            if (fd.valid()) {
-                path = std::move(candidate);
-                return true;
-            }
-            if (errno != EEXIST) return false;
-        }
-        return false;
-    }
-    // Gives the unnamed file a temporary name; 0 or the errno.
-    int linkNamed() {
-        TTempName names(fFolder);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string candidate = names.next();
-            if (sys::linkOpenFile(fd.get(), candidate.c_str()) == 0) {
-                path = std::move(candidate);
-                return 0;
-            }
-            if (errno != EEXIST) return errno;
-        }
-        return EEXIST;
-    }
-
-    std::string fFolder;
+    const TPlace& fPlace;
+    std::string fName;
 };
 
 // Gives the written copy the source's owner (as root), mode and modification
-// time; 0 or the errno.
-int applyAttributes(int fd, const struct stat& st, mode_t createdMode) {
-    if (isRoot() && !ownedAsSource(fd, st) && sys::fchown(fd, st.st_uid, st.st_gid) != 0)
-        return errno;
-    if ((st.st_mode & 07777) != createdMode && sys::fchmod(fd, st.st_mode & 07777) != 0)
-        return errno;
+// time; 0 or the errno of a failure that spoils the copy. A file system that
+// refuses owners or modes still gets the whole copy; `refused` tells why.
+int applyAttributes(int fd, const struct stat& st, mode_t createdMode, int& refused) {
+    mode_t mode = st.st_mode & 07777;
+    if (runningAsRoot() && !ownedAsSource(fd, st) && sys::fchown(fd, st.st_uid, st.st_gid) != 0) {
+        refused = errno;
+        mode &= 0777;  // never a setuid copy that belongs to the wrong user
+    }
+    if (mode != createdMode && sys::fchmod(fd, mode) != 0 && refused == 0) refused = errno;
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
     if (sys::futimens(fd, times) != 0) return errno;
     return 0;
+}
+
+// Failures of the destination that no other copy method can get round.
+bool hopelessForOthers(int err) {
+    return err == EACCES || err == EPERM || err == EROFS || err == ENOSPC || err == EDQUOT;
 }
 
 }  // namespace
@@ -223,13 +233,17 @@ TCopyFile::TCopyFile() {
 }
 
 bool TCopyFile::Execute() {
-    // The hint speaks of this call's target only.
+    // The hint and the folder speak of this call's target only.
     const struct ClearHint {
-        bool& hint;
-        ~ClearHint() { hint = false; }
-    } clearHint{fTargetMissing};
+        TCopyFile& copier;
+        ~ClearHint() {
+            copier.fTargetMissing = false;
+            copier.fDestDir = AT_FDCWD;
+        }
+    } clearHint{*this};
     fBytesCopied = 0;
     fPercent = 0;
+    fAttributeError = 0;
     if (fStatus == csCancelled) return false;
     fStatusText = "kopiere " + fSource + "...";
     setStatus(csIdle);
@@ -255,21 +269,18 @@ bool TCopyFile::Execute() {
         setStatus(csError);
         return false;
     }
+    fDestTarget = target;
     bool copied = false;
     int attempt = 0;
-    fDestinationFull = false;
-    // The copy programs would write into the same full file system, and the
-    // first of them removes the old copy before it writes: a full destination
-    // ends the attempts while the old copy is still whole.
-    for (size_t index = fFirstMethod; index < kMethods.size() && !copied && !fDestinationFull;
-         ++index) {
+    fHopeless = false;
+    // The copy programs would write into the same folder of the same file
+    // system: after a failure of the destination itself they are not tried.
+    for (size_t index = fFirstMethod; index < kMethods.size() && !copied && !fHopeless; ++index) {
         if (++attempt > 1) addMessage("  " + std::to_string(attempt) + kMethods[index].text);
-        fTargetTouched = false;
         copied = (this->*kMethods[index].run)(fSource, target);
         processPendingEvents();
         if (fStatus == csCancelled) {
             fOpened = TSource{};
-            discardTouchedTarget(target);
             return false;
         }
     }
@@ -283,16 +294,14 @@ bool TCopyFile::Execute() {
     return true;
 }
 
-// A program stopped in the middle may have left a truncated target with a
-// fresh time, which would look current forever; without it the next run copies again.
-void TCopyFile::discardTouchedTarget(const std::string& target) {
-    if (!fTargetTouched || !pathExists(target)) return;
-    if (sys::unlink(target.c_str()) == 0) addMessage("  lösche Datei " + target);
-    processPendingEvents();
+TTargetPlace TCopyFile::placeOf(const std::string& target) const {
+    if (fDestDir != AT_FDCWD && target == fDestTarget)
+        return {fDestDir, {}, extractFileName(target)};
+    return {AT_FDCWD, extractFilePath(target), extractFileName(target)};
 }
 
-void TCopyFile::reportBlockWriteError(int err) {
-    fDestinationFull = err == ENOSPC || err == EDQUOT;
+void TCopyFile::reportBlockWriteError(int err, bool destination) {
+    if (destination && hopelessForOthers(err)) fHopeless = true;
     addMessage("TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(err) + "\"");
 }
 
@@ -309,22 +318,22 @@ bool TCopyFile::copyWithBlockWrite(const std::string& source, const std::string&
         src = &local;
     }
     if (src->err != 0) {
-        reportBlockWriteError(src->err);
+        reportBlockWriteError(src->err, false);
         return false;
     }
-    if (src->isLink()) return copyLink(source, src->st, target);
+    if (src->isLink()) return copyLink(source, src->st, placeOf(target));
     if (!S_ISREG(src->st.st_mode)) {
         addMessage("FEHLER: die Quelldatei ist keine normale Datei!");
         return false;
     }
-    return copyRegularFile(src->fd.get(), src->st, target);
+    return copyRegularFile(src->fd.get(), src->st, placeOf(target));
 }
 
-bool TCopyFile::copyRegularFile(int sourceFd, const struct stat& st, const std::string& target) {
-    TTempFile temp;
+bool TCopyFile::copyRegularFile(int sourceFd, const struct stat& st, const TTargetPlace& place) {
+    TTempFile temp(place);
     const mode_t createdMode = creationMode(st);
-    if (!temp.create(target, fTargetMissing, createdMode)) {
-        reportBlockWriteError(errno);
+    if (!temp.create(fTargetMissing, createdMode)) {
+        reportBlockWriteError(errno, true);
         return false;
     }
     int err = moveData(sourceFd, temp.fd.get(), st.st_size);
@@ -333,14 +342,17 @@ bool TCopyFile::copyRegularFile(int sourceFd, const struct stat& st, const std::
         doProgress();
         return false;
     }
-    if (err == 0) err = applyAttributes(temp.fd.get(), st, createdMode);
-    if (err == 0) err = temp.commit(target);
-    if (err == EPERM || err == EACCES || err == EROFS) {
+    const bool written = err == 0;
+    if (written) err = applyAttributes(temp.fd.get(), st, createdMode, fAttributeError);
+    if (err == 0) err = temp.commit();
+    if (written && (err == EPERM || err == EACCES || err == EROFS)) {
+        fHopeless = true;
         addMessage("FEHLER:  Zieldatei ist schreibgeschützt");
         return false;
     }
     if (err != 0) {
-        reportBlockWriteError(err);
+        // A read error is the source's; a write error is the destination's.
+        reportBlockWriteError(err, written || err == ENOSPC || err == EDQUOT);
         return false;
     }
     fPercent = 100;
@@ -395,31 +407,32 @@ int TCopyFile::readWriteStep(int in, int out, size_t count, ssize_t& moved) {
 }
 
 bool TCopyFile::copyLink(const std::string& source, const struct stat& st,
-                         const std::string& target) {
+                         const TTargetPlace& place) {
     std::string linkText;
     if (sys::readlink(source.c_str(), linkText) < 0) {
-        reportBlockWriteError(errno);
+        reportBlockWriteError(errno, false);
         return false;
     }
-    TTempName names(extractFilePath(target));
-    std::string temp;
-    int err = EEXIST;
-    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-        temp = names.next();
-        err = sys::symlink(linkText.c_str(), temp.c_str()) == 0 ? 0 : errno;
-    }
-    if (err != 0) {
-        reportBlockWriteError(err);
+    const std::string temp = underTempName(place, [&](const std::string& name) {
+        return sys::symlinkat(linkText.c_str(), place.dir, name.c_str());
+    });
+    if (temp.empty()) {
+        reportBlockWriteError(errno, true);
         return false;
     }
+    const std::string tempPath = place.at(temp);
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-    if (isRoot() && sys::lchown(temp.c_str(), st.st_uid, st.st_gid) != 0) err = errno;
-    if (err == 0 && sys::utimensat(AT_FDCWD, temp.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+    if (runningAsRoot() &&
+        sys::fchownat(place.dir, tempPath.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
+        fAttributeError = errno;
+    int err = 0;
+    if (sys::utimensat(place.dir, tempPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) err = errno;
+    if (err == 0 &&
+        sys::renameat(place.dir, tempPath.c_str(), place.dir, place.target().c_str()) != 0)
         err = errno;
-    if (err == 0 && sys::rename(temp.c_str(), target.c_str()) != 0) err = errno;
     if (err != 0) {
-        sys::unlink(temp.c_str());
-        reportBlockWriteError(err);
+        sys::unlinkat(place.dir, tempPath.c_str(), 0);
+        reportBlockWriteError(err, true);
         return false;
     }
     fPercent = 100;
@@ -432,7 +445,6 @@ TCopyFile::TRunOutcome TCopyFile::runAndWait(const std::string& program,
                                              const std::vector<std::string>& args) {
     pid_t pid = -1;
     if (!runProgram(program, args, directory, &pid)) return TRunOutcome::StartFailed;
-    fTargetTouched = true;
     int exitCode = 0;
     for (;;) {
         const TWaitResult r = waitProgram(pid, kWaitStepMs, exitCode);
@@ -442,31 +454,78 @@ TCopyFile::TRunOutcome TCopyFile::runAndWait(const std::string& program,
         if (r == TWaitResult::Failed) return TRunOutcome::Failed;
         if (fStatus == csCancelled) break;
     }
-    // A program left running would go on writing the target after the run ended.
+    // A program left running would go on writing after the run ended.
     sys::kill(pid, SIGKILL);
     while (waitProgram(pid, kWaitStepMs, exitCode) == TWaitResult::Running) {
     }
     return TRunOutcome::Cancelled;
 }
 
+namespace {
+
+// A private folder beside the target into which a copy program writes: the
+// old copy is replaced only by a complete new one, and whatever the program
+// leaves behind (its own temporary files, half a file after a cancel) goes
+// with the folder.
+class TStaging {
+  public:
+    TStaging(const TPlace& place, const std::string& target) : fPlace(place) {
+        fName = underTempName(place, [&](const std::string& name) {
+            return sys::mkdirat(place.dir, name.c_str(), 0700);
+        });
+        fPath = extractFilePath(target) + fName + "/" + place.base;
+    }
+    ~TStaging() {
+        if (!fName.empty())
+            removeAllAt(fPlace.dir, fPlace.at(fName), [](const std::string&, bool) {});
+    }
+    bool valid() const { return !fName.empty(); }
+    // Where the program writes the copy.
+    const std::string& path() const { return fPath; }
+    // The size of what the program wrote, -1 when nothing is there.
+    int64_t writtenSize() const {
+        struct stat st {};
+        const std::string staged = fPlace.at(fName + "/" + fPlace.base);
+        if (sys::fstatat(fPlace.dir, staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+        return st.st_size;
+    }
+    int commit() {
+        const std::string staged = fPlace.at(fName + "/" + fPlace.base);
+        return sys::renameat(fPlace.dir, staged.c_str(), fPlace.dir, fPlace.target().c_str()) == 0
+                   ? 0
+                   : errno;
+    }
+
+  private:
+    const TPlace& fPlace;
+    std::string fName;
+    std::string fPath;
+};
+
+}  // namespace
+
+// Success needs exit status 0 and a copy of the source's size; only then does
+// the copy take the target's place.
 bool TCopyFile::externalCopy(const std::string& method, const std::string& program,
-                             const std::string& directory, const std::vector<std::string>& args,
-                             const std::string& source, const std::string& target,
-                             bool needExitZero) {
+                             const std::string& directory, const TArguments& arguments,
+                             const std::string& source, const std::string& target) {
     const std::string path = directory + program;
-    TRunOutcome outcome = TRunOutcome::NotFound;
+    bool ok = false;
     if (!pathExists(path)) {
         addMessage("Programm \"" + path + "\" nicht gefunden.");
     } else {
-        outcome = runAndWait(program, directory, args);
-        if (outcome == TRunOutcome::Cancelled) return false;
-        if (outcome == TRunOutcome::StartFailed && method == "XCopy")
-            addMessage("FEHLER:  Kopieren mit XCopy fehlgeschlagen (" + std::to_string(errno) +
-                       ")");
+        const TPlace place = placeOf(target);
+        TStaging staging(place, target);
+        if (staging.valid()) {
+            const TRunOutcome outcome = runAndWait(program, directory, arguments(staging.path()));
+            if (outcome == TRunOutcome::Cancelled) return false;
+            if (outcome == TRunOutcome::StartFailed && method == "XCopy")
+                addMessage("FEHLER:  Kopieren mit XCopy fehlgeschlagen (" + std::to_string(errno) +
+                           ")");
+            ok = outcome == TRunOutcome::Succeeded && staging.writtenSize() == fileSize64(source) &&
+                 staging.commit() == 0;
+        }
     }
-    const bool started = outcome == TRunOutcome::Succeeded || outcome == TRunOutcome::Failed;
-    const bool ok =
-        started && (!needExitZero || outcome == TRunOutcome::Succeeded) && pathExists(target);
     if (!ok)
         addMessage("TCopyFile.copyWith" + method + ": kann Datei \"" + source +
                    "\" nicht kopieren");
@@ -474,17 +533,23 @@ bool TCopyFile::externalCopy(const std::string& method, const std::string& progr
 }
 
 bool TCopyFile::copyWithXCopy(const std::string& source, const std::string& target) {
-    return externalCopy("XCopy", "cp", "/usr/bin/",
-                        {"--preserve=timestamps,mode", "--update", "--remove-destination",
-                         "--no-dereference", "--", source, target},
-                        source, target, false);
+    return externalCopy(
+        "XCopy", "cp", "/usr/bin/",
+        [&](const std::string& staged) {
+            return std::vector<std::string>{"--preserve=timestamps,mode", "--no-dereference", "--",
+                                            source, staged};
+        },
+        source, target);
 }
 
 bool TCopyFile::copyWithCopyFile(const std::string& source, const std::string& target) {
-    return externalCopy("CopyFile", "gio", "/usr/bin/",
-                        {"copy", "--preserve", "--no-dereference", "--", pathArgument(source),
-                         pathArgument(target)},
-                        source, target, true);
+    return externalCopy(
+        "CopyFile", "gio", "/usr/bin/",
+        [&](const std::string& staged) {
+            return std::vector<std::string>{"copy", "--preserve",         "--no-dereference",
+                                            "--",   pathArgument(source), pathArgument(staged)};
+        },
+        source, target);
 }
 
 bool TCopyFile::copyWithRobocopy(const std::string& source, const std::string& target) {
@@ -492,12 +557,20 @@ bool TCopyFile::copyWithRobocopy(const std::string& source, const std::string& t
     if (folder.empty() || !pathExists(folder + "rsync")) folder = "/usr/bin/";
     return externalCopy(
         "Robocopy", "rsync", folder,
-        {"--times", "--perms", "--links", "--", pathArgument(source), pathArgument(target)}, source,
-        target, true);
+        [&](const std::string& staged) {
+            return std::vector<std::string>{
+                "--times", "--perms", "--links", "--", pathArgument(source), pathArgument(staged)};
+        },
+        source, target);
 }
 
 bool TCopyFile::copyWithDosCopy(const std::string& source, const std::string& target) {
-    return externalCopy("DosCopy", "cp", "/bin/", {"--", source, target}, source, target, true);
+    return externalCopy(
+        "DosCopy", "cp", "/bin/",
+        [&](const std::string& staged) {
+            return std::vector<std::string>{"--", source, staged};
+        },
+        source, target);
 }
 
 }  // namespace qvb

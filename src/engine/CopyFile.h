@@ -1,9 +1,11 @@
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +18,9 @@ namespace qvb {
 // Files the block copy writes before it renames them over their target begin
 // with this; the mirror removes leftovers of an interrupted run.
 inline constexpr std::string_view kTempFilePrefix = ".qvb-tmp-";
+
+// The folder and name of a copy's target (defined with the copier).
+struct TTargetPlace;
 
 // The size of a file (a link's own size), or -1 when there is none.
 int64_t fileSize64(const std::string& path);
@@ -45,6 +50,12 @@ class TCopyFile : public TCopyIt {
     // a target that appeared meanwhile is still replaced safely. Cleared by
     // every Execute.
     bool fTargetMissing = false;
+    // The target's folder, opened by a caller that made sure no link leads
+    // there (the mirror); the target is then created and replaced only in
+    // that folder. AT_FDCWD: the target path is used as it is. Cleared by every Execute.
+    int fDestDir = AT_FDCWD;
+    // Set when the copy is whole but the destination refused its owner or mode (errno).
+    int fAttributeError = 0;
 
     // A source opened without following a link: `fd` is open for a regular
     // file (or any non-link), `st` describes it; `err` is the errno of a failure.
@@ -58,27 +69,31 @@ class TCopyFile : public TCopyIt {
   private:
     enum class TRunOutcome { NotFound, StartFailed, Failed, Succeeded, Cancelled };
 
+    // The program's arguments for the path it is to write.
+    using TArguments = std::function<std::vector<std::string>(const std::string& staged)>;
+
     TRunOutcome runAndWait(const std::string& program, const std::string& directory,
                            const std::vector<std::string>& args);
     bool externalCopy(const std::string& method, const std::string& program,
-                      const std::string& directory, const std::vector<std::string>& args,
-                      const std::string& source, const std::string& target, bool needExitZero);
-    bool copyRegularFile(int sourceFd, const struct stat& st, const std::string& target);
-    bool copyLink(const std::string& source, const struct stat& st, const std::string& target);
+                      const std::string& directory, const TArguments& arguments,
+                      const std::string& source, const std::string& target);
+    TTargetPlace placeOf(const std::string& target) const;
+    bool copyRegularFile(int sourceFd, const struct stat& st, const TTargetPlace& place);
+    bool copyLink(const std::string& source, const struct stat& st, const TTargetPlace& place);
     // 0, the errno of a failure, or ECANCELED.
     int moveData(int in, int out, int64_t size);
     int readWriteStep(int in, int out, size_t count, ssize_t& moved);
-    void reportBlockWriteError(int err);
-    void discardTouchedTarget(const std::string& target);
+    // `destination`: the failure is the destination's, not the source's.
+    void reportBlockWriteError(int err, bool destination);
 
     // The source as opened by Execute, so that the block copy opens and
     // examines the file only once.
     TSource fOpened;
     std::string fOpenedPath;
-    // True once an external program may have written the target itself.
-    bool fTargetTouched = false;
-    // True when the block copy failed because the destination has no room.
-    bool fDestinationFull = false;
+    std::string fDestTarget;  // the target fDestDir speaks of
+    // True when the block copy failed in a way no copy program can get round
+    // (folder not writable, read-only file system, no space).
+    bool fHopeless = false;
     std::vector<char> fBuffer;
 };
 

@@ -57,6 +57,10 @@ std::string traceTime(TDateTime value) {
     return buf;
 }
 
+std::string withoutTrailingSlash(const std::string& name) {
+    return name.substr(0, name.size() - 1);
+}
+
 bool isTempName(const std::string& name) {
     const std::string base = extractFileName(name);
     return base.compare(0, kTempFilePrefix.size(), kTempFilePrefix) == 0;
@@ -113,69 +117,6 @@ class TSurplusTest {
 
 }  // namespace
 
-// Reaches folders below the destination folder one name at a time without
-// following a link, so that a link planted in the destination never leads a
-// deletion outside it. The last folder reached is kept open.
-class TDirCursor {
-  public:
-    explicit TDirCursor(const std::string& base)
-        : fBase(sys::open(base.c_str(), O_PATH | O_DIRECTORY)) {}
-
-    // Deletes the file or link `name` (relative); 0, ENOENT when there is no
-    // such file (a folder counts as none), or the errno of the failure.
-    int removeFile(const std::string& name) {
-        const int dir = folder(extractFilePath(name));
-        if (dir < 0) return notThere(errno) ? ENOENT : errno;
-        const std::string base = extractFileName(name);
-        struct stat st {};
-        if (sys::fstatat(dir, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return notThere(errno) ? ENOENT : errno;
-        if (S_ISDIR(st.st_mode)) return ENOENT;
-        return sys::unlinkat(dir, base.c_str(), 0) == 0 ? 0 : errno;
-    }
-
-    // Removes the empty folder `rel` ("a/b/"); false when it is not empty or gone.
-    bool removeDir(const std::string& rel) {
-        const std::string path = excludeTrailingDelimiter(rel);
-        const int dir = folder(extractFilePath(path));
-        if (dir < 0) return false;
-        if (fRel.compare(0, rel.size(), rel) == 0) forget();
-        return sys::unlinkat(dir, extractFileName(path).c_str(), AT_REMOVEDIR) == 0;
-    }
-
-  private:
-    static bool notThere(int err) { return err == ENOENT || err == ENOTDIR || err == ELOOP; }
-
-    void forget() {
-        fFd.reset();
-        fRel.clear();
-    }
-
-    // Descriptor of the relative folder ("" = the base), -1 with errno.
-    int folder(const std::string& rel) {
-        if (rel.empty()) return fBase.valid() ? fBase.get() : (errno = ENOENT, -1);
-        if (fFd.valid() && rel == fRel) return fFd.get();
-        forget();
-        sys::UniqueFd current;
-        int at = fBase.get();
-        for (size_t begin = 0; begin < rel.size();) {
-            const size_t end = rel.find('/', begin);
-            const std::string name = rel.substr(begin, end - begin);
-            current.reset(sys::openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW));
-            if (!current.valid()) return -1;
-            at = current.get();
-            begin = end + 1;
-        }
-        fFd = std::move(current);
-        fRel = rel;
-        return fFd.get();
-    }
-
-    sys::UniqueFd fBase;
-    sys::UniqueFd fFd;
-    std::string fRel;
-};
-
 TCopyFolder::TCopyFolder()
     : fSourceList(std::make_unique<TFileList>()),
       fDestList(std::make_unique<TFileList>()),
@@ -225,6 +166,10 @@ bool TCopyFolder::Execute() {
     setStatus(csIdle);
     fSourceFolder = upToLastDelimiter(fSource);
     fDestFolder = upToLastDelimiter(fDest);
+    fTree.open(fDestFolder);
+    fBlocked.clear();
+    fRetyped.clear();
+    fAttributesWarned = false;
 
     // A scan that failed or a full destination copies nothing: the run must not
     // count as done.
@@ -310,9 +255,18 @@ void TCopyFolder::removeTempLeftovers() {
     for (const TFileEntry& entry : fDestList->entries()) {
         if (entry.kind == ekEmptyDir || !isTempName(entry.name) || fSourceList->find(entry.name))
             continue;
-        if (sys::unlink((fDestFolder + entry.name).c_str()) != 0) continue;
+        if (fTree.removeFile(entry.name) != 0) continue;
         --fStatistics.fDestFiles;
         fStatistics.fDestBytes -= entry.size;
+    }
+    // The private folders the copy programs write into.
+    for (const TFolderEntry& folder : fDestList->folders()) {
+        if (folder.name.empty() || !isTempName(withoutTrailingSlash(folder.name)) ||
+            fSourceList->findFolder(folder.name))
+            continue;
+        fTree.removeAll(folder.name, [&](const std::string&, bool isFolder) {
+            if (!isFolder) --fStatistics.fDestFiles;
+        });
     }
 }
 
@@ -383,33 +337,43 @@ bool TCopyFolder::largeDeletionConfirmed(int32_t doomed) {
 
 bool TCopyFolder::copyPhase(bool& ok) {
     TCopyStatistics& st = fStatistics;
+    applyChangedTypes(findChangedTypes());
     addMessage("kopiere neue und geänderte Dateien...");
     st.fCurrent = 0;
     std::string lastFolder;
     bool tested = false;
+    int destDir = -1;
     for (const TFileEntry& entry : fSourceList->entries()) {
         if (entry.kind == ekEmptyDir) continue;
         ++st.fCurrent;
         const TFileEntry* destEntry = fDestList->find(entry.name);
+        if (!fRetyped.empty() && fRetyped.count(entry.name)) destEntry = nullptr;
         if (logLevel() > 3) logTrace(entry, destEntry);
         const std::string target = fDestFolder + entry.name;
         const std::string folder = extractFilePath(target);
-        if (!tested || folder != lastFolder) {
-            ok = checkDestFolder(folder);
+        const bool blocked = !fBlocked.empty() && isBlocked(entry.name);
+        if (blocked) {
+            ok = true;  // its error is counted once, for the name in the way
+        } else if (!tested || folder != lastFolder) {
+            ok = checkDestFolder(folder, destDir);
             lastFolder = folder;
             tested = true;
         } else {
             ok = true;
         }
-        if (ok) {
+        if (ok && !blocked) {
             fCopier->fSource = fSourceFolder + entry.name;
             fCopier->fDest = target;
+            fCopier->fDestDir = destDir;
             fCopier->fTargetMissing = destEntry == nullptr;
             if (fStatus == csCancelled) return false;
             setStatus(csRunning);
             // A file that could not be copied must not leave a run that reads as a success.
             const auto copyCounted = [&](auto& done) {
-                if (fCopier->Execute()) {
+                const bool copied = fCopier->Execute();
+                if (fCopier->fAttributeError != 0)
+                    noteAttributeFailure(fCopier->fAttributeError, target);
+                if (copied) {
                     ++done;
                     return;
                 }
@@ -423,6 +387,7 @@ bool TCopyFolder::copyPhase(bool& ok) {
                 case 0:
                     ++st.fSkipped;
                     fCopier->fStatusText.clear();
+                    if (attributesDiffer(entry, *destEntry)) alignFile(entry, *destEntry);
                     break;
                 case 1:
                     addMessage("  ersetze " + target);
@@ -452,6 +417,7 @@ bool TCopyFolder::copyPhase(bool& ok) {
         addMessage(n <= 0   ? " keine leeren Verzeichnisse angelegt"
                    : n == 1 ? "1 leeres Verzeichnis angelegt"
                             : std::to_string(n) + " leere Verzeichnisse angelegt");
+        alignFolders();
     }
     fPercent = 100;
     return true;
@@ -464,34 +430,113 @@ void TCopyFolder::logTrace(const TFileEntry& entry, const TFileEntry* destEntry)
                entry.name + " = " + destTime + ")");
 }
 
-// A link in the destination where the source has a folder would carry the
-// copies out of the destination.
-bool TCopyFolder::folderHidesLink(const std::string& folder) const {
-    const std::string rel = folder.substr(fDestFolder.size());
-    for (size_t pos = rel.find('/'); pos != std::string::npos; pos = rel.find('/', pos + 1)) {
-        const TFileEntry* entry = fDestList->find(std::string_view(rel).substr(0, pos));
-        if (entry && entry->kind == ekLink) return true;
-    }
-    return false;
-}
-
-bool TCopyFolder::checkDestFolder(const std::string& folder) {
+bool TCopyFolder::checkDestFolder(const std::string& folder, int& dirFd) {
+    bool created = false;
+    dirFd = fTree.makeFolder(folder.substr(fDestFolder.size()), created);
+    const int err = errno;
     std::string error;
-    if (folderHidesLink(folder)) {
-        error = "FEHLER:  kann Verzeichnis \"" + folder + "\" nicht erstellen";
-    } else if (!isDir(folder)) {
-        if (forceDirectories(folder)) return true;  // a folder just made is writable
-        error = isDirWritable(folder)
+    if (dirFd < 0) {
+        // A file or link in the way is reported as a folder that cannot be made.
+        const bool inTheWay = err == ENOTDIR || err == ELOOP;
+        error = inTheWay || isDirWritable(folder)
                     ? "FEHLER:  kann Verzeichnis \"" + folder + "\" nicht erstellen"
                     : "FEHLER: das Zielverzeichnis \"" + folder + "\" ist schreibgeschützt!";
-    } else if (!isDirWritable(folder)) {
+    } else if (!created && !isDirWritable(folder)) {
         error = "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + folder + "\"!";
     } else {
-        return true;
+        return true;  // a folder just made is writable
     }
     addMessage(error);
     setStatus(csError);
     ++fStatistics.fErrors;
+    return false;
+}
+
+namespace {
+
+std::string kindText(bool folder, TEntryKind kind) {
+    if (folder) return "ein Verzeichnis";
+    return kind == ekLink ? "eine symbolische Verknüpfung" : "eine Datei";
+}
+
+}  // namespace
+
+std::vector<TTypeChange> TCopyFolder::findChangedTypes() const {
+    std::vector<TTypeChange> changes;
+    const TFileList& source = *fSourceList;
+    const TFileList& dest = *fDestList;
+    for (const TFolderEntry& folder : dest.folders()) {
+        if (folder.name.empty()) continue;
+        const std::string name = withoutTrailingSlash(folder.name);
+        const TFileEntry* file = source.find(name);
+        if (file && file->kind != ekEmptyDir)
+            changes.push_back({name, true, false, ekFile, file->kind});
+    }
+    for (const TFolderEntry& folder : source.folders()) {
+        if (folder.name.empty()) continue;
+        const std::string name = withoutTrailingSlash(folder.name);
+        const TFileEntry* file = dest.find(name);
+        if (file && file->kind != ekEmptyDir)
+            changes.push_back({name, false, true, file->kind, ekFile});
+    }
+    // Links are few: one pass over the kinds finds them without a look-up per file.
+    for (const TFileEntry& entry : source.entries()) {
+        if (entry.kind != ekLink) continue;
+        const TFileEntry* file = dest.find(entry.name);
+        if (file && file->kind == ekFile)
+            changes.push_back({entry.name, false, false, ekFile, ekLink});
+    }
+    for (const TFileEntry& entry : dest.entries()) {
+        if (entry.kind != ekLink) continue;
+        const TFileEntry* file = source.find(entry.name);
+        if (file && file->kind == ekFile)
+            changes.push_back({entry.name, false, false, ekLink, ekFile});
+    }
+    std::sort(changes.begin(), changes.end(),
+              [](const TTypeChange& a, const TTypeChange& b) { return a.name < b.name; });
+    return changes;
+}
+
+// When this run deletes, the object in the way goes, as any surplus file
+// would, and the source's object takes its place in this run; without the
+// delete option, or with the deletion held back (an emptied source, a large
+// deletion not confirmed), nothing is written at or below that name.
+void TCopyFolder::applyChangedTypes(const std::vector<TTypeChange>& changes) {
+    TCopyStatistics& st = fStatistics;
+    for (const TTypeChange& change : changes) {
+        const std::string path = fDestFolder + change.name;
+        if (!fDeletePass) {
+            addMessage("FEHLER:  \"" + path + "\" ist im Zielverzeichnis " +
+                       kindText(change.destIsFolder, change.destKind) + ", in der Quelle " +
+                       kindText(change.sourceIsFolder, change.sourceKind) +
+                       "; ersetzt wird es nur mit \"Löschen\"");
+            ++st.fErrors;
+            fBlocked.insert(change.name);
+            continue;
+        }
+        const int err = fTree.removeAll(change.name, [&](const std::string& rel, bool isFolder) {
+            if (isFolder) {
+                addMessage(" Verzeichnis  " + fDestFolder + rel + "  gelöscht");
+                ++st.fDirsDeleted;
+            } else {
+                addMessage("  lösche  " + fDestFolder + rel);
+                ++st.fDeleted;
+            }
+        });
+        if (err == 0 || err == ENOENT) {
+            fRetyped.insert(change.name);
+        } else {
+            addMessage("    konnte  " + path + "  nicht löschen!");
+            ++st.fNotDeleted;
+            fBlocked.insert(change.name);
+        }
+    }
+}
+
+bool TCopyFolder::isBlocked(const std::string& name) const {
+    if (fBlocked.count(name)) return true;
+    for (size_t pos = name.find('/'); pos != std::string::npos; pos = name.find('/', pos + 1))
+        if (fBlocked.count(name.substr(0, pos))) return true;
     return false;
 }
 
@@ -531,7 +576,6 @@ int TCopyFolder::deleteSurplus() {
     TCopyStatistics& st = fStatistics;
     addMessage("lösche Dateien im Zielverzeichnis...");
     const TSurplusTest surplus(*fSourceList, *this, fSourceFolder);
-    TDirCursor cursor(fDestFolder);
     std::vector<std::string> folders;
     const std::vector<TFileEntry>& entries = fDestList->entries();
     const int32_t count = static_cast<int32_t>(entries.size());
@@ -540,7 +584,7 @@ int TCopyFolder::deleteSurplus() {
         st.fCurrent = i;
         const TFileEntry& entry = entries[static_cast<size_t>(i - 1)];
         if (surplus(entry)) {
-            const int err = cursor.removeFile(entry.name);
+            const int err = fTree.removeFile(entry.name);
             const std::string path = fDestFolder + entry.name;
             if (err != ENOENT) {
                 const std::string folder = extractFilePath(entry.name);
@@ -562,7 +606,7 @@ int TCopyFolder::deleteSurplus() {
     if (st.fDeleted > 0) {
         fStatusText = "lösche leere Ordner im Zielverzeichnis...";
         addMessage(fStatusText);
-        removeEmptiedFolders(folders, cursor);
+        removeEmptiedFolders(folders);
     }
     fStatusText = entries.empty() ? "  keine zu löschenden Dateien vorhanden." : st.deletionText();
     addMessage(fStatusText);
@@ -572,18 +616,96 @@ int TCopyFolder::deleteSurplus() {
 
 // Climbs from each folder that lost a file towards the destination folder,
 // removing what became empty; the destination folder itself always stays.
-void TCopyFolder::removeEmptiedFolders(std::vector<std::string>& folders, TDirCursor& cursor) {
+void TCopyFolder::removeEmptiedFolders(std::vector<std::string>& folders) {
     std::sort(folders.begin(), folders.end());
     folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
         for (std::string rel = *it; !rel.empty();
              rel = extractFilePath(excludeTrailingDelimiter(rel))) {
-            if (!cursor.removeDir(rel)) break;
+            if (!fTree.removeDir(rel)) break;
             addMessage(" Verzeichnis  " + fDestFolder + rel + "  gelöscht");
             ++fStatistics.fDirsDeleted;
         }
         doProgress();
     }
+}
+
+namespace {
+
+constexpr uint16_t kPermissionBits = 07777;
+
+bool sameOwner(const TFileList& sourceList, uint16_t source, const TFileList& destList,
+               uint16_t dest) {
+    return source == kUnknownOwner || sourceList.ownerOf(source) == destList.ownerOf(dest);
+}
+
+}  // namespace
+
+// A link has no mode of its own; its owner counts as a file's.
+bool TCopyFolder::attributesDiffer(const TFileEntry& source, const TFileEntry& dest) const {
+    if (source.kind != ekLink && (source.mode & kPermissionBits) != (dest.mode & kPermissionBits))
+        return true;
+    return runningAsRoot() && !sameOwner(*fSourceList, source.owner, *fDestList, dest.owner);
+}
+
+// A chmod or chown in the source reaches the copy without copying its data again.
+void TCopyFolder::alignFile(const TFileEntry& source, const TFileEntry& dest) {
+    const bool ownerDiffers =
+        runningAsRoot() && !sameOwner(*fSourceList, source.owner, *fDestList, dest.owner);
+    applyAttributes(source.name, source.kind == ekLink ? 0 : source.mode,
+                    ownerDiffers ? &fSourceList->ownerOf(source.owner) : nullptr);
+}
+
+// Deepest first, after everything was written: a folder the source keeps
+// read-only must not refuse its own files, and a new folder stays private
+// (0700) until it gets its mode here.
+void TCopyFolder::alignFolders() {
+    // Only a mirror laid out below the source's own path may take the mode of
+    // the source folder for its base: a content-only destination is the user's folder.
+    const bool baseIsCopy =
+        fDestFolder.size() > fSourceFolder.size() && fDestFolder.ends_with(fSourceFolder);
+    const std::vector<TFolderEntry>& folders = fSourceList->folders();
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+        const std::string& name = it->name;
+        if (name.empty() ? !baseIsCopy : !fBlocked.empty() && isBlocked(withoutTrailingSlash(name)))
+            continue;
+        const TFolderEntry* dest = fDestList->findFolder(name);
+        const bool modeDiffers =
+            !dest || (it->mode & kPermissionBits) != (dest->mode & kPermissionBits);
+        const bool ownerDiffers =
+            runningAsRoot() &&
+            (!dest || !sameOwner(*fSourceList, it->owner, *fDestList, dest->owner)) &&
+            it->owner != kUnknownOwner;
+        if (modeDiffers || ownerDiffers)
+            applyAttributes(name, it->mode,
+                            ownerDiffers ? &fSourceList->ownerOf(it->owner) : nullptr);
+    }
+}
+
+// `mode` 0: leave the mode (a link). A changed owner may clear special bits,
+// so the mode follows every chown.
+void TCopyFolder::applyAttributes(const std::string& name, uint16_t mode, const TOwner* owner) {
+    int err = owner ? fTree.setOwner(name, owner->uid, owner->gid) : 0;
+    if (err == 0 && mode != 0) err = fTree.setMode(name, mode & kPermissionBits);
+    const std::string path = fDestFolder + name;
+    if (err == ENOENT) return;  // no copy there: all its files were left out
+    if (err != 0) {
+        noteAttributeFailure(err, path);
+        return;
+    }
+    if (logLevel() > 3) addMessage("  Zugriffsrechte angeglichen: " + path);
+}
+
+// A file system without modes or owners (FAT, some network shares) refuses
+// every file alike: one line per run says so.
+void TCopyFolder::noteAttributeFailure(int err, const std::string& path) {
+    if (fAttributesWarned) return;
+    fAttributesWarned = true;
+    addMessage(
+        "WARNUNG: Zugriffsrechte oder Besitzer lassen sich im Zielverzeichnis nicht "
+        "setzen (\"" +
+        path + "\": " + sys::errorText(err) + "); weitere Fälle werden nicht gemeldet");
+    ++fStatistics.fWarnings;
 }
 
 int TCopyFolder::createEmptyFolders() {
@@ -607,10 +729,14 @@ int TCopyFolder::createEmptyFolders() {
     for (const std::string& name : paths) {
         const std::string full = "/" + name;
         if (full.compare(0, fSourceFolder.size(), fSourceFolder) != 0) continue;
-        const std::string target = fDestFolder + full.substr(fSourceFolder.size());
+        const std::string rel = full.substr(fSourceFolder.size());
+        const std::string target = fDestFolder + rel;
         if (logLevel() > 2) addMessage("  prüfe ZielVerzeichnis " + target);
-        if (isDir(target)) continue;
-        if (forceDirectories(target)) {
+        if (!rel.empty() && !fBlocked.empty() && isBlocked(withoutTrailingSlash(rel))) continue;
+        if (fTree.folder(rel) >= 0) continue;
+        bool made = false;
+        if (fTree.makeFolder(rel, made) >= 0) {
+            if (!made) continue;
             ++created;
             addMessage("    erzeuge " + target);
         } else {

@@ -2,14 +2,27 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/CopyFile.h"
 #include "engine/CopyIt.h"
+#include "engine/DestTree.h"
 #include "engine/QV_FileList.h"
 
 namespace qvb {
+
+// A name that is a folder on one side and a file or link on the other, or a
+// file on one side and a link on the other.
+struct TTypeChange {
+    std::string name;  // below the destination folder, no trailing "/"
+    bool destIsFolder = false;
+    bool sourceIsFolder = false;
+    TEntryKind destKind = ekFile;  // when not a folder
+    TEntryKind sourceKind = ekFile;
+};
 
 // Makes one destination folder a mirror of one source folder.
 class TCopyFolder : public TCopyIt {
@@ -24,6 +37,9 @@ class TCopyFolder : public TCopyIt {
     int deleteSurplus();
     // Returns the number of folders created.
     int createEmptyFolders();
+    // The names whose object in the destination has another type than in the
+    // source; found from both listings.
+    std::vector<TTypeChange> findChangedTypes() const;
 
     std::string fSource;
     std::string fDest;
@@ -59,15 +75,28 @@ class TCopyFolder : public TCopyIt {
     // False (and the run's position kept) after a cancel during a copy.
     bool copyPhase(bool& ok);
     void copyOne(const TFileEntry& entry);
-    bool checkDestFolder(const std::string& folder);
-    bool folderHidesLink(const std::string& folder) const;
-    void removeEmptiedFolders(std::vector<std::string>& folders, class TDirCursor& cursor);
+    bool checkDestFolder(const std::string& folder, int& dirFd);
+    void applyChangedTypes(const std::vector<TTypeChange>& changes);
+    bool isBlocked(const std::string& name) const;
+    bool attributesDiffer(const TFileEntry& source, const TFileEntry& dest) const;
+    void alignFile(const TFileEntry& source, const TFileEntry& dest);
+    void applyAttributes(const std::string& name, uint16_t mode, const TOwner* owner);
+    void alignFolders();
+    void noteAttributeFailure(int err, const std::string& path);
+    void removeEmptiedFolders(std::vector<std::string>& folders);
     void logTrace(const TFileEntry& entry, const TFileEntry* destEntry);
     void setClosingText();
 
     std::string fSourceFolder;  // fSource up to its last "/"
     std::string fDestFolder;    // fDest up to its last "/"
     bool fDeletePass = false;   // this run deletes surplus files
+    TDestTree fTree;            // fDestFolder, reached without following links
+    // Names whose object of another type stays (no delete option): nothing is
+    // written at them or below them.
+    std::set<std::string> fBlocked;
+    // Names whose object of another type was removed: their copy is new.
+    std::unordered_set<std::string> fRetyped;
+    bool fAttributesWarned = false;
 };
 
 }  // namespace qvb

@@ -161,8 +161,25 @@ class TFileList::Scanner {
     }
 
     void addEmptyDir(const std::string& path, const struct stat& st) {
-        add({path.substr(1), nanoseconds(st.st_mtim), 0, static_cast<uint32_t>(st.st_mode),
-             ekEmptyDir});
+        add({path.substr(1), nanoseconds(st.st_mtim), 0, static_cast<uint16_t>(st.st_mode),
+             ownerIndex(st), ekEmptyDir});
+    }
+
+    // Owners repeat across a tree: the last one is asked first, the table only on a change.
+    uint16_t ownerIndex(const struct stat& st) {
+        if (st.st_uid == fLastOwner.uid && st.st_gid == fLastOwner.gid) return fLastOwnerIndex;
+        std::vector<TOwner>& owners = fList.fOwners;
+        const TOwner owner{st.st_uid, st.st_gid};
+        size_t index = 0;
+        while (index < owners.size() && !(owners[index] == owner)) ++index;
+        if (index == owners.size()) {
+            // A tree of more owners than an index holds: the rest share one that is never applied.
+            if (owners.size() == kUnknownOwner) return kUnknownOwner;
+            owners.push_back(owner);
+        }
+        fLastOwner = owner;
+        fLastOwnerIndex = static_cast<uint16_t>(index);
+        return fLastOwnerIndex;
     }
 
     void leaveOut(const std::string& path) {
@@ -187,6 +204,9 @@ class TFileList::Scanner {
         if (folder.depth == 1) fList.fBaseEmpty = folder.readError == 0 && folder.items.empty();
         const std::string rel = relative(folder.path);
         const bool skip = skipped(rel);
+        if (!skip)
+            fList.fFolders.push_back(
+                {rel, static_cast<uint16_t>(folder.st.st_mode), ownerIndex(folder.st)});
         if (folder.readError != 0) {
             fList.fUnreadableDirs.push_back(rel);
             fList.fWarningLines.push_back(
@@ -260,7 +280,8 @@ class TFileList::Scanner {
 
     void addFile(std::string relName, const struct stat& st) {
         add({std::move(relName), nanoseconds(st.st_mtim), static_cast<int64_t>(st.st_size),
-             static_cast<uint32_t>(st.st_mode), S_ISLNK(st.st_mode) ? ekLink : ekFile});
+             static_cast<uint16_t>(st.st_mode), ownerIndex(st),
+             S_ISLNK(st.st_mode) ? ekLink : ekFile});
         ++fList.fFileCount;
         fList.fTotalSize += st.st_size;
         letEventsRun();
@@ -288,6 +309,8 @@ class TFileList::Scanner {
     };
     std::vector<TExcluded> fExcluded;
     int fSinceEvents = 0;
+    TOwner fLastOwner{static_cast<uid_t>(-1), static_cast<gid_t>(-1)};
+    uint16_t fLastOwnerIndex = kUnknownOwner;
 };
 
 TFileList::TFileList() = default;
@@ -295,6 +318,8 @@ TFileList::~TFileList() = default;
 
 void TFileList::Clear() {
     fEntries.clear();
+    fFolders.clear();
+    fOwners.clear();
     fSlots.clear();
     fFileCount = 0;
     fDirCount = 0;
@@ -359,7 +384,21 @@ bool TFileList::scan() {
     }
     scanner.moveEntriesInto(fEntries);
     rebuildIndex();
+    std::sort(fFolders.begin(), fFolders.end(),
+              [](const TFolderEntry& a, const TFolderEntry& b) { return a.name < b.name; });
     return true;
+}
+
+const TFolderEntry* TFileList::findFolder(std::string_view name) const {
+    const auto it = std::lower_bound(
+        fFolders.begin(), fFolders.end(), name,
+        [](const TFolderEntry& entry, std::string_view key) { return entry.name < key; });
+    return it != fFolders.end() && it->name == name ? &*it : nullptr;
+}
+
+const TOwner& TFileList::ownerOf(uint16_t index) const {
+    static const TOwner unknown{static_cast<uid_t>(-1), static_cast<gid_t>(-1)};
+    return index < fOwners.size() ? fOwners[index] : unknown;
 }
 
 namespace {

@@ -4,6 +4,8 @@
 // symbolic link, keyed by its path below the base folder, plus one entry per
 // empty folder. Names are bytes, kept as they are on disk; look-ups are exact.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,9 +26,26 @@ struct TFileEntry {
     std::string name;
     int64_t mtimeNs = 0;  // UTC nanoseconds since 1970; a link's own time
     int64_t size = 0;
-    uint32_t mode = 0;  // st_mode
-    // Last, so that it shares the padding after `mode`: a million entries per list are common.
+    uint16_t mode = 0;   // st_mode (type and permission bits fit in 16)
+    uint16_t owner = 0;  // index into the list's owners
+    // Last, so that it shares the padding after `owner`: a million entries per list are common.
     TEntryKind kind = ekFile;
+};
+
+inline constexpr uint16_t kUnknownOwner = 0xFFFF;
+
+// Every folder of a listed tree, for the modes and owners of the copies and to
+// tell a folder from a file of the same name.
+struct TFolderEntry {
+    std::string name;  // path below fBaseDir ending in "/"; "" for the base folder
+    uint16_t mode = 0;
+    uint16_t owner = 0;
+};
+
+struct TOwner {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    bool operator==(const TOwner&) const = default;
 };
 
 class TFileList {
@@ -64,6 +83,12 @@ class TFileList {
     // Exact, case-sensitive, hashed.
     const TFileEntry* find(std::string_view name) const;
     const std::vector<TFileEntry>& entries() const { return fEntries; }
+    const std::vector<TFolderEntry>& folders() const { return fFolders; }
+    // The folder `name` ("a/b/"), or null; exact.
+    const TFolderEntry* findFolder(std::string_view name) const;
+    // Few trees have more than a handful of owners, so entries keep an index;
+    // kUnknownOwner (uid and gid -1) stands for owners beyond the table.
+    const TOwner& ownerOf(uint16_t index) const;
     // The day-number value of an entry for display and trace lines (0 for an empty folder).
     TDateTime valueOf(const TFileEntry& entry) const;
 
@@ -100,6 +125,8 @@ class TFileList {
     void rebuildIndex();
 
     std::vector<TFileEntry> fEntries;
+    std::vector<TFolderEntry> fFolders;  // sorted by name after a scan
+    std::vector<TOwner> fOwners;
     std::vector<uint32_t> fSlots;  // open addressing: entry index + 1, 0 = free
 };
 

@@ -1,8 +1,10 @@
 #include "util/Sys.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +48,21 @@ int open(const char* path, int flags, mode_t mode) {
 int openat(int dirfd, const char* name, int flags, mode_t mode) {
     if (injected(Op::Open, name)) return -1;
     return ::openat(dirfd, name, flags | O_CLOEXEC, mode);
+}
+
+int openBeneath(int dirfd, const char* rel, int flags, mode_t mode) {
+    if (injected(Op::OpenBeneath, rel) || injected(Op::Open, rel)) return -1;
+    struct open_how how {};
+    how.flags = static_cast<uint64_t>(flags | O_CLOEXEC);
+    how.mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? mode : 0;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    // EAGAIN: a rename elsewhere raced the walk; a few more tries settle it.
+    long fd = -1;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        fd = ::syscall(SYS_openat2, dirfd, rel, &how, sizeof how);
+        if (fd >= 0 || errno != EAGAIN) break;
+    }
+    return static_cast<int>(fd);
 }
 
 int close(int fd) {
@@ -149,9 +166,14 @@ int fchown(int fd, uid_t uid, gid_t gid) {
     return ::fchown(fd, uid, gid);
 }
 
-int lchown(const char* path, uid_t uid, gid_t gid) {
-    if (injected(Op::Chown, path)) return -1;
-    return ::lchown(path, uid, gid);
+int fchmodat(int dirfd, const char* name, mode_t mode, int flags) {
+    if (injected(Op::Chmod, name)) return -1;
+    return ::fchmodat(dirfd, name, mode, flags);
+}
+
+int fchownat(int dirfd, const char* name, uid_t uid, gid_t gid, int flags) {
+    if (injected(Op::Chown, name)) return -1;
+    return ::fchownat(dirfd, name, uid, gid, flags);
 }
 
 int futimens(int fd, const struct timespec times[2]) {
@@ -164,23 +186,23 @@ int utimensat(int dirfd, const char* name, const struct timespec times[2], int f
     return ::utimensat(dirfd, name, times, flags);
 }
 
-int symlink(const char* target, const char* linkPath) {
-    if (injected(Op::Symlink, linkPath)) return -1;
-    return ::symlink(target, linkPath);
+int symlinkat(const char* target, int dirfd, const char* linkName) {
+    if (injected(Op::Symlink, linkName)) return -1;
+    return ::symlinkat(target, dirfd, linkName);
 }
 
-int linkOpenFile(int fd, const char* newPath) {
-    if (injected(Op::Link, newPath)) return -1;
+int linkOpenFileAt(int fd, int dirfd, const char* newName) {
+    if (injected(Op::Link, newName)) return -1;
     // Root may link the descriptor itself (CAP_DAC_READ_SEARCH), which spares
     // the path walk through /proc that everyone else needs.
     static const bool direct = ::geteuid() == 0;
     if (direct) {
-        if (::linkat(fd, "", AT_FDCWD, newPath, AT_EMPTY_PATH) == 0) return 0;
+        if (::linkat(fd, "", dirfd, newName, AT_EMPTY_PATH) == 0) return 0;
         if (errno != ENOENT && errno != EPERM) return -1;
     }
     char procPath[64];
     std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
-    return ::linkat(AT_FDCWD, procPath, AT_FDCWD, newPath, AT_SYMLINK_FOLLOW);
+    return ::linkat(AT_FDCWD, procPath, dirfd, newName, AT_SYMLINK_FOLLOW);
 }
 
 bool canLinkOpenFiles() {

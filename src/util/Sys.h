@@ -37,6 +37,9 @@ enum class Op {
     Spawn,
     Link,
     Lock,
+    // openat2 confined below a folder; a hook failing it with ENOSYS stands
+    // for a kernel without openat2.
+    OpenBeneath,
 };
 
 // Returns 0 to let the call run, or an errno value with which it fails.
@@ -48,6 +51,9 @@ void setFaultHook(FaultHook hook);
 
 int open(const char* path, int flags, mode_t mode = 0);
 int openat(int dirfd, const char* name, int flags, mode_t mode = 0);
+// Opens `rel` below `dirfd` with openat2, refusing any link on the way and any
+// step out of `dirfd` ("..", an absolute path). ENOSYS where the kernel has no openat2.
+int openBeneath(int dirfd, const char* rel, int flags, mode_t mode = 0);
 int close(int fd);
 ssize_t read(int fd, void* buf, size_t count);
 ssize_t write(int fd, const void* buf, size_t count);
@@ -68,15 +74,15 @@ int rmdir(const char* path);
 int chmod(const char* path, mode_t mode);
 int fchmod(int fd, mode_t mode);
 int fchown(int fd, uid_t uid, gid_t gid);
-// chown of a link itself, never of what it points to.
-int lchown(const char* path, uid_t uid, gid_t gid);
+int fchmodat(int dirfd, const char* name, mode_t mode, int flags);
+int fchownat(int dirfd, const char* name, uid_t uid, gid_t gid, int flags);
 int futimens(int fd, const struct timespec times[2]);
 int utimensat(int dirfd, const char* name, const struct timespec times[2], int flags);
-int symlink(const char* target, const char* linkPath);
-// Gives the unnamed file open at `fd` (O_TMPFILE) the name `newPath`; fails
-// with EEXIST when that name is taken.
-int linkOpenFile(int fd, const char* newPath);
-// False where linkOpenFile cannot work (no /proc and no privilege).
+int symlinkat(const char* target, int dirfd, const char* linkName);
+// Gives the unnamed file open at `fd` (O_TMPFILE) the name `newName` in the
+// folder `dirfd`; fails with EEXIST when that name is taken.
+int linkOpenFileAt(int fd, int dirfd, const char* newName);
+// False where linkOpenFileAt cannot work (no /proc and no privilege).
 bool canLinkOpenFiles();
 ssize_t readlink(const char* path, std::string& target);
 int fsync(int fd);

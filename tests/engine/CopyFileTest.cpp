@@ -357,6 +357,90 @@ TEST_F(CopyFileTest, ExternalMethodsPassHostileNamesVerbatim) {
     EXPECT_TRUE(ui.shown.empty());
 }
 
+using TMethod = bool (TCopyFile::*)(const std::string&, const std::string&);
+const std::map<std::string, TMethod> kExternalMethods = {{"xcopy", &TCopyFile::copyWithXCopy},
+                                                         {"copyfile", &TCopyFile::copyWithCopyFile},
+                                                         {"robocopy", &TCopyFile::copyWithRobocopy},
+                                                         {"doscopy", &TCopyFile::copyWithDosCopy}};
+
+// A program that fails after it created its target (a source that reports a
+// read error at once), or that copies nothing at all (a folder), must leave
+// the old copy whole, and nothing beside it.
+TEST_F(CopyFileTest, FailingCopyProgramsKeepTheOldCopyAndLeaveNothingBehind) {
+    ::mkdir((src + "folder").c_str(), 0755);
+    for (const auto& [name, method] : kExternalMethods) {
+        // rsync reads the pseudo-file of its own process, whose size is 0, without an error.
+        const std::vector<std::string> sources =
+            name == "robocopy" ? std::vector<std::string>{src + "folder"}
+                               : std::vector<std::string>{"/proc/self/mem", src + "folder"};
+        for (const std::string& source : sources) {
+            SCOPED_TRACE(name + " " + source);
+            writeFile(dst + "a", "old copy", 1000);
+            EXPECT_FALSE((copier.*method)(source, dst + "a"));
+            EXPECT_EQ(readFile(dst + "a"), "old copy");
+            EXPECT_EQ(mtimeOf(dst + "a").tv_sec, 1000);
+            expectFolderHolds(dst, {"a"});
+            messages();
+        }
+    }
+}
+
+TEST_F(CopyFileTest, CopyProgramsReplaceTheTargetOnlyWithACompleteCopy) {
+    writeFile(src + "a", "new content", 2000);
+    for (const auto& [name, method] : kExternalMethods) {
+        SCOPED_TRACE(name);
+        writeFile(dst + "a", "old", 1000);
+        EXPECT_TRUE((copier.*method)(src + "a", dst + "a"));
+        EXPECT_EQ(readFile(dst + "a"), "new content");
+        expectFolderHolds(dst, {"a"});
+        messages();
+    }
+}
+
+// After a failure of the destination itself no copy program could do better:
+// one attempt, one error, no program started. A failure of the source lets them try.
+TEST_F(CopyFileTest, HopelessDestinationEndsTheAttempts) {
+    writeFile(src + "a", "A");
+    writeFile(dst + "a", "old", 1000);
+    for (const int err : {EACCES, EPERM, EROFS, ENOSPC, EDQUOT}) {
+        SCOPED_TRACE(sys::errorText(err));
+        sys::setFaultHook([&](sys::Op op, const char* path) {
+            const bool inDest =
+                path && (std::string(path) == "." || std::string(path).find(dst) == 0 ||
+                         std::string(path).find(".qvb-tmp-") == 0);
+            return (op == sys::Op::Open || op == sys::Op::Mkdir) && inDest ? err : 0;
+        });
+        EXPECT_FALSE(copy(src + "a", dst + "a"));
+        const std::vector<std::string> lines = messages();
+        EXPECT_EQ(lines, (std::vector<std::string>{"TCopyFile.copyWithBlockWrite: Fehler = \"" +
+                                                       sys::errorText(err) + "\"",
+                                                   "ERROR:  Kopieren fehlgeschlagen !"}));
+        EXPECT_EQ(readFile(dst + "a"), "old");
+    }
+    sys::setFaultHook([&](sys::Op op, const char*) {
+        return op == sys::Op::Read || op == sys::Op::CopyRange ? EIO : 0;
+    });
+    EXPECT_TRUE(copy(src + "a", dst + "a"));
+    const std::vector<std::string> lines = messages();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "  2. Versuch: Kopiermethode \"XCopy\"... "),
+              lines.end());
+    EXPECT_EQ(readFile(dst + "a"), "A");
+}
+
+// A file system that refuses owners and modes (FAT, some shares) still gets the
+// whole copy; the copier says why, for the mirror's one warning.
+TEST_F(CopyFileTest, RefusedModeOrOwnerKeepsTheCopy) {
+    writeFile(src + "a", "A");
+    ::chmod((src + "a").c_str(), 04755);
+    sys::setFaultHook([](sys::Op op, const char*) {
+        return op == sys::Op::Chmod || op == sys::Op::Chown ? EPERM : 0;
+    });
+    EXPECT_TRUE(copy(src + "a", dst + "a"));
+    EXPECT_EQ(readFile(dst + "a"), "A");
+    EXPECT_EQ(copier.fAttributeError, EPERM);
+    EXPECT_EQ(modeOf(dst + "a") & 07000, 0u);
+}
+
 TEST(FileSize64, SizeOrMinusOne) {
     test::TempDir tmp;
     writeFile(tmp / "a", std::string(70000, 'x'));

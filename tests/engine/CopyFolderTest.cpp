@@ -293,7 +293,9 @@ TEST_F(CopyFolderTest, DestinationInsideTheSourceIsLeftOut) {
 
 TEST_F(CopyFolderTest, LeftoverTemporaryFilesAreRemovedUserFilesKept) {
     test::buildTree(src, {file("sub/a", "A"), file(".qvb-tmp-mine", "user's")});
-    test::buildTree(dst, {file("sub/.qvb-tmp-1a-2", "half written")});
+    // The second: the private folder of a copy program that was killed.
+    test::buildTree(dst, {file("sub/.qvb-tmp-1a-2", "half written"),
+                          file("sub/.qvb-tmp-1a-3/a", "half written")});
     ASSERT_TRUE(run());
     EXPECT_EQ(readTree(dst),
               (std::map<std::string, std::string>{
@@ -358,9 +360,9 @@ TEST_F(CopyFolderTest, FolderChecksAndScanFailures) {
 TEST_F(CopyFolderTest, UnwritableDestinationFolderSkipsItsFiles) {
     test::buildTree(src, {file("sub/a", "A"), file("sub/b", "B"), file("c", "C")});
     ::mkdir(dst.c_str(), 0755);
-    const std::string folder = dst + "sub";
-    sys::setFaultHook([folder](sys::Op op, const char* path) {
-        return op == sys::Op::Mkdir && path && folder == path ? EROFS : 0;
+    // Folders below the destination are made by name, relative to their parent.
+    sys::setFaultHook([](sys::Op op, const char* path) {
+        return op == sys::Op::Mkdir && path && std::string(path) == "sub" ? EROFS : 0;
     });
     ASSERT_TRUE(run());
     EXPECT_TRUE(logged("FEHLER: das Zielverzeichnis \"" + dst + "sub/\" ist schreibgeschützt!"));
@@ -438,6 +440,86 @@ TEST_F(CopyFolderTest, TraceLinesAtHighLogLevel) {
     EXPECT_EQ(linesStartingWith("  prüfe ZielVerzeichnis "),
               Lines{"  prüfe ZielVerzeichnis " + dst + "e/"});
     EXPECT_EQ(linesStartingWith(" leeres QuellVerzeichnis ").size(), 1u);
+}
+
+}  // namespace
+}  // namespace qvb
+
+namespace qvb {
+namespace {
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// New folders get the source's mode once their files are in, so a read-only
+// or private source folder arrives as it is and still receives its files.
+TEST_F(CopyFolderTest, FoldersGetTheSourceModeAfterTheirContents) {
+    test::buildTree(src, {file("privat/a", "A"), file("privat/nur/b", "B"), dir("leer")});
+    ::chmod((src + "privat/nur").c_str(), 0555);
+    ::chmod((src + "privat").c_str(), 0700);
+    ::chmod((src + "leer").c_str(), 0750);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(modeOf(dst + "privat"), 0700u);
+    EXPECT_EQ(modeOf(dst + "privat/nur"), 0555u);
+    EXPECT_EQ(modeOf(dst + "leer"), 0750u);
+    EXPECT_EQ(readFile(dst + "privat/nur/b"), "B");
+    ::chmod((src + "privat/nur").c_str(), 0755);
+    ::chmod((dst + "privat/nur").c_str(), 0755);
+}
+
+// A chmod or chown alone reaches the copy without copying, counting or logging.
+TEST_F(CopyFolderTest, ChangedModesAndOwnersAreBroughtInLineQuietly) {
+    test::buildTree(src, {file("d/a", "A", kT), file("b", "B", kT)});
+    ASSERT_TRUE(run());
+    ::chmod((src + "d/a").c_str(), 0600);
+    ::chmod((src + "d").c_str(), 0711);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown((src + "b").c_str(), 1234, 5678), 0);
+    }
+    writeFile(dst + "d/a", "same time, other bytes", kT);  // a copied file would lose these
+    ASSERT_TRUE(run());
+    EXPECT_EQ(modeOf(dst + "d/a"), 0600u);
+    EXPECT_EQ(modeOf(dst + "d"), 0711u);
+    EXPECT_EQ(readFile(dst + "d/a"), "same time, other bytes");
+    if (root) {
+        struct stat st {};
+        ASSERT_EQ(::lstat((dst + "b").c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 1234u);
+        EXPECT_EQ(st.st_gid, 5678u);
+    }
+    EXPECT_EQ(mirror.fStatistics.fSkipped, 2);
+    EXPECT_EQ(mirror.fStatistics.fReplaced + mirror.fStatistics.fAdded, 0);
+    EXPECT_EQ(mirror.fStatistics.fWarnings, 0);
+    EXPECT_EQ(linesStartingWith("  Zugriffsrechte"), Lines{});
+    ::chmod((src + "d/a").c_str(), 0640);
+    setLogLevel(4);
+    ASSERT_TRUE(run());
+    setLogLevel(1);
+    EXPECT_TRUE(logged("  Zugriffsrechte angeglichen: " + dst + "d/a"));
+}
+
+TEST_F(CopyFolderTest, RefusedModesGiveOneWarningPerRun) {
+    test::buildTree(src, {file("a", "A", kT), file("b", "B", kT), dir("leer")});
+    ASSERT_TRUE(run());
+    ::chmod((src + "a").c_str(), 0600);
+    ::chmod((src + "b").c_str(), 0600);
+    ::chmod((src + "leer").c_str(), 0700);
+    sys::setFaultHook([](sys::Op op, const char*) {
+        return op == sys::Op::Chmod || op == sys::Op::Chown ? EPERM : 0;
+    });
+    ASSERT_TRUE(run());
+    EXPECT_EQ(mirror.fStatistics.fWarnings, 1);
+    const Lines warnings = linesStartingWith("WARNUNG: Zugriffsrechte");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(log.back(), "2 Dateien bearbeitet, aber es ist eine Warnung aufgetreten.");
+}
+
+TEST(FileEntry, StaysAtItsSizeForAMillionFiles) {
+    EXPECT_EQ(sizeof(TFileEntry), 56u);
 }
 
 }  // namespace

@@ -1,0 +1,70 @@
+#pragma once
+
+// Work below one destination folder without ever resolving a name through a
+// symbolic link or out of that folder: a link planted in the destination, or
+// one the user made there, must never carry a copy, a new folder or a deletion
+// somewhere else. Every name below the base is reached from the base's
+// descriptor, with openat2 where the kernel has it and one folder at a time
+// with O_NOFOLLOW where it has not.
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+
+#include "util/Sys.h"
+
+namespace qvb {
+
+// Owners are carried over only by root, the one user who may give files away.
+bool runningAsRoot();
+
+// Called with the path (relative to the folder given) of each file, link or
+// folder removed.
+using TRemoved = std::function<void(const std::string& rel, bool isFolder)>;
+
+// Removes `name` in the folder `dirFd` whatever it is, a folder with all it
+// holds (links inside are removed, never followed); 0 or the errno of the
+// first failure (what could be removed is gone then).
+int removeAllAt(int dirFd, const std::string& name, const TRemoved& removed);
+
+class TDestTree {
+  public:
+    // Opens the base folder; a link naming the base itself is followed (the
+    // user chose that path). False with errno.
+    bool open(const std::string& base);
+    void close();
+
+    // Descriptor of the folder `rel` ("" for the base, "a/b/" or "a/b"); -1
+    // with errno: ENOTDIR or ELOOP when one of its names is a file or a link.
+    // Stays valid until the next call on this tree.
+    int folder(const std::string& rel);
+    // The same, creating missing folders with mode 0700 (their real mode is
+    // set once their contents are in place); `created` tells whether the last
+    // one was made now.
+    int makeFolder(const std::string& rel, bool& created);
+    // Deletes the file or link `name`; 0, ENOENT when there is none (a folder
+    // counts as none), or the errno of the failure.
+    int removeFile(const std::string& name);
+    // Removes the empty folder `rel`; false when it is not empty or gone.
+    bool removeDir(const std::string& rel);
+    // Removes whatever stands at `name`, see removeAllAt.
+    int removeAll(const std::string& name, const TRemoved& removed);
+    // Mode and owner of `name` ("a/b" or a folder "a/b/"), never of what a link
+    // points to; 0 or the errno. A link has no mode of its own: EOPNOTSUPP.
+    int setMode(const std::string& name, mode_t mode);
+    int setOwner(const std::string& name, uid_t uid, gid_t gid);
+
+  private:
+    int walk(const std::string& rel, bool create, bool& created);
+    // The parent's descriptor and the last name of `name`; -1 with errno.
+    int parentOf(const std::string& name, std::string& last);
+    void forget();
+
+    sys::UniqueFd fBase;
+    std::string fBasePath;
+    sys::UniqueFd fFd;
+    std::string fRel;
+};
+
+}  // namespace qvb
