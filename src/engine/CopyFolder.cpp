@@ -509,7 +509,8 @@ void TCopyFolder::applyChangedTypes(const std::vector<TTypeChange>& changes) {
             addMessage("FEHLER:  \"" + path + "\" ist im Zielverzeichnis " +
                        kindText(change.destIsFolder, change.destKind) + ", in der Quelle " +
                        kindText(change.sourceIsFolder, change.sourceKind) +
-                       "; ersetzt wird es nur mit \"Löschen\"");
+                       (fDelete ? "; ersetzt wird es nicht, weil in diesem Lauf nicht gelöscht wird"
+                                : "; ersetzt wird es nur mit \"Löschen\""));
             ++st.fErrors;
             fBlocked.insert(change.name);
             continue;

@@ -511,4 +511,8 @@ std::string normalizedDestination(const std::string& directory) {
     return includeTrailingDelimiter(expandFileName(directory));
 }
 
+std::string sameDriveQuestion() {
+    return kSameDriveQuestion;
+}
+
 }  // namespace qvb

@@ -40,6 +40,9 @@ bool isAtOrBelow(const std::string& folder, const std::string& ancestor);
 // erfolgreich ausgeführt." and the like; empty for idle and running.
 std::string verdictText(TCopyStatus status, const TCopyStatistics& statistics);
 
+// The question a run asks before it backs up onto the source's own file system.
+std::string sameDriveQuestion();
+
 // --- Storage of job records (CopyJobStorage.cpp) ---------------------------
 class TQVOptions;
 class TCopyJob;
@@ -48,6 +51,11 @@ class TCopyJob;
 // Without options the program's options object is used.
 bool deleteStorageValue(TCopyJob& job, const std::string& valueName);
 bool deleteStorageValue(TCopyJob& job, const std::string& valueName, TQVOptions& options);
+// Rewrites the stored source values of the job's record from fSources (the
+// window drops a source this way) and removes the stored ones beyond them;
+// the other values of the record stay as stored. No record: true, nothing done.
+bool saveSourcesToStorage(TCopyJob& job);
+bool saveSourcesToStorage(TCopyJob& job, TQVOptions& options);
 // --- end of storage -------------------------------------------------------
 
 // One backup job: what to back up, where to and when. Execute mirrors every

@@ -333,4 +333,35 @@ bool deleteStorageValue(TCopyJob& job, const std::string& valueName, TQVOptions&
     return options.fRegistry->sync();
 }
 
+bool saveSourcesToStorage(TCopyJob& job) {
+    TQVOptions* options = programOptions();
+    return options && saveSourcesToStorage(job, *options);
+}
+
+bool saveSourcesToStorage(TCopyJob& job, TQVOptions& options) {
+    const std::string& key = job.fJobKey;
+    const int count = job.sourceCount();
+    if (key.empty()) return true;
+    if (options.fUseIniFile) {
+        TIniFile& ini = *options.fIniFile;
+        if (!ini.sectionExists(key)) return true;
+        const int stored = ini.readInteger(key, kSourceCount, 0);
+        bool ok = ini.writeInteger(key, kSourceCount, count);
+        for (int i = 0; ok && i < count; ++i)
+            ok = ini.writeString(key, sourceName(i), job.fSources[static_cast<size_t>(i)]);
+        for (int i = count; ok && i < stored; ++i) ini.deleteKey(key, sourceName(i));
+        return ok && ini.updateFile();
+    }
+    TRegistryStore& reg = *options.fRegistry;
+    if (!reg.keyExists(key)) return true;
+    int32_t stored = 0;
+    if (reg.readInteger(key, kSourceCount, stored) != TRegResult::Ok) stored = 0;
+    bool ok = true;
+    reg.writeInteger(key, kSourceCount, count);
+    for (int i = 0; i < count; ++i)
+        ok = reg.writeString(key, sourceName(i), job.fSources[static_cast<size_t>(i)]) && ok;
+    for (int i = count; i < stored; ++i) reg.deleteValue(key, sourceName(i));
+    return reg.sync() && ok;
+}
+
 }  // namespace qvb

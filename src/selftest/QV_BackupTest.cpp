@@ -119,7 +119,8 @@ bool sameContent(const std::string& original, const std::string& copy) {
 
 // Answers the same-drive question of the test's runs "Ja" (both roots may lie
 // on one file system; the job notes the question in the protocol itself);
-// every other message goes to the user interface in force.
+// every other message, a question of the window among them, goes to the user
+// interface in force.
 class TSelfTestInterface : public TUserInterface {
   public:
     TSelfTestInterface() : fPrevious(userInterface()) { setUserInterface(this); }
@@ -127,7 +128,7 @@ class TSelfTestInterface : public TUserInterface {
 
     TMsgResult showMessage(TMsgKind kind, const std::string& text, unsigned buttons,
                            TMsgResult unattended, const std::string& title) override {
-        if (buttons & mbYes) return TMsgResult::Yes;
+        if ((buttons & mbYes) && text == sameDriveQuestion()) return TMsgResult::Yes;
         return fPrevious.showMessage(kind, text, buttons, unattended, title);
     }
     void setBusy(bool busy) override { fPrevious.setBusy(busy); }

@@ -1,13 +1,787 @@
 #include "ui/QV_BackupMain.h"
 
+#include <sys/stat.h>
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTime>
+#include <algorithm>
+
+#include "engine/CopyFolder.h"
+#include "jobs/BU_Options.h"
+#include "jobs/CopyJobList.h"
+#include "platform/DataFolder.h"
+#include "ui/ListBox.h"
+#include "ui/ProtocolView.h"
+#include "ui/QV_BackupHelp.h"
+#include "ui/QV_Info.h"
+#include "ui/QV_Rename.h"
+#include "ui/QV_SelectDir.h"
 #include "ui_QV_BackupMain.h"
+#include "util/DateTime.h"
+#include "util/QV_Basics.h"
+#include "util/QV_Utils.h"
+#include "util/Sys.h"
+#include "util/TextCase.h"
+#include "util/UserInterface.h"
 
 namespace qvb {
 
-TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TfrmMain) {
-    ui->setupUi(this);
+namespace {
+
+constexpr int kDeleteKey = Qt::Key_Delete;
+const char* const kOnlyJobWarning =
+    "Der aktuelle Backupjob ist der einzige und \rkann daher nicht gelöscht werden.";
+// Where a row of the source list keeps its folder as bytes: a name that is not
+// valid UTF-8 must reach the job unchanged.
+constexpr int kPathRole = Qt::UserRole;
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
 }
 
-TfrmMain::~TfrmMain() = default;
+std::string bytesOf(const QListWidgetItem& item) {
+    return item.data(kPathRole).toByteArray().toStdString();
+}
+
+QTime timeOfDay(TDateTime value) {
+    const TDateParts parts = decodeDateTime(value);
+    return QTime(parts.hour, parts.minute, parts.second);
+}
+
+TDateTime withTimeOfDay(TDateTime value, const QTime& time) {
+    return dateOf(value) + encodeTime(time.hour(), time.minute(), time.second());
+}
+
+bool isExistingDirectory(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && sys::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void setChecked(QListWidgetItem& item, bool checked) {
+    item.setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::TfrmMain), fSelfTestRoots(defaultSelfTestRoots()) {
+    ui->setupUi(this);
+    fProtocolView = new TProtocolView(ui->MemoLog);
+    ui->MemoLog->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    tmrIntervall.setInterval(1000);
+    tmrRefresh.setInterval(1000);
+    connect(&tmrIntervall, &QTimer::timeout, this, &TfrmMain::tmrIntervallTimer);
+    connect(&tmrRefresh, &QTimer::timeout, this, &runPostedCalls);
+    fViewTimer.setSingleShot(true);
+    fViewTimer.setInterval(50);
+    connect(&fViewTimer, &QTimer::timeout, this, &TfrmMain::applyView);
+    connectActions();
+    connectEdits();
+    connectRunControl();
+
+    const TDateTime now = nowDateTime();
+    ui->lblDate->setText(qs(formatGermanDate(now)));
+    ui->lblTime->setText(qs(formatGermanTime(now)));
+    tmrIntervall.stop();
+    if (!createOptions()) {
+        userInterface().showMessage(TMsgKind::Error,
+                                    "Die Programmeinstellungen können nicht gelesen werden.", mbOK,
+                                    TMsgResult::OK);
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        return;
+    }
+    placeWindow();
+    if (!createJobList()) {
+        userInterface().showMessage(TMsgKind::Error, "Die JobList kann nicht erstellt werden.",
+                                    mbOK, TMsgResult::OK);
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        return;
+    }
+    fJobs->loadJobs();
+    if (fJobs->fCurrentJob >= 0) {
+        fillJobRows();
+        const int current = fJobs->fCurrentJob;
+        if (current > 0 && current < fJobs->count()) {
+            fControl.setCurrentJob(&fJobs->getJob(current - 1));
+            ui->CheckListBoxJobs->selectRow(current - 1);
+        }
+        showJob();
+    }
+    fExeDirWritable = isDirWritable(extractFilePath(programIniFileName()));
+    tmrIntervall.start();
+    tmrRefresh.start();
+    fStarted = true;
+}
+
+TfrmMain::~TfrmMain() {
+    fProtocol.setSink({});
+    if (jobList() == fJobs.get()) setJobList(nullptr);
+    if (backupOptions() == fOptions.get()) setBackupOptions(nullptr);
+}
+
+// --- Start-up --------------------------------------------------------------
+
+bool TfrmMain::createOptions() {
+    try {
+        fOptions = std::make_unique<TQV_BackupOptions>();
+    } catch (const std::exception&) {
+        return false;
+    }
+    // A settings file that exists but cannot be read would otherwise look
+    // like one without jobs, and the next save would empty it.
+    if (fOptions->fUseIniFile && fOptions->fIniFile->exists() && !fOptions->fIniFile->readable())
+        return false;
+    setBackupOptions(fOptions.get());
+    return true;
+}
+
+bool TfrmMain::createJobList() {
+    try {
+        fJobs = std::make_unique<TCopyJobList>(fOptions.get());
+    } catch (const std::exception&) {
+        return false;
+    }
+    setJobList(fJobs.get());
+    return true;
+}
+
+// The stored geometry, unless it would leave the window on no screen at all
+// (a monitor that has gone since): then the window opens on the primary one.
+void TfrmMain::placeWindow() {
+    const QRect stored(fOptions->WinMainLeft, fOptions->WinMainTop, fOptions->WinMainWidth,
+                       fOptions->WinMainHeight);
+    resize(stored.size().expandedTo(minimumSize()));
+    bool visible = false;
+    for (const QScreen* screen : QGuiApplication::screens())
+        visible = visible || screen->availableGeometry().intersects(QRect(stored.topLeft(), size()));
+    if (visible) {
+        move(stored.topLeft());
+    } else if (const QScreen* primary = QGuiApplication::primaryScreen()) {
+        move(primary->availableGeometry().topLeft());
+    }
+}
+
+void TfrmMain::fillJobRows() {
+    ui->CheckListBoxJobs->clear();
+    ui->lbxNext->clear();
+    for (int i = 0; i < fJobs->count(); ++i) {
+        TCopyJob& job = fJobs->getJob(i);
+        fControl.setCurrentJob(&job);
+        auto* row = new QListWidgetItem(qs(job.fJobName), ui->CheckListBoxJobs);
+        setChecked(*row, job.fActive);
+        ui->lbxNext->addItem(QStringLiteral(" "));
+        fControl.hookJob(job);
+    }
+}
+
+void TfrmMain::connectActions() {
+    for (QAction* action : findChildren<QAction*>()) addAction(action);
+    connect(ui->actionClose, &QAction::triggered, this, &TfrmMain::actionCloseExecute);
+    connect(ui->actionNewJob, &QAction::triggered, this, &TfrmMain::actionNewJobExecute);
+    connect(ui->actionBackup, &QAction::triggered, this, &TfrmMain::actionBackupExecute);
+    connect(ui->mnuJobStart, &QAction::triggered, ui->actionBackup, &QAction::trigger);
+    connect(ui->actionBackup, &QAction::enabledChanged, ui->mnuJobStart, &QAction::setEnabled);
+    connect(ui->actionSaveOptions, &QAction::triggered, this, &TfrmMain::actionSaveOptionsExecute);
+    connect(ui->actionSaveLog, &QAction::triggered, this, &TfrmMain::actionSaveLogExecute);
+    connect(ui->actionCancelJob, &QAction::triggered, this, &TfrmMain::actionCancelJobExecute);
+    connect(ui->actionDeleteJob, &QAction::triggered, this, &TfrmMain::actionDeleteJobExecute);
+    connect(ui->actionDeleteSourceDir, &QAction::triggered, this,
+            &TfrmMain::actionDeleteSourceDirExecute);
+    connect(ui->actionRenameJob, &QAction::triggered, this, &TfrmMain::actionRenameJobExecute);
+    connect(ui->actionShowInfo, &QAction::triggered, this, &TfrmMain::actionShowInfoExecute);
+    connect(ui->actionShowLog, &QAction::triggered, this, &TfrmMain::actionShowLogExecute);
+    connect(ui->actionImport, &QAction::triggered, this, &TfrmMain::actionImportExecute);
+    connect(ui->actionExport, &QAction::triggered, this, &TfrmMain::actionExportExecute);
+    connect(ui->actionSelfTest, &QAction::triggered, this, &TfrmMain::actionSelfTestExecute);
+    connect(ui->mnuHelp, &QAction::triggered, this, &TfrmMain::mnuHelpClick);
+    // Ctrl+A belongs to "&Ausführen" while idle and to the cancel action
+    // during a run; two enabled actions with one shortcut would both be dead.
+    ui->actionCancelJob->setEnabled(false);
+
+    connectButton(ui->Button1, ui->actionBackup, true);
+    connectButton(ui->Button2, ui->actionCancelJob, false);
+    connectButton(ui->btnNewJob, ui->actionNewJob, false);
+    connectButton(ui->btnRename, ui->actionRenameJob, false);
+    connectButton(ui->btnDelete, ui->actionDeleteJob, false);
+    connectButton(ui->Button3, ui->actionShowLog, false);
+}
+
+// A button shows its action's state (and caption, unless it has its own) and
+// triggers it. The shortcuts stay with the actions.
+void TfrmMain::connectButton(QPushButton* button, QAction* action, bool ownCaption) {
+    const auto follow = [button, action, ownCaption] {
+        button->setEnabled(action->isEnabled());
+        button->setToolTip(action->toolTip() == action->iconText() ? QString() : action->toolTip());
+        if (!ownCaption) button->setText(action->text());
+    };
+    follow();
+    connect(action, &QAction::changed, button, follow);
+    connect(button, &QPushButton::clicked, action, &QAction::trigger);
+}
+
+void TfrmMain::connectEdits() {
+    TListBox* jobsList = ui->CheckListBoxJobs;
+    connect(jobsList, &TListBox::mouseUp, this, &TfrmMain::CheckListBoxJobsChoose);
+    connect(jobsList, &TListBox::keyUp, this, &TfrmMain::CheckListBoxJobsChoose);
+    connect(jobsList, &TListBox::keyDown, this, &TfrmMain::CheckListBoxJobsKeyDown);
+    connect(ui->lbxNext, &TListBox::mouseUp, this, &TfrmMain::lbxNextChoose);
+    connect(ui->lbxNext, &TListBox::keyUp, this, &TfrmMain::lbxNextChoose);
+    TListBox* sources = ui->CheckListBoxSourceDirs;
+    connect(sources, &TListBox::mouseUp, this, &TfrmMain::CheckListBoxSourceDirsMouseUp);
+    // A check mark set with the space bar counts like one set with the mouse.
+    connect(sources, &TListBox::keyUp, this, &TfrmMain::CheckListBoxSourceDirsMouseUp);
+    connect(sources, &TListBox::keyDown, this, &TfrmMain::CheckListBoxSourceDirsKeyDown);
+    connect(ui->btnDirSource, &QPushButton::clicked, this, &TfrmMain::btnDirSourceClick);
+    connect(ui->btnDirDest, &QPushButton::clicked, this, &TfrmMain::btnDirDestClick);
+    connect(ui->edtZielVerzeichnis, &QLineEdit::textEdited, this,
+            &TfrmMain::edtZielVerzeichnisChange);
+    connect(ui->edtZielVerzeichnis, &QLineEdit::editingFinished, this,
+            &TfrmMain::edtZielVerzeichnisExit);
+    auto* intervals = new QButtonGroup(this);
+    QRadioButton* radios[] = {ui->rbtIntervall0, ui->rbtIntervall1, ui->rbtIntervall2,
+                              ui->rbtIntervall3};
+    for (int i = 0; i < 4; ++i) intervals->addButton(radios[i], i);
+    // Only a click of the user: showing a job sets the buttons without it.
+    connect(intervals, &QButtonGroup::idClicked, this, &TfrmMain::rgpIntervallClick);
+    connect(ui->cbxWochentag, &QComboBox::activated, this, &TfrmMain::cbxWochentagChange);
+    connect(ui->dtpStartZeit, &QTimeEdit::editingFinished, this, &TfrmMain::dtpStartZeitExit);
+    connect(ui->dtpEndZeit, &QTimeEdit::editingFinished, this, &TfrmMain::dtpEndZeitExit);
+    connect(ui->cbxLoeschen, &QCheckBox::clicked, this, &TfrmMain::cbxLoeschenClick);
+    connect(ui->cbxContentOnly, &QCheckBox::clicked, this, &TfrmMain::cbxContentOnlyClick);
+    connect(ui->edtExclude, &QLineEdit::textEdited, this, &TfrmMain::edtExcludeChange);
+    connect(ui->EdtInclude, &QLineEdit::textEdited, this, &TfrmMain::EdtIncludeChange);
+    connect(ui->edt_skipFolder, &QLineEdit::textEdited, this, &TfrmMain::edt_skipFolderChange);
+}
+
+void TfrmMain::connectRunControl() {
+    fProtocol.setSink([this](const std::string& line) { fProtocolView->append(line); });
+    fControl.setCallbacks({[this](bool running) {
+                               if (running) {
+                                   enterBusy();
+                                   return;
+                               }
+                               fProtocolView->flush();
+                               applyView();
+                               showLastBackup();
+                               leaveBusy();
+                           },
+                           [this](const TRunView& view) { showView(view); },
+                           [this](int total, int file) { showBars(total, file); }});
+}
+
+// --- Showing a job ---------------------------------------------------------
+
+void TfrmMain::showJob() {
+    TCopyJob* job = currentJob();
+    if (!job) return;
+    const QList<QListWidgetItem*> rows =
+        ui->CheckListBoxJobs->findItems(qs(job->fJobName), Qt::MatchExactly);
+    if (!rows.isEmpty()) {
+        setChecked(*rows.front(), job->fActive);
+        ui->CheckListBoxJobs->selectRow(ui->CheckListBoxJobs->row(rows.front()));
+    }
+    ui->edtZielVerzeichnis->setText(qs(job->fDestination));
+    showSources(*job);
+    showStartGroup(job->fInterval);
+    ui->dtpStartZeit->setTime(timeOfDay(job->fStartTime));
+    ui->dtpEndZeit->setTime(timeOfDay(job->fEndTime));
+    showNextRuns();
+    ui->cbxLoeschen->setChecked(job->fDelete);
+    ui->cbxContentOnly->setChecked(job->fContentOnly);
+    showLastBackup();
+    ui->edtExclude->setText(qs(job->fExclude));
+    ui->EdtInclude->setText(qs(job->fIncludeOnly));
+    ui->edtExclude->setEnabled(job->fIncludeOnly.empty());
+    ui->edt_skipFolder->setText(qs(job->fSkipFolders));
+}
+
+void TfrmMain::showSources(const TCopyJob& job) {
+    TListBox* list = ui->CheckListBoxSourceDirs;
+    list->clear();
+    for (const std::string& entry : job.fSources) {
+        const std::string dir = sourceEntryDirectory(entry);
+        bool listed = false;
+        for (int i = 0; i < list->count() && !listed; ++i) {
+            QListWidgetItem& row = *list->item(i);
+            if (bytesOf(row) != dir) continue;
+            setChecked(row, sourceEntryActive(entry));
+            listed = true;
+        }
+        if (listed) continue;
+        auto* row = new QListWidgetItem(qs(dir));
+        row->setData(kPathRole, QByteArray::fromStdString(dir));
+        setChecked(*row, sourceEntryActive(entry));
+        list->addItem(row);
+    }
+}
+
+void TfrmMain::showStartGroup(int interval) {
+    const QList<QAbstractButton*> radios = ui->rgpIntervall->findChildren<QAbstractButton*>();
+    for (QAbstractButton* radio : radios)
+        radio->setChecked(radio->objectName() == QStringLiteral("rbtIntervall%1").arg(interval));
+    ui->gbxStart->setVisible(interval > 0);
+    if (interval <= 0) return;
+    const bool weekly = interval == 1;
+    const bool hourly = interval == 3;
+    ui->cbxWochentag->setVisible(weekly);
+    ui->lblStartTag->setVisible(weekly);
+    if (weekly) ui->cbxWochentag->setCurrentIndex(currentJob()->fWeekday - 1);
+    ui->dtpEndZeit->setVisible(hourly);
+    ui->lblEndStunde->setVisible(hourly);
+    ui->lblEndUhr->setVisible(hourly);
+    ui->lblStartStunde->setText(hourly ? QStringLiteral("von") : QStringLiteral("um"));
+}
+
+// One row per job; the scheduler writes the countdowns into them.
+void TfrmMain::showNextRuns() {
+    while (ui->lbxNext->count() > fJobs->count()) delete ui->lbxNext->takeItem(0);
+    while (ui->lbxNext->count() < fJobs->count()) ui->lbxNext->addItem(QStringLiteral(" "));
+}
+
+// The scheduler checks the jobs here, between the clock and the restart.
+void TfrmMain::tmrIntervallTimer() {
+    tmrIntervall.stop();
+    const TDateTime now = nowDateTime();
+    ui->lblDate->setText(qs(formatGermanDate(now)));
+    ui->lblTime->setText(qs(formatGermanTime(now)));
+    if (!busy()) tmrIntervall.start();
+}
+
+void TfrmMain::showLastBackup() {
+    if (const TCopyJob* job = currentJob())
+        ui->lblLastBackupzeit->setText(qs(formatGermanDateTime(job->fLastBackup)));
+}
+
+void TfrmMain::showLog(bool show) {
+    ui->pnlCenter->setVisible(!show);
+    ui->MemoLog->setVisible(show);
+    ui->actionShowLog->setText(show ? QStringLiteral("Einstell.") : QStringLiteral("&Protokoll"));
+}
+
+// --- Choosing a job --------------------------------------------------------
+
+void TfrmMain::chooseJob(int row) {
+    fControl.setCurrentJob(&fJobs->getJob(row));
+}
+
+void TfrmMain::CheckListBoxJobsChoose() {
+    // The self-test's job is the current one until it ends.
+    if (fSelfTestActive) return;
+    showLog(false);
+    const int row = ui->CheckListBoxJobs->selectedRow();
+    // A click beside the rows selects nothing and keeps the job shown.
+    if (row >= 0) chooseJob(row);
+    for (int k = 0; k < fJobs->count() && k < ui->CheckListBoxJobs->count(); ++k)
+        fJobs->getJob(k).fActive = ui->CheckListBoxJobs->item(k)->checkState() == Qt::Checked;
+    showJob();
+}
+
+void TfrmMain::lbxNextChoose() {
+    if (fSelfTestActive) return;
+    showLog(false);
+    const int row = ui->lbxNext->selectedRow();
+    if (row < 0 || row >= fJobs->count()) return;
+    chooseJob(row);
+    showJob();
+}
+
+// --- Edits of the current job ----------------------------------------------
+
+void TfrmMain::storeSourceRows() {
+    TCopyJob* job = currentJob();
+    if (!job) return;
+    std::vector<std::string> sources;
+    for (int i = 0; i < ui->CheckListBoxSourceDirs->count(); ++i) {
+        const QListWidgetItem& row = *ui->CheckListBoxSourceDirs->item(i);
+        sources.push_back(makeSourceEntry(bytesOf(row), row.checkState() == Qt::Checked));
+    }
+    job->fSources = std::move(sources);
+}
+
+void TfrmMain::CheckListBoxSourceDirsMouseUp() {
+    storeSourceRows();
+}
+
+void TfrmMain::CheckListBoxSourceDirsKeyDown(int key) {
+    if (key == kDeleteKey) actionDeleteSourceDirExecute();
+}
+
+// The stored record keeps its sources in row order, so the rows that remain
+// are written back rather than one value dropped by its index.
+void TfrmMain::actionDeleteSourceDirExecute() {
+    TCopyJob* job = currentJob();
+    const int row = ui->CheckListBoxSourceDirs->selectedRow();
+    if (!job || row < 0) return;
+    delete ui->CheckListBoxSourceDirs->takeItem(row);
+    storeSourceRows();
+    saveSourcesToStorage(*job, *fOptions);
+}
+
+void TfrmMain::btnDirSourceClick() {
+    TCopyJob* job = currentJob();
+    if (!job) return;
+    TfrmSelectDir dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Quellverzeichnis"));
+    if (!fOptions->LastSrcDir.empty()) {
+        dialog.driveLetter = fOptions->LastSrcDir.substr(0, 1);
+        dialog.startDir = fOptions->LastSrcDir;
+    }
+    dialog.exec();
+    if (dialog.selectedDir.empty()) return;
+    const std::string dir = includeTrailingDelimiter(dialog.selectedDir);
+    fOptions->LastSrcDir = dir;
+    bool listed = false;
+    for (int i = 0; i < ui->CheckListBoxSourceDirs->count(); ++i)
+        listed = listed || bytesOf(*ui->CheckListBoxSourceDirs->item(i)) == dir;
+    if (!listed) job->fSources.push_back(makeSourceEntry(dir, true));
+    showJob();
+}
+
+void TfrmMain::btnDirDestClick() {
+    TCopyJob* job = currentJob();
+    if (!job) return;
+    TfrmSelectDir dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Zielverzeichnis"));
+    if (isExistingDirectory(job->fDestination)) {
+        dialog.driveLetter = job->fDestination.substr(0, 1);
+        dialog.startDir = job->fDestination;
+    }
+    dialog.exec();
+    if (dialog.selectedDir.empty()) return;
+    const std::string dir = includeTrailingDelimiter(dialog.selectedDir);
+    ui->edtZielVerzeichnis->setText(qs(dir));
+    job->setDestination(dir);
+}
+
+// The job follows every change; the closing "/" is added only once the user
+// leaves the field, so that it does not land between typed letters.
+void TfrmMain::edtZielVerzeichnisChange(const QString& text) {
+    if (TCopyJob* job = currentJob(); job && !text.isEmpty()) job->setDestination(text.toStdString());
+}
+
+void TfrmMain::edtZielVerzeichnisExit() {
+    const QString text = ui->edtZielVerzeichnis->text();
+    if (text.isEmpty()) return;
+    if (!text.endsWith(QLatin1Char('/'))) ui->edtZielVerzeichnis->setText(text + QLatin1Char('/'));
+    edtZielVerzeichnisChange(ui->edtZielVerzeichnis->text());
+}
+
+void TfrmMain::rgpIntervallClick(int index) {
+    TCopyJob* job = currentJob();
+    if (!job) return;
+    job->setInterval(index);
+    job->fActive = index > 0;
+    showJob();
+}
+
+void TfrmMain::cbxWochentagChange(int index) {
+    TCopyJob* job = currentJob();
+    if (!job) return;
+    job->fWeekday = index + 1;
+    showJob();
+}
+
+void TfrmMain::dtpStartZeitExit() {
+    if (TCopyJob* job = currentJob())
+        job->setStartTime(withTimeOfDay(job->fStartTime, ui->dtpStartZeit->time()));
+}
+
+void TfrmMain::dtpEndZeitExit() {
+    if (TCopyJob* job = currentJob())
+        job->fEndTime = withTimeOfDay(job->fEndTime, ui->dtpEndZeit->time());
+}
+
+void TfrmMain::cbxLoeschenClick(bool checked) {
+    if (TCopyJob* job = currentJob()) job->setDelete(checked);
+}
+
+void TfrmMain::cbxContentOnlyClick(bool checked) {
+    if (TCopyJob* job = currentJob()) job->fContentOnly = checked;
+}
+
+void TfrmMain::edtExcludeChange(const QString& text) {
+    if (TCopyJob* job = currentJob()) job->fExclude = toLowerCase(text.toStdString());
+}
+
+void TfrmMain::EdtIncludeChange(const QString& text) {
+    ui->edtExclude->setEnabled(text.isEmpty());
+    if (TCopyJob* job = currentJob()) job->fIncludeOnly = toLowerCase(text.toStdString());
+}
+
+void TfrmMain::edt_skipFolderChange(const QString& text) {
+    if (TCopyJob* job = currentJob()) job->fSkipFolders = toLowerCase(text.toStdString());
+}
+
+// --- Runs ------------------------------------------------------------------
+
+bool TfrmMain::runJob() {
+    return fControl.runJob();
+}
+
+void TfrmMain::actionBackupExecute() {
+    runJob();
+}
+
+void TfrmMain::actionCancelJobExecute() {
+    fControl.cancel();
+}
+
+void TfrmMain::enterBusy() {
+    if (fBusyDepth++ == 0) lockActions(true);
+    showLog(true);
+}
+
+void TfrmMain::leaveBusy() {
+    if (fBusyDepth == 0 || --fBusyDepth > 0) return;
+    lockActions(false);
+    if (fCloseWhenIdle) finishClose();
+}
+
+void TfrmMain::lockActions(bool locked) {
+    ui->actionBackup->setEnabled(!locked);
+    ui->actionCancelJob->setEnabled(locked);
+    ui->actionNewJob->setEnabled(!locked);
+    ui->actionDeleteJob->setEnabled(!locked);
+    ui->actionRenameJob->setEnabled(!locked);
+    // A self-test nested in a run would find the run control taken.
+    ui->actionSelfTest->setEnabled(!locked);
+    if (locked) {
+        tmrIntervall.stop();
+    } else {
+        tmrIntervall.start();
+    }
+}
+
+// A run sends its view with every file; the widgets take the latest one
+// every 50 ms and at the end of the run, so that drawing never holds it up.
+void TfrmMain::showView(const TRunView& view) {
+    fShownView = view;
+    if (!fViewTimer.isActive()) fViewTimer.start();
+}
+
+void TfrmMain::showBars(int total, int file) {
+    fShownView.totalPercent = total;
+    fShownView.filePercent = file;
+    if (!fViewTimer.isActive()) fViewTimer.start();
+}
+
+void TfrmMain::applyView() {
+    fViewTimer.stop();
+    const TRunView& view = fShownView;
+    ui->lblVerlauf->setText(qs(view.progressText.empty() ? "Verlauf" : view.progressText));
+    ui->lblKopieren->setText(qs(view.copyText.empty() ? "Ergebnis" : view.copyText));
+    if (!view.sourceCountText.empty()) ui->lblFileCountSource->setText(qs(view.sourceCountText));
+    if (!view.destCountText.empty()) ui->lblFileCountDest->setText(qs(view.destCountText));
+    ui->ProgBarGesamt->setValue(view.totalPercent);
+    ui->ProgBarDatei->setValue(view.filePercent);
+}
+
+void TfrmMain::actionShowLogExecute() {
+    showLog(ui->MemoLog->isHidden());
+}
+
+std::string TfrmMain::protocolFile() const {
+    if (!iniStorageForced()) return protocolFileName();
+    const std::string ini = programIniFileName();
+    const size_t dot = ini.rfind('.');
+    const size_t slash = ini.rfind('/');
+    return ini.substr(0, dot != std::string::npos && dot > slash + 1 ? dot : ini.size()) + ".log";
+}
+
+void TfrmMain::actionSaveLogExecute() {
+    if (fExeDirWritable) fProtocol.saveToFile(protocolFile());
+}
+
+// --- Job and settings commands -----------------------------------------------
+
+void TfrmMain::actionNewJobExecute() {
+    // The new-job wizard starts here.
+}
+
+void TfrmMain::actionRenameJobExecute() {
+    TCopyJob* job = currentJob();
+    if (!job || busy()) return;
+    showLog(false);
+    TfrmRename dialog(this);
+    dialog.newName = job->fJobName;
+    dialog.exec();
+    if (dialog.newName.empty()) return;
+    job->fJobName = dialog.newName;
+    if (QListWidgetItem* row = ui->CheckListBoxJobs->item(fJobs->indexOf(job)))
+        row->setText(qs(job->fJobName));
+}
+
+void TfrmMain::actionDeleteJobExecute() {
+    if (busy()) return;
+    showLog(false);
+    int row = ui->CheckListBoxJobs->selectedRow();
+    if (fJobs->count() < 2) {
+        userInterface().showMessage(TMsgKind::Warning, kOnlyJobWarning, mbOK, TMsgResult::OK);
+        return;
+    }
+    const int index = fJobs->indexOf(currentJob());
+    if (index < 0) return;
+    TCopyJob* shown = currentJob();
+    fControl.setCurrentJob(nullptr);
+    // A rest that cannot be stored keeps the job, in the list and in storage.
+    if (!fJobs->deleteJob(index)) {
+        fControl.setCurrentJob(shown);
+        showSaveError();
+        return;
+    }
+    delete ui->CheckListBoxJobs->takeItem(index);
+    row = std::clamp(row, 0, fJobs->count() - 1);
+    chooseJob(row);
+    ui->CheckListBoxJobs->selectRow(row);
+    showJob();
+}
+
+void TfrmMain::CheckListBoxJobsKeyDown(int key) {
+    if (key != kDeleteKey || busy()) return;
+    const int row = ui->CheckListBoxJobs->selectedRow();
+    if (row < 0) return;
+    if (fJobs->count() < 2) {
+        userInterface().showMessage(TMsgKind::Warning, kOnlyJobWarning, mbOK, TMsgResult::OK);
+        return;
+    }
+    deleteJobRow(row);
+}
+
+// Only the record of the deleted job goes; the others keep their keys until
+// the next save.
+void TfrmMain::deleteJobRow(int row) {
+    delete ui->CheckListBoxJobs->takeItem(row);
+    fJobs->getJob(row).deleteFromStorage(*fOptions);
+    if (currentJob() == &fJobs->getJob(row)) fControl.setCurrentJob(nullptr);
+    fJobs->remove(row);
+    const int next = row > 0 ? row - 1 : 0;
+    ui->CheckListBoxJobs->selectRow(next);
+    chooseJob(next);
+    showJob();
+}
+
+bool TfrmMain::saveSettings() {
+    fJobs->fCurrentJob = ui->CheckListBoxJobs->selectedRow() + 1;
+    fOptions->WinMainTop = y();
+    fOptions->WinMainLeft = x();
+    fOptions->WinMainHeight = height();
+    fOptions->WinMainWidth = width();
+    return fJobs->saveJobsAndOptions();
+}
+
+std::string TfrmMain::saveErrorText() const {
+    return fJobs->fSaveError.empty() ? "Die Einstellungen konnten nicht gespeichert werden."
+                                     : fJobs->fSaveError;
+}
+
+void TfrmMain::showSaveError() {
+    userInterface().showMessage(TMsgKind::Error, saveErrorText(), mbOK, TMsgResult::OK);
+}
+
+void TfrmMain::actionSaveOptionsExecute() {
+    if (fExeDirWritable && !saveSettings()) showSaveError();
+}
+
+void TfrmMain::actionExportExecute() {
+    fOptions->exportOptions();
+    fJobs->exportJobs();
+}
+
+void TfrmMain::actionImportExecute() {
+    fOptions->importOptions();
+    fJobs->importJobs();
+    if (fJobs->count() < 1) return;
+    fJobs->fCurrentJob = 0;
+    fControl.setCurrentJob(&fJobs->getJob(0));
+    ui->CheckListBoxJobs->clear();
+    for (int i = 0; i < fJobs->count(); ++i) {
+        const TCopyJob& job = fJobs->getJob(i);
+        setChecked(*new QListWidgetItem(qs(job.fJobName), ui->CheckListBoxJobs), job.fActive);
+    }
+    ui->CheckListBoxJobs->selectRow(0);
+    showJob();
+}
+
+void TfrmMain::actionShowInfoExecute() {
+    TfrmQV_Info info(this);
+    info.exec();
+}
+
+void TfrmMain::mnuHelpClick() {
+    showHelp(this);
+}
+
+void TfrmMain::actionSelfTestExecute() {
+    if (busy()) return;
+    TCopyJob* previous = currentJob();
+    fSelfTestActive = true;
+    enterBusy();
+    ui->pnlCenter->setEnabled(false);
+    TSelfTest test(fControl, fSelfTestRoots);
+    test.runAndReport();
+    fProtocolView->flush();
+    ui->pnlCenter->setEnabled(true);
+    fControl.setCurrentJob(previous);
+    fSelfTestActive = false;
+    leaveBusy();
+    showJob();
+}
+
+// The window was closed while busy and has saved then; what the run changed
+// since (its last backup time, the end of its protocol) is saved now.
+void TfrmMain::finishClose() {
+    fCloseWhenIdle = false;
+    if (fExeDirWritable) saveSettings();
+    saveLogOnClose();
+    fClosed = true;
+    close();
+    QCoreApplication::quit();
+}
+
+void TfrmMain::actionCloseExecute() {
+    close();
+}
+
+// --- Closing ---------------------------------------------------------------
+
+bool TfrmMain::saveSettingsOrAsk() {
+    if (!fExeDirWritable || saveSettings()) return true;
+    const std::string question = saveErrorText() + "\r\n\r\nOhne Speichern beenden?";
+    return userInterface().showMessage(TMsgKind::Confirmation, question, mbYes | mbNo,
+                                       TMsgResult::No) == TMsgResult::Yes;
+}
+
+void TfrmMain::saveLogOnClose() {
+    if (fExeDirWritable && fOptions->Logging && !fProtocol.empty())
+        fProtocol.saveToFile(protocolFile());
+}
+
+// A close while a run or the self-test is active saves at once and hides the
+// window; the run goes on to its end, saves what it changed and then closes
+// the window for good.
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (!fStarted || fClosed) {
+        event->accept();
+        return;
+    }
+    if (!saveSettingsOrAsk()) {
+        event->ignore();
+        return;
+    }
+    saveLogOnClose();
+    if (busy()) {
+        fCloseWhenIdle = true;
+        hide();
+        event->ignore();
+        return;
+    }
+    fClosed = true;
+    event->accept();
+}
 
 }  // namespace qvb

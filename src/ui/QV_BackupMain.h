@@ -1,9 +1,20 @@
 #pragma once
 
-// The program's only top-level window.
+// The program's only top-level window: it owns the options, the job list and
+// the protocol, shows and edits one job at a time, and drives runs, the
+// self-test and the settings commands through the run control.
 
 #include <QMainWindow>
+#include <QTimer>
 #include <memory>
+#include <string>
+
+#include "runcontrol/Protocol.h"
+#include "runcontrol/RunControl.h"
+#include "selftest/QV_BackupTest.h"
+
+class QAction;
+class QPushButton;
 
 namespace Ui {
 class TfrmMain;
@@ -11,15 +22,132 @@ class TfrmMain;
 
 namespace qvb {
 
+class TCopyJob;
+class TCopyJobList;
+class TProtocolView;
+class TQV_BackupOptions;
+
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 
   public:
+    // Runs the start-up: options, geometry, jobs, the writability test of
+    // the data folder and the scheduler timer.
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;
 
+    // False when the options or the job list could not be made; the program
+    // then ends (the error box has been shown).
+    bool started() const { return fStarted; }
+
+    TCopyJob* currentJob() const { return fControl.currentJob(); }
+    TCopyJobList& jobs() { return *fJobs; }
+    TQV_BackupOptions& options() { return *fOptions; }
+    TProtocol& protocol() { return fProtocol; }
+    bool exeDirWritable() const { return fExeDirWritable; }
+    // A run or the self-test is active: the job list cannot change.
+    bool busy() const { return fBusyDepth > 0; }
+
+    void showJob();
+    void showLog(bool show);
+    // Runs the current job; true when it finished.
+    bool runJob();
+    // The protocol file beside the settings.
+    std::string protocolFile() const;
+    // Where the self-test builds its folders.
+    void setSelfTestRoots(TSelfTestRoots roots) { fSelfTestRoots = std::move(roots); }
+
+    // The scheduler's tick; it shows the time for now.
+    void tmrIntervallTimer();
+
+    void actionBackupExecute();
+    void actionCancelJobExecute();
+    void actionCloseExecute();
+    void actionDeleteJobExecute();
+    void actionDeleteSourceDirExecute();
+    void actionExportExecute();
+    void actionImportExecute();
+    void actionNewJobExecute();
+    void actionRenameJobExecute();
+    void actionSaveLogExecute();
+    void actionSaveOptionsExecute();
+    void actionSelfTestExecute();
+    void actionShowInfoExecute();
+    void actionShowLogExecute();
+    void mnuHelpClick();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
   private:
+    bool createOptions();
+    bool createJobList();
+    void placeWindow();
+    void fillJobRows();
+    void connectActions();
+    void connectButton(QPushButton* button, QAction* action, bool ownCaption);
+    void connectEdits();
+    void connectRunControl();
+
+    void chooseJob(int row);
+    void CheckListBoxJobsChoose();
+    void CheckListBoxJobsKeyDown(int key);
+    void lbxNextChoose();
+    void CheckListBoxSourceDirsMouseUp();
+    void CheckListBoxSourceDirsKeyDown(int key);
+    void btnDirSourceClick();
+    void btnDirDestClick();
+    void edtZielVerzeichnisChange(const QString& text);
+    void edtZielVerzeichnisExit();
+    void rgpIntervallClick(int index);
+    void cbxWochentagChange(int index);
+    void dtpStartZeitExit();
+    void dtpEndZeitExit();
+    void cbxLoeschenClick(bool checked);
+    void cbxContentOnlyClick(bool checked);
+    void edtExcludeChange(const QString& text);
+    void EdtIncludeChange(const QString& text);
+    void edt_skipFolderChange(const QString& text);
+
+    void showStartGroup(int interval);
+    void showSources(const TCopyJob& job);
+    void showNextRuns();
+    void showLastBackup();
+    void storeSourceRows();
+    void deleteJobRow(int row);
+
+    void enterBusy();
+    void leaveBusy();
+    void lockActions(bool locked);
+    void showView(const TRunView& view);
+    void showBars(int total, int file);
+    void applyView();
+
+    bool saveSettings();
+    std::string saveErrorText() const;
+    void showSaveError();
+    bool saveSettingsOrAsk();
+    void saveLogOnClose();
+    void finishClose();
+
     std::unique_ptr<Ui::TfrmMain> ui;
+    std::unique_ptr<TQV_BackupOptions> fOptions;
+    std::unique_ptr<TCopyJobList> fJobs;
+    TProtocol fProtocol;
+    TRunControl fControl{fProtocol};
+    TProtocolView* fProtocolView;
+    QTimer tmrIntervall;
+    QTimer tmrRefresh;
+    QTimer fViewTimer;
+    TRunView fShownView;
+    TSelfTestRoots fSelfTestRoots;
+    bool fStarted = false;
+    bool fExeDirWritable = false;
+    int fBusyDepth = 0;
+    bool fSelfTestActive = false;
+    // The window was closed while busy: the program ends once that is over.
+    bool fCloseWhenIdle = false;
+    bool fClosed = false;
 };
 
 }  // namespace qvb
