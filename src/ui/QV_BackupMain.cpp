@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTime>
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "ui/QV_Info.h"
 #include "ui/QV_Rename.h"
 #include "ui/QV_SelectDir.h"
+#include "ui/QV_Wizzard.h"
 #include "ui_QV_BackupMain.h"
 #include "util/DateTime.h"
 #include "util/QV_Basics.h"
@@ -96,6 +98,7 @@ TfrmMain::TfrmMain(QWidget* parent)
         return;
     }
     placeWindow();
+    fWizzard = new TfrmWizzard(*fOptions, this);
     if (!createJobList()) {
         userInterface().showMessage(TMsgKind::Error, "Die JobList kann nicht erstellt werden.",
                                     mbOK, TMsgResult::OK);
@@ -158,7 +161,8 @@ void TfrmMain::placeWindow() {
     resize(stored.size().expandedTo(minimumSize()));
     bool visible = false;
     for (const QScreen* screen : QGuiApplication::screens())
-        visible = visible || screen->availableGeometry().intersects(QRect(stored.topLeft(), size()));
+        visible =
+            visible || screen->availableGeometry().intersects(QRect(stored.topLeft(), size()));
     if (visible) {
         move(stored.topLeft());
     } else if (const QScreen* primary = QGuiApplication::primaryScreen()) {
@@ -461,7 +465,8 @@ void TfrmMain::btnDirDestClick() {
 // The job follows every change; the closing "/" is added only once the user
 // leaves the field, so that it does not land between typed letters.
 void TfrmMain::edtZielVerzeichnisChange(const QString& text) {
-    if (TCopyJob* job = currentJob(); job && !text.isEmpty()) job->setDestination(text.toStdString());
+    if (TCopyJob* job = currentJob(); job && !text.isEmpty())
+        job->setDestination(text.toStdString());
 }
 
 void TfrmMain::edtZielVerzeichnisExit() {
@@ -599,8 +604,29 @@ void TfrmMain::actionSaveLogExecute() {
 
 // --- Job and settings commands -----------------------------------------------
 
+// The window steps aside while the wizard is up and comes back however it
+// ends; a job the user gave up on goes.
 void TfrmMain::actionNewJobExecute() {
-    // The new-job wizard starts here.
+    if (busy()) return;
+    TCopyJob* remembered = currentJob();
+    auto job = std::make_unique<TCopyJob>();
+    job->fJobName = "Job_" + std::to_string(fJobs->count() + 1);
+    fWizzard->fJob = job.get();
+    hide();
+    const auto showAgain = qScopeGuard([this] { show(); });
+    const bool finished = fWizzard->exec() == QDialog::Accepted;
+    fWizzard->fJob = nullptr;
+    if (!finished) {
+        fControl.setCurrentJob(remembered);
+        return;
+    }
+    TCopyJob& added = fJobs->add(std::move(job));
+    fControl.setCurrentJob(&added);
+    fControl.hookJob(added);
+    showLog(false);
+    new QListWidgetItem(qs(added.fJobName), ui->CheckListBoxJobs);
+    ui->CheckListBoxJobs->selectRow(ui->CheckListBoxJobs->count() - 1);
+    showJob();
 }
 
 void TfrmMain::actionRenameJobExecute() {
