@@ -5,6 +5,7 @@
 #include <QRadioButton>
 
 #include "MainWindowFixture.h"
+#include "engine/CopyFolder.h"
 #include "ui/QV_SelectDir.h"
 #include "ui/QV_Wizzard.h"
 
@@ -70,7 +71,9 @@ TEST_F(MainWindowNewJobTest, AFinishedJobIsAppendedShownAndRuns) {
     EXPECT_EQ(child<TListBox>("lbxNext")->count(), 3);
     EXPECT_EQ(child<QLineEdit>("edtZielVerzeichnis")->text().toStdString(), target);
 
-    // Its messages reach the protocol.
+    // Its events reach the window from the mirror too, and its messages the protocol.
+    const TCopyIt& mirror = *added.fCopyFolder;
+    EXPECT_TRUE(mirror.OnProgress && mirror.OnStatusChange && mirror.OnMessage);
     EXPECT_TRUE(window->runJob());
     EXPECT_TRUE(memoHas("vergleiche " + source + " mit " + target + added.fIntervalFolder +
                         source.substr(1)));
