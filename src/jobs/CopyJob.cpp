@@ -63,25 +63,6 @@ bool sameFolder(const std::string& a, const std::string& b) {
            includeTrailingDelimiter(expandFileName(b));
 }
 
-// True when `folder` is `ancestor` or lies below it, whatever links either path
-// goes through: the folder's real parents are climbed through "..".
-bool isAtOrBelow(const std::string& folder, const std::string& ancestor) {
-    struct stat target {};
-    if (sys::stat(ancestor.c_str(), &target) != 0) return false;
-    sys::UniqueFd current(sys::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    struct stat st {};
-    while (current.valid() && sys::fstat(current.get(), &st) == 0) {
-        if (st.st_dev == target.st_dev && st.st_ino == target.st_ino) return true;
-        sys::UniqueFd parent(sys::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-        struct stat up {};
-        if (!parent.valid() || sys::fstat(parent.get(), &up) != 0 ||
-            (up.st_dev == st.st_dev && up.st_ino == st.st_ino))
-            return false;
-        current = std::move(parent);
-    }
-    return false;
-}
-
 // An existing folder without a single entry, as an unmounted disk leaves it.
 bool holdsNoEntry(const std::string& folder) {
     sys::DirStream dir(sys::opendir(folder.c_str()));
@@ -503,6 +484,25 @@ int32_t TCopyJob::minutesToNextRun() {
 void TCopyJob::setDestination(const std::string& directory) {
     fDestination = normalizedDestination(directory);
     fCopyFolder->fDest = fDestination;
+}
+
+// The folder's real parents are climbed through "..", so links on either path
+// cannot hide the relation.
+bool isAtOrBelow(const std::string& folder, const std::string& ancestor) {
+    struct stat target {};
+    if (sys::stat(ancestor.c_str(), &target) != 0) return false;
+    sys::UniqueFd current(sys::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    while (current.valid() && sys::fstat(current.get(), &st) == 0) {
+        if (st.st_dev == target.st_dev && st.st_ino == target.st_ino) return true;
+        sys::UniqueFd parent(sys::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat up {};
+        if (!parent.valid() || sys::fstat(parent.get(), &up) != 0 ||
+            (up.st_dev == st.st_dev && up.st_ino == st.st_ino))
+            return false;
+        current = std::move(parent);
+    }
+    return false;
 }
 
 std::string normalizedDestination(const std::string& directory) {

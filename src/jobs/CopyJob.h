@@ -32,6 +32,10 @@ bool isNetworkFileSystem(const std::string& path);
 // Windows) stays as written, so that the run can refuse it.
 std::string normalizedDestination(const std::string& directory);
 
+// True when `folder` is `ancestor` or lies below it; false when either does
+// not exist.
+bool isAtOrBelow(const std::string& folder, const std::string& ancestor);
+
 // The end of a job's closing sentence for the status it ended with: " wurde
 // erfolgreich ausgeführt." and the like; empty for idle and running.
 std::string verdictText(TCopyStatus status, const TCopyStatistics& statistics);

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTime>
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "ui/QV_Info.h"
 #include "ui/QV_Rename.h"
 #include "ui/QV_SelectDir.h"
+#include "ui/QV_Wizzard.h"
 #include "ui_QV_BackupMain.h"
 #include "util/DateTime.h"
 #include "util/QV_Basics.h"
@@ -97,6 +99,7 @@ TfrmMain::TfrmMain(QWidget* parent)
         return;
     }
     placeWindow();
+    fWizzard = new TfrmWizzard(*fOptions, this);
     if (!createJobList()) {
         userInterface().showMessage(TMsgKind::Error, "Die JobList kann nicht erstellt werden.",
                                     mbOK, TMsgResult::OK);
@@ -622,8 +625,29 @@ void TfrmMain::actionSaveLogExecute() {
 
 // --- Job and settings commands -----------------------------------------------
 
+// The window steps aside while the wizard is up and comes back however it
+// ends; a job the user gave up on goes.
 void TfrmMain::actionNewJobExecute() {
-    // The new-job wizard starts here.
+    if (busy()) return;
+    TCopyJob* remembered = currentJob();
+    auto job = std::make_unique<TCopyJob>();
+    job->fJobName = "Job_" + std::to_string(fJobs->count() + 1);
+    fWizzard->fJob = job.get();
+    hide();
+    const auto showAgain = qScopeGuard([this] { show(); });
+    const bool finished = fWizzard->exec() == QDialog::Accepted;
+    fWizzard->fJob = nullptr;
+    if (!finished) {
+        fControl.setCurrentJob(remembered);
+        return;
+    }
+    TCopyJob& added = fJobs->add(std::move(job));
+    fControl.setCurrentJob(&added);
+    fControl.hookJob(added);
+    showLog(false);
+    new QListWidgetItem(qs(added.fJobName), ui->CheckListBoxJobs);
+    ui->CheckListBoxJobs->selectRow(ui->CheckListBoxJobs->count() - 1);
+    showJob();
 }
 
 void TfrmMain::actionRenameJobExecute() {

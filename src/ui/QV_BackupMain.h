@@ -25,6 +25,7 @@ namespace qvb {
 
 class TCopyJob;
 class TCopyJobList;
+class TfrmWizzard;
 class TProtocolView;
 class TQV_BackupOptions;
 
@@ -140,6 +141,8 @@ class TfrmMain : public QMainWindow {
     TProtocol fProtocol;
     TRunControl fControl{fProtocol};
     TProtocolView* fProtocolView;
+    // Made once the options exist, and reused for every new job.
+    TfrmWizzard* fWizzard = nullptr;
     QTimer tmrIntervall;
     TScheduler fScheduler;
     QTimer tmrRefresh;

@@ -1,0 +1,101 @@
+// The new-job command: the wizard on a fresh job while the window steps aside,
+// and what the job list holds afterwards.
+
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include "MainWindowFixture.h"
+#include "engine/CopyFolder.h"
+#include "ui/QV_SelectDir.h"
+#include "ui/QV_Wizzard.h"
+
+namespace qvb::test {
+namespace {
+
+class MainWindowNewJobTest : public MainWindowTest {
+  protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        storeJobs(2, 1);
+        open();
+        window->show();
+        buildTree(source, {file("brief.txt", "Hallo")});
+    }
+
+    // Runs the new-job command; `act` works on the wizard once it shows.
+    void newJob(std::function<void(TfrmWizzard&)> act) {
+        whenDialogOpens<TfrmWizzard>([this, act](TfrmWizzard& wizard) {
+            EXPECT_FALSE(window->isVisible());
+            act(wizard);
+            if (wizard.isVisible()) wizard.done(-1);
+        });
+        action("actionNewJob")->trigger();
+    }
+
+    // A daily job of one source, through every step.
+    void fillIn(TfrmWizzard& wizard) {
+        auto next = [&wizard] { wizard.btnNextClick(); };
+        wizard.findChild<QLineEdit*>("edtJobName")->setText("Briefe");
+        next();
+        window->options().LastSrcDir = source;
+        whenDialogOpens<TfrmSelectDir>(
+            [](TfrmSelectDir& dialog) { dialog.findChild<QPushButton*>("btnOK")->click(); });
+        wizard.findChild<QPushButton*>("btnDirSource")->click();
+        next();
+        wizard.findChild<QLineEdit*>("edtDestDir")->setText(QString::fromStdString(target));
+        next();
+        wizard.findChild<QRadioButton*>("rbtIntervall2")->click();
+        next();
+        next();
+    }
+
+    const std::string source = dir / "briefe/";
+    const std::string target = dir / "sicherung/";
+};
+
+TEST_F(MainWindowNewJobTest, AFinishedJobIsAppendedShownAndRuns) {
+    newJob([this](TfrmWizzard& wizard) {
+        EXPECT_EQ(wizard.findChild<QLineEdit*>("edtJobName")->text(), "Job_3");
+        fillIn(wizard);
+    });
+    ASSERT_EQ(window->jobs().count(), 3);
+    TCopyJob& added = job(2);
+    EXPECT_EQ(added.fJobName, "Briefe");
+    EXPECT_EQ(added.fSources, std::vector<std::string>{source + "=1"});
+    EXPECT_TRUE(added.fActive);
+    EXPECT_EQ(window->currentJob(), &added);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(jobRows()->count(), 3);
+    EXPECT_EQ(jobRows()->selectedRow(), 2);
+    EXPECT_EQ(jobRows()->item(2)->text(), "Briefe");
+    EXPECT_EQ(child<TListBox>("lbxNext")->count(), 3);
+    EXPECT_EQ(child<QLineEdit>("edtZielVerzeichnis")->text().toStdString(), target);
+
+    // Its events reach the window from the mirror too, and its messages the protocol.
+    const TCopyIt& mirror = *added.fCopyFolder;
+    EXPECT_TRUE(mirror.OnProgress && mirror.OnStatusChange && mirror.OnMessage);
+    EXPECT_TRUE(window->runJob());
+    EXPECT_TRUE(memoHas("vergleiche " + source + " mit " + target + added.fIntervalFolder +
+                        source.substr(1)));
+}
+
+TEST_F(MainWindowNewJobTest, ACancelledJobLeavesTheListAsItWas) {
+    TCopyJob* shown = window->currentJob();
+    newJob([](TfrmWizzard& wizard) { wizard.findChild<QPushButton*>("btnPrev")->click(); });
+    EXPECT_EQ(window->jobs().count(), 2);
+    EXPECT_EQ(jobRows()->count(), 2);
+    EXPECT_EQ(window->currentJob(), shown);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowNewJobTest, EachNewJobIsNumberedAfterTheList) {
+    newJob([this](TfrmWizzard& wizard) { fillIn(wizard); });
+    newJob([](TfrmWizzard& wizard) {
+        EXPECT_EQ(wizard.findChild<QLineEdit*>("edtJobName")->text(), "Job_4");
+        wizard.findChild<QPushButton*>("btnPrev")->click();
+    });
+    EXPECT_EQ(window->jobs().count(), 3);
+}
+
+}  // namespace
+}  // namespace qvb::test
