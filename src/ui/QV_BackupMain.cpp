@@ -36,6 +36,8 @@ namespace qvb {
 namespace {
 
 constexpr int kDeleteKey = Qt::Key_Delete;
+const char* const kFirstStartQuestion =
+    "Es ist noch kein Backup-Job angelegt.\r\nJetzt mit dem Assistenten einen neuen Job anlegen?";
 const char* const kOnlyJobWarning =
     "Der aktuelle Backupjob ist der einzige und \rkann daher nicht gelöscht werden.";
 // Where a row of the source list keeps its folder as bytes: a name that is not
@@ -120,6 +122,15 @@ TfrmMain::TfrmMain(QWidget* parent)
     lockActions(false);
     tmrRefresh.start();
     fStarted = true;
+    // Once the window shows; an empty job would mean nothing to a new user.
+    if (fJobs->count() == 0) QTimer::singleShot(0, this, &TfrmMain::offerWizard);
+}
+
+void TfrmMain::offerWizard() {
+    if (fJobs->count() == 0 && !busy() &&
+        userInterface().showMessage(TMsgKind::Confirmation, kFirstStartQuestion, mbYes | mbNo,
+                                    TMsgResult::No) == TMsgResult::Yes)
+        actionNewJobExecute();
 }
 
 TfrmMain::~TfrmMain() {
@@ -648,6 +659,7 @@ void TfrmMain::actionNewJobExecute() {
     new QListWidgetItem(qs(added.fJobName), ui->CheckListBoxJobs);
     ui->CheckListBoxJobs->selectRow(ui->CheckListBoxJobs->count() - 1);
     showJob();
+    lockActions(false);
 }
 
 void TfrmMain::actionRenameJobExecute() {

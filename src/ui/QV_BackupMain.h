@@ -83,6 +83,7 @@ class TfrmMain : public QMainWindow {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    void offerWizard();
     bool createOptions();
     bool createJobList();
     void placeWindow();

@@ -12,16 +12,8 @@
 namespace qvb::test {
 namespace {
 
-class MainWindowNewJobTest : public MainWindowTest {
+class WizardSteps : public MainWindowTest {
   protected:
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        storeJobs(2, 1);
-        open();
-        window->show();
-        buildTree(source, {file("brief.txt", "Hallo")});
-    }
-
     // Runs the new-job command; `act` works on the wizard once it shows.
     void newJob(std::function<void(TfrmWizzard&)> act) {
         whenDialogOpens<TfrmWizzard>([this, act](TfrmWizzard& wizard) {
@@ -52,6 +44,54 @@ class MainWindowNewJobTest : public MainWindowTest {
     const std::string source = dir / "briefe/";
     const std::string target = dir / "sicherung/";
 };
+
+class MainWindowNewJobTest : public WizardSteps {
+  protected:
+    void SetUp() override {
+        WizardSteps::SetUp();
+        storeJobs(2, 1);
+        open();
+        window->show();
+        buildTree(source, {file("brief.txt", "Hallo")});
+    }
+};
+
+using FirstStartTest = WizardSteps;
+
+TEST_F(FirstStartTest, EmptySettingsOfferTheWizardAndItsJobIsStoredOnClose) {
+    buildTree(source, {file("brief.txt", "Hallo")});
+    messages.answers.push_back(TMsgResult::Yes);
+    open();
+    window->show();
+    // After the window's offer, which is queued first.
+    whenDialogOpens<TfrmWizzard>([this](TfrmWizzard& wizard) {
+        fillIn(wizard);
+        if (wizard.isVisible()) wizard.done(-1);
+    });
+    QTest::qWait(50);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown.front().text,
+              "Es ist noch kein Backup-Job angelegt.\r\nJetzt mit dem Assistenten einen neuen Job "
+              "anlegen?");
+    ASSERT_EQ(window->jobs().count(), 1);
+    EXPECT_TRUE(action("actionBackup")->isEnabled());
+    EXPECT_TRUE(action("actionDeleteJob")->isEnabled());
+
+    window->close();
+    EXPECT_EQ(storedRecords(), (std::vector<std::string>{"Job01", "Options"}));
+}
+
+TEST_F(FirstStartTest, StoredJobsOrADeclinedOfferOpenNoWizard) {
+    open();
+    QTest::qWait(50);
+    EXPECT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(window->jobs().count(), 0);
+    window.reset();
+    storeJobs(1);
+    open();
+    QTest::qWait(50);
+    EXPECT_EQ(messages.shown.size(), 1u);
+}
 
 TEST_F(MainWindowNewJobTest, AFinishedJobIsAppendedShownAndRuns) {
     newJob([this](TfrmWizzard& wizard) {
