@@ -54,7 +54,10 @@ class TRunControl {
 
     // Runs the current job; true when it ended with status csDone. Only then
     // the job's last backup time and schedule change.
-    bool runJob();
+    bool runJob() { return run(false); }
+    // The same with the job's writing switched off: true when it would end
+    // with csDone; the last backup time and schedule stay.
+    bool runPreview() { return run(true); }
     void showMessages(TCopyIt* sender);
     void showProgress(TCopyIt* sender);
     void showFileCounts(TCopyIt* sender);
@@ -69,6 +72,7 @@ class TRunControl {
     static std::string countText(int files, int folders);
 
   private:
+    bool run(bool preview);
     TCopyJob* activeJob() const { return fRunningJob ? fRunningJob : fCurrentJob; }
     void log(const std::string& line) { fProtocol.append(line); }
     void logErrorBanner(int errors);

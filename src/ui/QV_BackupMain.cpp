@@ -158,7 +158,8 @@ void TfrmMain::placeWindow() {
     resize(stored.size().expandedTo(minimumSize()));
     bool visible = false;
     for (const QScreen* screen : QGuiApplication::screens())
-        visible = visible || screen->availableGeometry().intersects(QRect(stored.topLeft(), size()));
+        visible =
+            visible || screen->availableGeometry().intersects(QRect(stored.topLeft(), size()));
     if (visible) {
         move(stored.topLeft());
     } else if (const QScreen* primary = QGuiApplication::primaryScreen()) {
@@ -186,6 +187,7 @@ void TfrmMain::connectActions() {
     connect(ui->actionBackup, &QAction::triggered, this, &TfrmMain::actionBackupExecute);
     connect(ui->mnuJobStart, &QAction::triggered, ui->actionBackup, &QAction::trigger);
     connect(ui->actionBackup, &QAction::enabledChanged, ui->mnuJobStart, &QAction::setEnabled);
+    connect(ui->actionPreview, &QAction::triggered, this, &TfrmMain::actionPreviewExecute);
     connect(ui->actionSaveOptions, &QAction::triggered, this, &TfrmMain::actionSaveOptionsExecute);
     connect(ui->actionSaveLog, &QAction::triggered, this, &TfrmMain::actionSaveLogExecute);
     connect(ui->actionCancelJob, &QAction::triggered, this, &TfrmMain::actionCancelJobExecute);
@@ -204,6 +206,7 @@ void TfrmMain::connectActions() {
     ui->actionCancelJob->setEnabled(false);
 
     connectButton(ui->Button1, ui->actionBackup, true);
+    connectButton(ui->btnPreview, ui->actionPreview, false);
     connectButton(ui->Button2, ui->actionCancelJob, false);
     connectButton(ui->btnNewJob, ui->actionNewJob, false);
     connectButton(ui->btnRename, ui->actionRenameJob, false);
@@ -461,7 +464,8 @@ void TfrmMain::btnDirDestClick() {
 // The job follows every change; the closing "/" is added only once the user
 // leaves the field, so that it does not land between typed letters.
 void TfrmMain::edtZielVerzeichnisChange(const QString& text) {
-    if (TCopyJob* job = currentJob(); job && !text.isEmpty()) job->setDestination(text.toStdString());
+    if (TCopyJob* job = currentJob(); job && !text.isEmpty())
+        job->setDestination(text.toStdString());
 }
 
 void TfrmMain::edtZielVerzeichnisExit() {
@@ -527,6 +531,10 @@ void TfrmMain::actionBackupExecute() {
     runJob();
 }
 
+void TfrmMain::actionPreviewExecute() {
+    fControl.runPreview();
+}
+
 void TfrmMain::actionCancelJobExecute() {
     fControl.cancel();
 }
@@ -544,6 +552,7 @@ void TfrmMain::leaveBusy() {
 
 void TfrmMain::lockActions(bool locked) {
     ui->actionBackup->setEnabled(!locked);
+    ui->actionPreview->setEnabled(!locked);
     ui->actionCancelJob->setEnabled(locked);
     ui->actionNewJob->setEnabled(!locked);
     ui->actionDeleteJob->setEnabled(!locked);
