@@ -139,7 +139,7 @@ bool TCopyFolder::checkFolders() {
         addMessage("FEHLER: das Quellverzeichnis existiert nicht!");
         return false;
     }
-    if (!isDir(fDest) && !forceDirectories(fDest)) {
+    if (!isDir(fDest) && !fPreview && !forceDirectories(fDest)) {
         setStatus(csError);
         addMessage("FEHLER:  kann Verzeichnis \"" + fDest + "\" nicht erstellen");
         return false;
@@ -166,6 +166,7 @@ bool TCopyFolder::Execute() {
     setStatus(csIdle);
     fSourceFolder = upToLastDelimiter(fSource);
     fDestFolder = upToLastDelimiter(fDest);
+    fTree.setDryRun(fPreview);
     fTree.open(fDestFolder);
     fBlocked.clear();
     fRetyped.clear();
@@ -232,7 +233,8 @@ bool TCopyFolder::scanDest() {
     list.fExclude.clear();
     list.fIncludeOnly.clear();
     list.fExcludeDirs = fProtectedDirs;
-    const bool ok = list.scan();
+    // A preview does not make the folder a run would make: it holds nothing yet.
+    const bool ok = (fPreview && !isDir(fDestFolder)) || list.scan();
     fStatistics.fDestFiles = list.fFileCount;
     fStatistics.fDestDirs = list.fDirCount;
     fStatistics.fDestBytes = list.fTotalSize;
@@ -326,6 +328,11 @@ bool TCopyFolder::largeDeletionConfirmed(int32_t doomed) {
         formatThousands(doomed) + " von " + formatThousands(fStatistics.fDestFiles) + " Dateien";
     const std::string question = "Im Zielverzeichnis \"" + fDestFolder + "\" würden " + counts +
                                  " gelöscht.\r\nSollen diese Dateien wirklich gelöscht werden?";
+    if (fPreview && !fUnattended) {
+        addMessage("Vorschau: Ein Lauf fragt hier, ob im Zielverzeichnis \"" + fDestFolder + "\" " +
+                   counts + " gelöscht werden sollen; gezeigt wird die Antwort \"Ja\".");
+        return true;
+    }
     if (!fUnattended && userInterface().showMessage(TMsgKind::Confirmation, question, mbYes | mbNo,
                                                     TMsgResult::No) == TMsgResult::Yes)
         return true;
@@ -370,7 +377,7 @@ bool TCopyFolder::copyPhase(bool& ok) {
             setStatus(csRunning);
             // A file that could not be copied must not leave a run that reads as a success.
             const auto copyCounted = [&](auto& done) {
-                const bool copied = fCopier->Execute();
+                const bool copied = fPreview ? previewCopy(entry) : fCopier->Execute();
                 if (fCopier->fAttributeError != 0)
                     noteAttributeFailure(fCopier->fAttributeError, target);
                 if (copied) {
@@ -423,6 +430,12 @@ bool TCopyFolder::copyPhase(bool& ok) {
     return true;
 }
 
+bool TCopyFolder::previewCopy(const TFileEntry& entry) {
+    fCopier->fBytesCopied = entry.kind == ekFile ? entry.size : 0;
+    fTree.noteWritten(entry.name);
+    return true;
+}
+
 void TCopyFolder::logTrace(const TFileEntry& entry, const TFileEntry* destEntry) {
     const std::string destTime = destEntry ? traceTime(fDestList->valueOf(*destEntry)) : "";
     addMessage("bearbeite Datei " + std::to_string(fStatistics.fCurrent) + " (" + fSourceFolder +
@@ -438,10 +451,10 @@ bool TCopyFolder::checkDestFolder(const std::string& folder, int& dirFd) {
     if (dirFd < 0) {
         // A file or link in the way is reported as a folder that cannot be made.
         const bool inTheWay = err == ENOTDIR || err == ELOOP;
-        error = inTheWay || isDirWritable(folder)
+        error = inTheWay || fPreview || isDirWritable(folder)
                     ? "FEHLER:  kann Verzeichnis \"" + folder + "\" nicht erstellen"
                     : "FEHLER: das Zielverzeichnis \"" + folder + "\" ist schreibgeschützt!";
-    } else if (!created && !isDirWritable(folder)) {
+    } else if (!created && !fPreview && !isDirWritable(folder)) {
         error = "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + folder + "\"!";
     } else {
         return true;  // a folder just made is writable

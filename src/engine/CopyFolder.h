@@ -75,6 +75,8 @@ class TCopyFolder : public TCopyIt {
     // False (and the run's position kept) after a cancel during a copy.
     bool copyPhase(bool& ok);
     void copyOne(const TFileEntry& entry);
+    // What the copier would copy: counted, nothing written.
+    bool previewCopy(const TFileEntry& entry);
     bool checkDestFolder(const std::string& folder, int& dirFd);
     void applyChangedTypes(const std::vector<TTypeChange>& changes);
     bool isBlocked(const std::string& name) const;

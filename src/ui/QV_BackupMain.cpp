@@ -191,6 +191,7 @@ void TfrmMain::connectActions() {
     connect(ui->actionBackup, &QAction::triggered, this, &TfrmMain::actionBackupExecute);
     connect(ui->mnuJobStart, &QAction::triggered, ui->actionBackup, &QAction::trigger);
     connect(ui->actionBackup, &QAction::enabledChanged, ui->mnuJobStart, &QAction::setEnabled);
+    connect(ui->actionPreview, &QAction::triggered, this, &TfrmMain::actionPreviewExecute);
     connect(ui->actionSaveOptions, &QAction::triggered, this, &TfrmMain::actionSaveOptionsExecute);
     connect(ui->actionSaveLog, &QAction::triggered, this, &TfrmMain::actionSaveLogExecute);
     connect(ui->actionCancelJob, &QAction::triggered, this, &TfrmMain::actionCancelJobExecute);
@@ -209,6 +210,7 @@ void TfrmMain::connectActions() {
     ui->actionCancelJob->setEnabled(false);
 
     connectButton(ui->Button1, ui->actionBackup, true);
+    connectButton(ui->btnPreview, ui->actionPreview, false);
     connectButton(ui->Button2, ui->actionCancelJob, false);
     connectButton(ui->btnNewJob, ui->actionNewJob, false);
     connectButton(ui->btnRename, ui->actionRenameJob, false);
@@ -548,6 +550,10 @@ void TfrmMain::actionBackupExecute() {
     runJob();
 }
 
+void TfrmMain::actionPreviewExecute() {
+    fControl.runPreview();
+}
+
 void TfrmMain::actionCancelJobExecute() {
     fControl.cancel();
 }
@@ -565,6 +571,7 @@ void TfrmMain::leaveBusy() {
 
 void TfrmMain::lockActions(bool locked) {
     ui->actionBackup->setEnabled(!locked);
+    ui->actionPreview->setEnabled(!locked);
     ui->actionCancelJob->setEnabled(locked);
     ui->actionNewJob->setEnabled(!locked);
     ui->actionDeleteJob->setEnabled(!locked);
