@@ -419,6 +419,7 @@ TEST(ContentSearch, ThreeEncodingsCaseAndWholeWords) {
               "Straße und Gärten");
     writeFile(tmp / "le", utf16(u"Die Straße Gärten", false));
     writeFile(tmp / "be", utf16(u"Die GÄRTEN Straße", true));
+    writeFile(tmp / "utf8", "die größe");
     TContentCriteria c;
     auto has = [&](const std::string& phrase, TContentSearchOptions options, const char* name) {
         c.setPhrase(phrase);
@@ -435,6 +436,9 @@ TEST(ContentSearch, ThreeEncodingsCaseAndWholeWords) {
     EXPECT_FALSE(has("Stra", csoWholeWord, "bom8")) << "'ß' is a letter";
     EXPECT_TRUE(has("gärten", csoWholeWord, "le"));
     EXPECT_TRUE(has("gärten", 0, "be")) << "UTF-16 folds beyond ASCII";
+    EXPECT_TRUE(has("GÄRTEN", 0, "bom8")) << "so does UTF-8";
+    EXPECT_TRUE(has("GRÖßE", 0, "utf8")) << "and UTF-8 without a mark";
+    EXPECT_TRUE(has("grösse", csoCaseSensitive | csoNegate, "utf8"));
     EXPECT_FALSE(has("gärten", csoCaseSensitive, "be"));
     EXPECT_FALSE(has("Straß", csoWholeWord, "be"));
     EXPECT_TRUE(has("Baum", csoNegate, "le"));
@@ -462,4 +466,8 @@ TEST(ContentSearch, PhraseAcrossBlockBoundariesAndWordEndsAtFileEnd) {
     writeFile(tmp / "cut", std::string(61440 - 2, '.') + "needlex");
     c.setPhrase("needle");
     EXPECT_FALSE(c.AcceptContent(tmp / "cut")) << "the letter after it sits in the next block";
+    writeFile(tmp / "split", std::string(61440 - 1, '.') + "\xC3\x84pfel");
+    c.Options = 0;
+    c.setPhrase("äpfel");
+    EXPECT_TRUE(c.AcceptContent(tmp / "split")) << "a letter cut by the block end is joined";
 }
