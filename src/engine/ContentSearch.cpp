@@ -179,7 +179,8 @@ void appendUtf16(int32_t cp, std::vector<char16_t>& out) {
 // A lead byte at `pos` whose sequence the end of the bytes cuts short.
 bool cutSequence(const std::vector<char>& bytes, size_t pos) {
     const auto lead = static_cast<unsigned char>(bytes[pos]);
-    const size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
+    const size_t length = (lead & 0xE0) == 0xC0   ? 2
+                          : (lead & 0xF0) == 0xE0 ? 3
                           : (lead & 0xF8) == 0xF0 ? 4
                                                   : 1;
     if (bytes.size() - pos >= length) return false;

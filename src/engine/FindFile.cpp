@@ -462,7 +462,8 @@ void TFindFile::visitFolder(TDirWalker::TFolder& folder, std::vector<std::string
     const TFolderIgnore ignore = announceFolder(folder.path, &folder);
     if (ignore == fiThisAndSubfolders) return;
     if (folder.readError != 0 && OnReadError) OnReadError(*this, folder.path, folder.readError);
-    const bool files = (ignore == fiNone || ignore == fiJustSubfolders) && fLevel >= target.MinLevel;
+    const bool files =
+        (ignore == fiNone || ignore == fiJustSubfolders) && fLevel >= target.MinLevel;
     const bool deeper = target.Subfolders && ignore != fiJustSubfolders &&
                         (target.MaxLevel == 0 || fLevel < target.MaxLevel);
     fStatError = 0;
@@ -502,8 +503,8 @@ void TFindFile::searchEntries(const TDirWalker::TFolder& folder, bool files, boo
 
 bool TFindFile::readDetails(const TDirWalker::TFolder& folder, size_t index) {
     if (fStatStates[index] == ssUnread) {
-        const bool read = sys::fstatat(folder.fd, folder.items[index].name.c_str(),
-                                       &fStats[index], AT_SYMLINK_NOFOLLOW) == 0;
+        const bool read = sys::fstatat(folder.fd, folder.items[index].name.c_str(), &fStats[index],
+                                       AT_SYMLINK_NOFOLLOW) == 0;
         fStatStates[index] = read ? ssRead : ssFailed;
         // An entry gone since the listing holds nothing to report.
         if (!read && errno != ENOENT && fStatError == 0) fStatError = errno;

@@ -117,7 +117,8 @@ TEST(MaskRule, MatchesThePathBelowTheLiteralFolder) {
     c.setMaskRule("", "*.tmp; /sub/*.log, Makefile");
     EXPECT_FALSE(c.AcceptFileName("/base/deep/", "a.TMP"));
     EXPECT_FALSE(c.AcceptFileName("/base/sub/", "x.log"));
-    EXPECT_TRUE(c.AcceptFileName("/base/other/sub/", "x.log")) << "a mask with / starts at the base";
+    EXPECT_TRUE(c.AcceptFileName("/base/other/sub/", "x.log"))
+        << "a mask with / starts at the base";
     EXPECT_FALSE(c.AcceptFileName("/base/", "makefile"));
     EXPECT_TRUE(c.AcceptFileName("/base/", "a.txt"));
     c.setMaskRule("*.txt", "*.tmp");
@@ -290,8 +291,7 @@ TEST_F(FindFileTest, UnreadableEntriesAreReportedOncePerFolder) {
         errors.push_back(folder.substr(tmp.path().size()) + ":" + std::to_string(err));
     };
     sys::setFaultHook([](sys::Op op, const char* path) {
-        return op == sys::Op::Stat && path != nullptr && path[0] != '/' && path[0] != 'c' ? EIO
-                                                                                           : 0;
+        return op == sys::Op::Stat && path != nullptr && path[0] != '/' && path[0] != 'c' ? EIO : 0;
     });
     EXPECT_EQ(search(), Strings{"e/c"});
     EXPECT_EQ(errors, Strings{"d/:" + std::to_string(EIO)});
