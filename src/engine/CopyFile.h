@@ -5,7 +5,6 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
