@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <exception>
@@ -478,7 +479,9 @@ void TFindFile::searchEntries(const TDirWalker::TFolder& folder, bool files, boo
                               std::vector<std::string>& descend) {
     const std::vector<TDirWalker::TItem>& items = folder.items;
     fStatStates.assign(items.size(), ssUnread);
-    if (fStats.size() < items.size()) fStats.resize(items.size());
+    // One pass uses each entry's details at once; only more masks revisit them.
+    const size_t passes = files ? fCurrentTarget->FileMasks.size() : 1;
+    fStats.resize(passes > 1 ? std::max<size_t>(items.size(), 1) : 1);
     fDetails.Folder = folder.path;
     const std::vector<std::string> noMasks;
     const std::vector<std::string>& masks = files ? fCurrentTarget->FileMasks : noMasks;
@@ -494,7 +497,7 @@ void TFindFile::searchEntries(const TDirWalker::TFolder& folder, bool files, boo
                                 fActiveCriteria->MatchesName(folder.path, item.name);
             if (!wanted && !folderCheck) continue;
             if ((wanted || !listedFolder) && !readDetails(folder, i)) continue;
-            const bool isFolder = listedFolder || S_ISDIR(fStats[i].st_mode);
+            const bool isFolder = listedFolder || S_ISDIR(statOf(i).st_mode);
             if (folderCheck && isFolder && !skipsFolder(item.name)) descend.push_back(item.name);
             if (wanted) reportFile(folder, i);
         }
@@ -503,7 +506,7 @@ void TFindFile::searchEntries(const TDirWalker::TFolder& folder, bool files, boo
 
 bool TFindFile::readDetails(const TDirWalker::TFolder& folder, size_t index) {
     if (fStatStates[index] == ssUnread) {
-        const bool read = sys::fstatat(folder.fd, folder.items[index].name.c_str(), &fStats[index],
+        const bool read = sys::fstatat(folder.fd, folder.items[index].name.c_str(), &statOf(index),
                                        AT_SYMLINK_NOFOLLOW) == 0;
         fStatStates[index] = read ? ssRead : ssFailed;
         // An entry gone since the listing holds nothing to report.
@@ -515,9 +518,9 @@ bool TFindFile::readDetails(const TDirWalker::TFolder& folder, size_t index) {
 void TFindFile::reportFile(const TDirWalker::TFolder& folder, size_t index) {
     const std::string& name = folder.items[index].name;
     fDetails.FileName = name;
-    fDetails.Stat = fStats[index];
-    fDetails.Attributes = fileAttributes(name, fStats[index]);
-    fDetails.Size = fStats[index].st_size;
+    fDetails.Stat = statOf(index);
+    fDetails.Attributes = fileAttributes(name, fDetails.Stat);
+    fDetails.Size = fDetails.Stat.st_size;
     if (AcceptFile(fDetails)) NotifyFileMatch(fDetails);
 }
 

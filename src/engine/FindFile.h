@@ -296,6 +296,9 @@ class TFindFile {
     void searchEntries(const TDirWalker::TFolder& folder, bool files, bool deeper,
                        std::vector<std::string>& descend);
     bool readDetails(const TDirWalker::TFolder& folder, size_t index);
+    struct stat& statOf(size_t index) {
+        return fStats[fStats.size() == 1 ? 0 : index];
+    }
     void reportFile(const TDirWalker::TFolder& folder, size_t index);
     bool skipsFolder(const std::string& name) const;
     void endSearch();
@@ -309,7 +312,8 @@ class TFindFile {
     uint32_t fFolderSkipMask = 0;
     bool fFoldersMayMatch = false;  // else a folder's details are read only when it may be one
     const TDirWalker::TFolder* fCurrentFolder = nullptr;
-    // Per folder, kept across folders so that a big tree allocates them once.
+    // Per folder, kept across folders so that a big tree allocates them once;
+    // the details of every entry only while more masks than one revisit them.
     std::vector<struct stat> fStats;
     std::vector<TStatState> fStatStates;
     int fStatError = 0;
