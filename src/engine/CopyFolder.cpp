@@ -152,7 +152,6 @@ bool TCopyFolder::Execute() {
     fSourceList->Clear();
     fDestList->Clear();
     fSourceList->fTimeTolerance = fTimeTolerance;
-    fSourceList->setSkipFolders(fSkipFolders);
     if (fStatus == csCancelled) return false;
     if (!checkFolders()) {
         doProgress();
@@ -174,8 +173,8 @@ bool TCopyFolder::Execute() {
 
     // A scan that failed or a full destination copies nothing: the run must not
     // count as done.
-    const bool sourceScanned = scanSource();
-    bool ok = sourceScanned && scanDest();
+    const bool sourceScanned = scanTree(*fSourceList);
+    bool ok = sourceScanned && scanTree(*fDestList);
     if (!ok) {
         ++fStatistics.fErrors;
         const TFileList& failed = sourceScanned ? *fDestList : *fSourceList;
@@ -188,7 +187,12 @@ bool TCopyFolder::Execute() {
             ok = false;
         } else {
             fDeletePass = fDelete && deletionWanted();
-            if (!copyPhase(ok)) return false;
+            const TCopyEnd end = copyPhase();
+            if (end == TCopyEnd::Interrupted) return false;
+            ok = end == TCopyEnd::Done;
+            if (ok && fDeletePass) deleteSurplus();
+            if (ok) emptyFolderPhase();
+            fPercent = 100;
             setClosingText();
         }
     }
@@ -197,51 +201,35 @@ bool TCopyFolder::Execute() {
     return ok;
 }
 
-bool TCopyFolder::scanSource() {
-    TFileList& list = *fSourceList;
-    list.setBaseDir(fSourceFolder);
-    fStatusText = "durchsuche Quellverzeichnis " + fSource + "...";
+bool TCopyFolder::scanTree(TFileList& list) {
+    const bool source = &list == fSourceList.get();
+    fStatusText = source ? "durchsuche Quellverzeichnis " + fSource + "..."
+                         : "durchsuche Zielverzeichnis " + fDestFolder + "...";
     addMessage(fStatusText);
     setProgressText(fStatusText);
-    list.fExclude = fExclude;
-    list.fIncludeOnly = fIncludeOnly;
-    list.fListEmptyDirs = true;
-    list.anchorSkipItems(fSourceFolder);
-    // A destination inside the source must not be copied into itself.
-    list.fExcludeDir = fDestFolder;
-    const bool ok = list.scan();
-    fStatistics.fSourceFiles = list.fFileCount;
-    fStatistics.fSourceDirs = list.fDirCount;
-    fStatistics.fSourceBytes = list.fTotalSize;
-    fStatusText = fStatistics.sourceFoundText();
-    addMessage("  " + fStatusText);
-    logWarnings(list);
-    setStatus(csIdle);
-    return ok;
-}
-
-bool TCopyFolder::scanDest() {
-    TFileList& list = *fDestList;
-    fStatusText = "durchsuche Zielverzeichnis " + fDestFolder + "...";
-    addMessage(fStatusText);
-    setProgressText(fStatusText);
-    list.setBaseDir(fDestFolder);
+    list.setBaseDir(source ? fSourceFolder : fDestFolder);
     list.fListEmptyDirs = true;
     list.setSkipFolders(fSkipFolders);
     // A folder skipped by its absolute source path keeps its backup.
     list.anchorSkipItems(fSourceFolder);
-    list.fExclude.clear();
-    list.fIncludeOnly.clear();
-    list.fExcludeDirs = fProtectedDirs;
+    list.fExclude = source ? fExclude : std::string();
+    list.fIncludeOnly = source ? fIncludeOnly : std::string();
+    // A destination inside the source must not be copied into itself; the
+    // job's sources inside the destination are never touched.
+    if (source)
+        list.fExcludeDir = fDestFolder;
+    else
+        list.fExcludeDirs = fProtectedDirs;
     // A preview does not make the folder a run would make: it holds nothing yet.
-    const bool ok = (fPreview && !isDir(fDestFolder)) || list.scan();
-    fStatistics.fDestFiles = list.fFileCount;
-    fStatistics.fDestDirs = list.fDirCount;
-    fStatistics.fDestBytes = list.fTotalSize;
-    if (ok) removeTempLeftovers();
-    fStatusText = fStatistics.destFoundText();
+    const bool ok = (!source && fPreview && !isDir(fDestFolder)) || list.scan();
+    (source ? fStatistics.fSourceFiles : fStatistics.fDestFiles) = list.fFileCount;
+    (source ? fStatistics.fSourceDirs : fStatistics.fDestDirs) = list.fDirCount;
+    (source ? fStatistics.fSourceBytes : fStatistics.fDestBytes) = list.fTotalSize;
+    if (ok && !source) removeTempLeftovers();
+    fStatusText = source ? fStatistics.sourceFoundText() : fStatistics.destFoundText();
     addMessage("  " + fStatusText);
     logWarnings(list);
+    if (source) setStatus(csIdle);
     return ok;
 }
 
@@ -342,7 +330,8 @@ bool TCopyFolder::largeDeletionConfirmed(int32_t doomed) {
     return false;
 }
 
-bool TCopyFolder::copyPhase(bool& ok) {
+TCopyFolder::TCopyEnd TCopyFolder::copyPhase() {
+    bool ok = true;
     TCopyStatistics& st = fStatistics;
     applyChangedTypes(findChangedTypes());
     addMessage("kopiere neue und geänderte Dateien...");
@@ -373,7 +362,7 @@ bool TCopyFolder::copyPhase(bool& ok) {
             fCopier->fDest = target;
             fCopier->fDestDir = destDir;
             fCopier->fTargetMissing = destEntry == nullptr;
-            if (fStatus == csCancelled) return false;
+            if (fStatus == csCancelled) return TCopyEnd::Interrupted;
             setStatus(csRunning);
             // A file that could not be copied must not leave a run that reads as a success.
             const auto copyCounted = [&](auto& done) {
@@ -418,16 +407,15 @@ bool TCopyFolder::copyPhase(bool& ok) {
         setStatus(csDone);
     }
     if (st.fAdded == 0 && st.fReplaced == 0) addMessage("  keine Dateien kopiert.");
-    if (ok && fDeletePass) deleteSurplus();
-    if (ok) {
-        const int n = createEmptyFolders();
-        addMessage(n <= 0   ? " keine leeren Verzeichnisse angelegt"
-                   : n == 1 ? "1 leeres Verzeichnis angelegt"
-                            : std::to_string(n) + " leere Verzeichnisse angelegt");
-        alignFolders();
-    }
-    fPercent = 100;
-    return true;
+    return ok ? TCopyEnd::Done : TCopyEnd::Failed;
+}
+
+void TCopyFolder::emptyFolderPhase() {
+    const int n = createEmptyFolders();
+    addMessage(n <= 0   ? " keine leeren Verzeichnisse angelegt"
+               : n == 1 ? "1 leeres Verzeichnis angelegt"
+                        : std::to_string(n) + " leere Verzeichnisse angelegt");
+    alignFolders();
 }
 
 bool TCopyFolder::previewCopy(const TFileEntry& entry) {
