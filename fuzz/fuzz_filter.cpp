@@ -1,7 +1,8 @@
-// The ordered filter rules of the file search: any rules and names are decided
-// without a crash, and the first matching rule decides: a leading ">*" takes
-// every name, a leading "<*" refuses every name, and rules after them change
-// nothing.
+// The name rule of a scan as the mirror applies it (mask rule and filter
+// rules of the file search): any masks, rules and names are decided without a
+// crash, and the rules a user relies on hold: no masks list every file,
+// include "*" lists every file whatever is excluded, excluding "*" lists none,
+// and a leading ">*" or "<*" filter rule decides alone.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -14,20 +15,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace qvb;
     if (size > 8192) return 0;
     auto parts = fuzz::pieces(data, size, 16);
-    const std::string folder = "/" + parts[0] + "/";
-    const std::string name = parts.size() > 1 ? parts[1] : std::string("a.txt");
+    parts.resize(std::max<size_t>(parts.size(), 4));
+    const std::string base = "/base/";
+    const std::string folder = base + parts[0] + "/";
+    const std::string& name = parts[1];
     TFileCriteria criteria;
-    criteria.Filters.assign(parts.begin() + std::min<size_t>(2, parts.size()), parts.end());
-    const bool decided = criteria.AcceptFileName(folder, name);
-    if (criteria.Filters.empty()) QVB_CHECK(decided);
-    criteria.Filters.insert(criteria.Filters.begin(), ">*");
+    criteria.setLiteralFolder(base);
+    criteria.setMaskRule("", "");
     QVB_CHECK(criteria.AcceptFileName(folder, name));
+    criteria.setMaskRule(parts[2], parts[3]);
+    const bool decided = criteria.AcceptFileName(folder, name);
+    criteria.setMaskRule("*", parts[3]);
+    QVB_CHECK(criteria.AcceptFileName(folder, name));
+    criteria.setMaskRule("", "*," + parts[3]);
+    QVB_CHECK(!criteria.AcceptFileName(folder, name));
+    criteria.setMaskRule(parts[2], parts[3]);
+    criteria.Filters.assign(parts.begin() + 4, parts.end());
+    criteria.Filters.insert(criteria.Filters.begin(), ">*");
+    QVB_CHECK(criteria.AcceptFileName(folder, name) == decided);
     criteria.Filters.front() = "<*";
     QVB_CHECK(!criteria.AcceptFileName(folder, name));
-    criteria.Filters.front() = "*";
-    QVB_CHECK(!criteria.AcceptFileName(folder, name));
-    criteria.Filters.erase(criteria.Filters.begin());
-    criteria.Filters.push_back(">*");
-    QVB_CHECK(criteria.AcceptFileName(folder, name) == decided);
     return 0;
 }

@@ -22,7 +22,7 @@ bool takesValue(const std::string& arg) {
 }
 
 bool isOption(const std::string& arg) {
-    return commandOf(arg) || takesValue(arg) || arg == "--allow-mass-delete";
+    return commandOf(arg) || takesValue(arg) || arg == "--allow-mass-delete" || arg == "--preview";
 }
 
 TParsedCommandLine failure(std::string error) {
@@ -53,6 +53,8 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             }
         } else if (arg == "--allow-mass-delete") {
             result.line.allowMassDelete = true;
+        } else if (arg == "--preview") {
+            result.line.preview = true;
         } else if (takesValue(arg)) {
             bool& given = arg == "--ini"           ? iniGiven
                           : arg == "--source-root" ? sourceGiven
@@ -76,6 +78,8 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             "Die Option --ini gilt nur ohne Befehl oder mit --list, --run oder --selftest.");
     if (result.line.allowMassDelete && c != TCommand::Run)
         return failure("Die Option --allow-mass-delete gilt nur mit --run.");
+    if (result.line.preview && c != TCommand::Run)
+        return failure("Die Option --preview gilt nur mit --run.");
     if ((sourceGiven || destGiven) && c != TCommand::SelfTest)
         return failure("Die Optionen --source-root und --dest-root gelten nur mit --selftest.");
     result.ok = true;
@@ -94,7 +98,7 @@ std::string helpText() {
            "  QV_Backup [--ini DATEI] --list   gespeicherte Jobs auflisten (je Zeile, durch\n"
            "                                   Tabulatoren getrennt: Schlüssel, Name, Intervall,\n"
            "                                   aktiv, Löschen, Ziel, Quellen)\n"
-           "  QV_Backup [--ini DATEI] [--allow-mass-delete] --run JOB [JOB ...]\n"
+           "  QV_Backup [--ini DATEI] [--allow-mass-delete] [--preview] --run JOB [JOB ...]\n"
            "                                   gespeicherte Jobs nacheinander ausführen; JOB ist\n"
            "                                   der Schlüssel (\"Job01\") oder der genaue Name\n"
            "  QV_Backup [--ini DATEI] --selftest [--source-root VERZ] [--dest-root VERZ]\n"
@@ -108,6 +112,9 @@ std::string helpText() {
            "                      (und mehr als 50) der Dateien eines Zielverzeichnisses\n"
            "                      löschen würde; ohne diese Option wird das Löschen dann\n"
            "                      mit einer Warnung übersprungen\n"
+           "  --preview           Vorschau: zeigt, was die Jobs kopieren, ersetzen und\n"
+           "                      löschen würden, ohne etwas zu schreiben (auch nicht\n"
+           "                      die letzte Sicherung); Rückgabewerte wie bei einem Lauf\n"
            "\n"
            "Das Protokoll erscheint auf der Standardausgabe. Strg+C bricht eine laufende\n"
            "Sicherung ab.\n"

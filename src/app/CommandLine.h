@@ -15,6 +15,7 @@ struct TCommandLine {
     std::string iniFile;            // empty: the program's own storage
     std::vector<std::string> jobs;  // --run: keys or names, in run order
     bool allowMassDelete = false;   // --run: large deletions go ahead without asking
+    bool preview = false;           // --run: show what the runs would do, write nothing
     std::string sourceRoot;         // --selftest: empty for the default roots
     std::string destRoot;
 };

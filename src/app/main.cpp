@@ -172,8 +172,8 @@ class TConsoleSession {
             }
             job->fAllowMassDelete = fLine.allowMassDelete;
             fControl.setCurrentJob(job);
-            const bool finished = fControl.runJob();
-            if (finished && !storeLastBackup(*job)) {
+            const bool finished = fLine.preview ? fControl.runPreview() : fControl.runJob();
+            if (finished && !fLine.preview && !storeLastBackup(*job)) {
                 printError("Die letzte Sicherung von \"" + job->fJobName +
                            "\" konnte nicht gespeichert werden.");
                 allDone = false;
@@ -181,7 +181,8 @@ class TConsoleSession {
             allDone = allDone && finished && job->fStatistics.fErrors == 0;
             fOutput.flush();
         }
-        saveProtocol();
+        // A preview writes nothing anywhere, its protocol included.
+        if (!fLine.preview) saveProtocol();
         return allDone ? kExitOk : kExitFailed;
     }
 

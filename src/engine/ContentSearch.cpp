@@ -39,7 +39,6 @@ bool isWordCodePoint(int32_t cp) {
 
 // Case and word tables, built once so that scanning makes no per-character calls.
 struct Tables {
-    std::array<char, 256> lower8{};
     std::array<char, 256> same8{};
     std::vector<char16_t> lower16 = std::vector<char16_t>(65536);
     std::vector<char16_t> same16 = std::vector<char16_t>(65536);
@@ -48,7 +47,6 @@ struct Tables {
     Tables() {
         for (int c = 0; c < 256; ++c) {
             same8[c] = static_cast<char>(c);
-            lower8[c] = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         }
         for (int32_t c = 0; c < 65536; ++c) {
             same16[c] = static_cast<char16_t>(c);
@@ -168,8 +166,60 @@ int scan(BlockSource& source, const std::vector<typename Traits::Unit>& phrase,
     }
 }
 
+void appendUtf16(int32_t cp, std::vector<char16_t>& out) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(cp));
+    }
+}
+
+// A lead byte at `pos` whose sequence the end of the bytes cuts short.
+bool cutSequence(const std::vector<char>& bytes, size_t pos) {
+    const auto lead = static_cast<unsigned char>(bytes[pos]);
+    const size_t length = (lead & 0xE0) == 0xC0   ? 2
+                          : (lead & 0xF0) == 0xE0 ? 3
+                          : (lead & 0xF8) == 0xF0 ? 4
+                                                  : 1;
+    if (bytes.size() - pos >= length) return false;
+    for (size_t i = pos + 1; i < bytes.size(); ++i)
+        if (!isContinuation(static_cast<unsigned char>(bytes[i]))) return false;
+    return true;
+}
+
+// Byte text read case-insensitively: decoded as UTF-8 (a byte outside any
+// sequence as Latin-1, as the phrase is), so that letters beyond ASCII fold
+// too. A sequence cut by the end of a block waits for the next one.
+class Utf8Decoder {
+  public:
+    void operator()(const std::vector<char>& bytes, std::vector<char16_t>& out) {
+        const bool eof = bytes.empty();
+        fCarry.insert(fCarry.end(), bytes.begin(), bytes.end());
+        size_t i = 0;
+        while (i < fCarry.size()) {
+            utf8proc_int32_t cp = -1;
+            utf8proc_ssize_t n =
+                utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(fCarry.data() + i),
+                                 static_cast<utf8proc_ssize_t>(fCarry.size() - i), &cp);
+            if (n <= 0) {
+                if (!eof && cutSequence(fCarry, i)) break;
+                cp = static_cast<unsigned char>(fCarry[i]);
+                n = 1;
+            }
+            appendUtf16(cp, out);
+            i += static_cast<size_t>(n);
+        }
+        fCarry.erase(fCarry.begin(), fCarry.begin() + static_cast<long>(i));
+    }
+
+  private:
+    std::vector<char> fCarry;
+};
+
 std::u16string toUtf16(const std::string& utf8) {
-    std::u16string out;
+    std::vector<char16_t> units;
     const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(utf8.data());
     utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(utf8.size());
     while (left > 0) {
@@ -183,15 +233,9 @@ std::u16string toUtf16(const std::string& utf8) {
             p += n;
             left -= n;
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
+        appendUtf16(cp, units);
     }
-    return out;
+    return std::u16string(units.begin(), units.end());
 }
 
 std::string composed(const std::string& text) {
@@ -253,15 +297,19 @@ bool TContentCriteria::AcceptContent(const std::string& path) const {
         found = scan<WideUnits>(source, phrase, fold, wholeWord, decode);
     } else {
         const bool utf8Mark = n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF;
-        const std::string& form = utf8Mark ? fVariants.Utf8 : fVariants.Ansi;
-        const char* fold = caseSensitive ? t.same8.data() : t.lower8.data();
-        std::vector<char> phrase;
-        for (char c : form) phrase.push_back(fold[static_cast<unsigned char>(c)]);
         BlockSource source(fd.get(), std::move(first), utf8Mark ? 3 : 0);
-        auto decode = [](const std::vector<char>& bytes, std::vector<char>& out) {
-            out.insert(out.end(), bytes.begin(), bytes.end());
-        };
-        found = scan<ByteUnits>(source, phrase, fold, wholeWord, decode);
+        if (caseSensitive) {
+            const std::string& form = utf8Mark ? fVariants.Utf8 : fVariants.Ansi;
+            const std::vector<char> phrase(form.begin(), form.end());
+            auto decode = [](const std::vector<char>& bytes, std::vector<char>& out) {
+                out.insert(out.end(), bytes.begin(), bytes.end());
+            };
+            found = scan<ByteUnits>(source, phrase, t.same8.data(), wholeWord, decode);
+        } else {
+            std::vector<char16_t> phrase;
+            for (char16_t c : fVariants.Unicode) phrase.push_back(t.lower16[c]);
+            found = scan<WideUnits>(source, phrase, t.lower16.data(), wholeWord, Utf8Decoder());
+        }
     }
     if (found < 0) return false;
     return (found == 1) != ((Options & csoNegate) != 0);

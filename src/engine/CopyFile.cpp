@@ -504,12 +504,53 @@ class TStaging {
 
 }  // namespace
 
+// The system's copy programs, one row per method: each writes the staged
+// path and is told not to follow a link.
+struct TExternalMethod {
+    const char* name;
+    const char* program;
+    const char* directory;  // "" = next to this program, else /usr/bin/
+    bool reportsStartFailure;
+    std::vector<std::string> (*arguments)(const std::string& source, const std::string& staged);
+};
+
+namespace {
+
+const TExternalMethod kXCopy{
+    "XCopy", "cp", "/usr/bin/", true, [](const std::string& source, const std::string& staged) {
+        return std::vector<std::string>{"--preserve=timestamps,mode", "--no-dereference", "--",
+                                        source, staged};
+    }};
+const TExternalMethod kCopyFile{"CopyFile", "gio", "/usr/bin/", false,
+                                [](const std::string& source, const std::string& staged) {
+                                    return std::vector<std::string>{
+                                        "copy", "--preserve",         "--no-dereference",
+                                        "--",   pathArgument(source), pathArgument(staged)};
+                                }};
+const TExternalMethod kRobocopy{
+    "Robocopy", "rsync", "", false, [](const std::string& source, const std::string& staged) {
+        return std::vector<std::string>{
+            "--times", "--perms", "--links", "--", pathArgument(source), pathArgument(staged)};
+    }};
+const TExternalMethod kDosCopy{"DosCopy", "cp", "/bin/", false,
+                               [](const std::string& source, const std::string& staged) {
+                                   return std::vector<std::string>{"--", source, staged};
+                               }};
+
+std::string directoryOf(const TExternalMethod& method) {
+    if (*method.directory != '\0') return method.directory;
+    const std::string folder = programFolder();
+    return folder.empty() || !pathExists(folder + method.program) ? "/usr/bin/" : folder;
+}
+
+}  // namespace
+
 // Success needs exit status 0 and a copy of the source's size; only then does
 // the copy take the target's place.
-bool TCopyFile::externalCopy(const std::string& method, const std::string& program,
-                             const std::string& directory, const TArguments& arguments,
-                             const std::string& source, const std::string& target) {
-    const std::string path = directory + program;
+bool TCopyFile::externalCopy(const TExternalMethod& method, const std::string& source,
+                             const std::string& target) {
+    const std::string directory = directoryOf(method);
+    const std::string path = directory + method.program;
     bool ok = false;
     if (!pathExists(path)) {
         addMessage("Programm \"" + path + "\" nicht gefunden.");
@@ -517,60 +558,36 @@ bool TCopyFile::externalCopy(const std::string& method, const std::string& progr
         const TPlace place = placeOf(target);
         TStaging staging(place, target);
         if (staging.valid()) {
-            const TRunOutcome outcome = runAndWait(program, directory, arguments(staging.path()));
+            const TRunOutcome outcome =
+                runAndWait(method.program, directory, method.arguments(source, staging.path()));
             if (outcome == TRunOutcome::Cancelled) return false;
-            if (outcome == TRunOutcome::StartFailed && method == "XCopy")
-                addMessage("FEHLER:  Kopieren mit XCopy fehlgeschlagen (" + std::to_string(errno) +
-                           ")");
+            if (outcome == TRunOutcome::StartFailed && method.reportsStartFailure)
+                addMessage("FEHLER:  Kopieren mit " + std::string(method.name) +
+                           " fehlgeschlagen (" + std::to_string(errno) + ")");
             ok = outcome == TRunOutcome::Succeeded && staging.writtenSize() == fileSize64(source) &&
                  staging.commit() == 0;
         }
     }
     if (!ok)
-        addMessage("TCopyFile.copyWith" + method + ": kann Datei \"" + source +
+        addMessage("TCopyFile.copyWith" + std::string(method.name) + ": kann Datei \"" + source +
                    "\" nicht kopieren");
     return ok;
 }
 
 bool TCopyFile::copyWithXCopy(const std::string& source, const std::string& target) {
-    return externalCopy(
-        "XCopy", "cp", "/usr/bin/",
-        [&](const std::string& staged) {
-            return std::vector<std::string>{"--preserve=timestamps,mode", "--no-dereference", "--",
-                                            source, staged};
-        },
-        source, target);
+    return externalCopy(kXCopy, source, target);
 }
 
 bool TCopyFile::copyWithCopyFile(const std::string& source, const std::string& target) {
-    return externalCopy(
-        "CopyFile", "gio", "/usr/bin/",
-        [&](const std::string& staged) {
-            return std::vector<std::string>{"copy", "--preserve",         "--no-dereference",
-                                            "--",   pathArgument(source), pathArgument(staged)};
-        },
-        source, target);
+    return externalCopy(kCopyFile, source, target);
 }
 
 bool TCopyFile::copyWithRobocopy(const std::string& source, const std::string& target) {
-    std::string folder = programFolder();
-    if (folder.empty() || !pathExists(folder + "rsync")) folder = "/usr/bin/";
-    return externalCopy(
-        "Robocopy", "rsync", folder,
-        [&](const std::string& staged) {
-            return std::vector<std::string>{
-                "--times", "--perms", "--links", "--", pathArgument(source), pathArgument(staged)};
-        },
-        source, target);
+    return externalCopy(kRobocopy, source, target);
 }
 
 bool TCopyFile::copyWithDosCopy(const std::string& source, const std::string& target) {
-    return externalCopy(
-        "DosCopy", "cp", "/bin/",
-        [&](const std::string& staged) {
-            return std::vector<std::string>{"--", source, staged};
-        },
-        source, target);
+    return externalCopy(kDosCopy, source, target);
 }
 
 }  // namespace qvb

@@ -5,7 +5,6 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +20,7 @@ inline constexpr std::string_view kTempFilePrefix = ".qvb-tmp-";
 
 // The folder and name of a copy's target (defined with the copier).
 struct TTargetPlace;
+struct TExternalMethod;
 
 // The size of a file (a link's own size), or -1 when there is none.
 int64_t fileSize64(const std::string& path);
@@ -69,14 +69,10 @@ class TCopyFile : public TCopyIt {
   private:
     enum class TRunOutcome { NotFound, StartFailed, Failed, Succeeded, Cancelled };
 
-    // The program's arguments for the path it is to write.
-    using TArguments = std::function<std::vector<std::string>(const std::string& staged)>;
-
     TRunOutcome runAndWait(const std::string& program, const std::string& directory,
                            const std::vector<std::string>& args);
-    bool externalCopy(const std::string& method, const std::string& program,
-                      const std::string& directory, const TArguments& arguments,
-                      const std::string& source, const std::string& target);
+    bool externalCopy(const TExternalMethod& method, const std::string& source,
+                      const std::string& target);
     TTargetPlace placeOf(const std::string& target) const;
     bool copyRegularFile(int sourceFd, const struct stat& st, const TTargetPlace& place);
     bool copyLink(const std::string& source, const struct stat& st, const TTargetPlace& place);

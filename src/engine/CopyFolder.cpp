@@ -139,7 +139,7 @@ bool TCopyFolder::checkFolders() {
         addMessage("FEHLER: das Quellverzeichnis existiert nicht!");
         return false;
     }
-    if (!isDir(fDest) && !forceDirectories(fDest)) {
+    if (!isDir(fDest) && !fPreview && !forceDirectories(fDest)) {
         setStatus(csError);
         addMessage("FEHLER:  kann Verzeichnis \"" + fDest + "\" nicht erstellen");
         return false;
@@ -152,7 +152,6 @@ bool TCopyFolder::Execute() {
     fSourceList->Clear();
     fDestList->Clear();
     fSourceList->fTimeTolerance = fTimeTolerance;
-    fSourceList->setSkipFolders(fSkipFolders);
     if (fStatus == csCancelled) return false;
     if (!checkFolders()) {
         doProgress();
@@ -166,6 +165,7 @@ bool TCopyFolder::Execute() {
     setStatus(csIdle);
     fSourceFolder = upToLastDelimiter(fSource);
     fDestFolder = upToLastDelimiter(fDest);
+    fTree.setDryRun(fPreview);
     fTree.open(fDestFolder);
     fBlocked.clear();
     fRetyped.clear();
@@ -173,8 +173,8 @@ bool TCopyFolder::Execute() {
 
     // A scan that failed or a full destination copies nothing: the run must not
     // count as done.
-    const bool sourceScanned = scanSource();
-    bool ok = sourceScanned && scanDest();
+    const bool sourceScanned = scanTree(*fSourceList);
+    bool ok = sourceScanned && scanTree(*fDestList);
     if (!ok) {
         ++fStatistics.fErrors;
         const TFileList& failed = sourceScanned ? *fDestList : *fSourceList;
@@ -187,7 +187,12 @@ bool TCopyFolder::Execute() {
             ok = false;
         } else {
             fDeletePass = fDelete && deletionWanted();
-            if (!copyPhase(ok)) return false;
+            const TCopyEnd end = copyPhase();
+            if (end == TCopyEnd::Interrupted) return false;
+            ok = end == TCopyEnd::Done;
+            if (ok && fDeletePass) deleteSurplus();
+            if (ok) emptyFolderPhase();
+            fPercent = 100;
             setClosingText();
         }
     }
@@ -196,50 +201,35 @@ bool TCopyFolder::Execute() {
     return ok;
 }
 
-bool TCopyFolder::scanSource() {
-    TFileList& list = *fSourceList;
-    list.setBaseDir(fSourceFolder);
-    fStatusText = "durchsuche Quellverzeichnis " + fSource + "...";
+bool TCopyFolder::scanTree(TFileList& list) {
+    const bool source = &list == fSourceList.get();
+    fStatusText = source ? "durchsuche Quellverzeichnis " + fSource + "..."
+                         : "durchsuche Zielverzeichnis " + fDestFolder + "...";
     addMessage(fStatusText);
     setProgressText(fStatusText);
-    list.fExclude = fExclude;
-    list.fIncludeOnly = fIncludeOnly;
-    list.fListEmptyDirs = true;
-    list.anchorSkipItems(fSourceFolder);
-    // A destination inside the source must not be copied into itself.
-    list.fExcludeDir = fDestFolder;
-    const bool ok = list.scan();
-    fStatistics.fSourceFiles = list.fFileCount;
-    fStatistics.fSourceDirs = list.fDirCount;
-    fStatistics.fSourceBytes = list.fTotalSize;
-    fStatusText = fStatistics.sourceFoundText();
-    addMessage("  " + fStatusText);
-    logWarnings(list);
-    setStatus(csIdle);
-    return ok;
-}
-
-bool TCopyFolder::scanDest() {
-    TFileList& list = *fDestList;
-    fStatusText = "durchsuche Zielverzeichnis " + fDestFolder + "...";
-    addMessage(fStatusText);
-    setProgressText(fStatusText);
-    list.setBaseDir(fDestFolder);
+    list.setBaseDir(source ? fSourceFolder : fDestFolder);
     list.fListEmptyDirs = true;
     list.setSkipFolders(fSkipFolders);
     // A folder skipped by its absolute source path keeps its backup.
     list.anchorSkipItems(fSourceFolder);
-    list.fExclude.clear();
-    list.fIncludeOnly.clear();
-    list.fExcludeDirs = fProtectedDirs;
-    const bool ok = list.scan();
-    fStatistics.fDestFiles = list.fFileCount;
-    fStatistics.fDestDirs = list.fDirCount;
-    fStatistics.fDestBytes = list.fTotalSize;
-    if (ok) removeTempLeftovers();
-    fStatusText = fStatistics.destFoundText();
+    list.fExclude = source ? fExclude : std::string();
+    list.fIncludeOnly = source ? fIncludeOnly : std::string();
+    // A destination inside the source must not be copied into itself; the
+    // job's sources inside the destination are never touched.
+    if (source)
+        list.fExcludeDir = fDestFolder;
+    else
+        list.fExcludeDirs = fProtectedDirs;
+    // A preview does not make the folder a run would make: it holds nothing yet.
+    const bool ok = (!source && fPreview && !isDir(fDestFolder)) || list.scan();
+    (source ? fStatistics.fSourceFiles : fStatistics.fDestFiles) = list.fFileCount;
+    (source ? fStatistics.fSourceDirs : fStatistics.fDestDirs) = list.fDirCount;
+    (source ? fStatistics.fSourceBytes : fStatistics.fDestBytes) = list.fTotalSize;
+    if (ok && !source) removeTempLeftovers();
+    fStatusText = source ? fStatistics.sourceFoundText() : fStatistics.destFoundText();
     addMessage("  " + fStatusText);
     logWarnings(list);
+    if (source) setStatus(csIdle);
     return ok;
 }
 
@@ -326,6 +316,11 @@ bool TCopyFolder::largeDeletionConfirmed(int32_t doomed) {
         formatThousands(doomed) + " von " + formatThousands(fStatistics.fDestFiles) + " Dateien";
     const std::string question = "Im Zielverzeichnis \"" + fDestFolder + "\" würden " + counts +
                                  " gelöscht.\r\nSollen diese Dateien wirklich gelöscht werden?";
+    if (fPreview && !fUnattended) {
+        addMessage("Vorschau: Ein Lauf fragt hier, ob im Zielverzeichnis \"" + fDestFolder + "\" " +
+                   counts + " gelöscht werden sollen; gezeigt wird die Antwort \"Ja\".");
+        return true;
+    }
     if (!fUnattended && userInterface().showMessage(TMsgKind::Confirmation, question, mbYes | mbNo,
                                                     TMsgResult::No) == TMsgResult::Yes)
         return true;
@@ -335,7 +330,8 @@ bool TCopyFolder::largeDeletionConfirmed(int32_t doomed) {
     return false;
 }
 
-bool TCopyFolder::copyPhase(bool& ok) {
+TCopyFolder::TCopyEnd TCopyFolder::copyPhase() {
+    bool ok = true;
     TCopyStatistics& st = fStatistics;
     applyChangedTypes(findChangedTypes());
     addMessage("kopiere neue und geänderte Dateien...");
@@ -366,11 +362,11 @@ bool TCopyFolder::copyPhase(bool& ok) {
             fCopier->fDest = target;
             fCopier->fDestDir = destDir;
             fCopier->fTargetMissing = destEntry == nullptr;
-            if (fStatus == csCancelled) return false;
+            if (fStatus == csCancelled) return TCopyEnd::Interrupted;
             setStatus(csRunning);
             // A file that could not be copied must not leave a run that reads as a success.
             const auto copyCounted = [&](auto& done) {
-                const bool copied = fCopier->Execute();
+                const bool copied = fPreview ? previewCopy(entry) : fCopier->Execute();
                 if (fCopier->fAttributeError != 0)
                     noteAttributeFailure(fCopier->fAttributeError, target);
                 if (copied) {
@@ -411,15 +407,20 @@ bool TCopyFolder::copyPhase(bool& ok) {
         setStatus(csDone);
     }
     if (st.fAdded == 0 && st.fReplaced == 0) addMessage("  keine Dateien kopiert.");
-    if (ok && fDeletePass) deleteSurplus();
-    if (ok) {
-        const int n = createEmptyFolders();
-        addMessage(n <= 0   ? " keine leeren Verzeichnisse angelegt"
-                   : n == 1 ? "1 leeres Verzeichnis angelegt"
-                            : std::to_string(n) + " leere Verzeichnisse angelegt");
-        alignFolders();
-    }
-    fPercent = 100;
+    return ok ? TCopyEnd::Done : TCopyEnd::Failed;
+}
+
+void TCopyFolder::emptyFolderPhase() {
+    const int n = createEmptyFolders();
+    addMessage(n <= 0   ? " keine leeren Verzeichnisse angelegt"
+               : n == 1 ? "1 leeres Verzeichnis angelegt"
+                        : std::to_string(n) + " leere Verzeichnisse angelegt");
+    alignFolders();
+}
+
+bool TCopyFolder::previewCopy(const TFileEntry& entry) {
+    fCopier->fBytesCopied = entry.kind == ekFile ? entry.size : 0;
+    fTree.noteWritten(entry.name);
     return true;
 }
 
@@ -438,10 +439,10 @@ bool TCopyFolder::checkDestFolder(const std::string& folder, int& dirFd) {
     if (dirFd < 0) {
         // A file or link in the way is reported as a folder that cannot be made.
         const bool inTheWay = err == ENOTDIR || err == ELOOP;
-        error = inTheWay || isDirWritable(folder)
+        error = inTheWay || fPreview || isDirWritable(folder)
                     ? "FEHLER:  kann Verzeichnis \"" + folder + "\" nicht erstellen"
                     : "FEHLER: das Zielverzeichnis \"" + folder + "\" ist schreibgeschützt!";
-    } else if (!created && !isDirWritable(folder)) {
+    } else if (!created && !fPreview && !isDirWritable(folder)) {
         error = "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + folder + "\"!";
     } else {
         return true;  // a folder just made is writable

@@ -63,8 +63,13 @@ class TCopyFolder : public TCopyIt {
     bool fUnattended = false;
 
   private:
-    bool scanSource();
-    bool scanDest();
+    // How the copy phase ended: Interrupted by a cancel during a copy (the
+    // run's position is kept), Failed by a cancel between files or a failed
+    // folder check on the last file.
+    enum class TCopyEnd { Done, Failed, Interrupted };
+
+    // `list` is fSourceList or fDestList.
+    bool scanTree(TFileList& list);
     void logWarnings(const TFileList& list);
     void removeTempLeftovers();
     bool enoughSpace();
@@ -72,9 +77,10 @@ class TCopyFolder : public TCopyIt {
     bool sourceNotEmptied();
     int32_t countDoomed() const;
     bool largeDeletionConfirmed(int32_t doomed);
-    // False (and the run's position kept) after a cancel during a copy.
-    bool copyPhase(bool& ok);
-    void copyOne(const TFileEntry& entry);
+    TCopyEnd copyPhase();
+    void emptyFolderPhase();
+    // What the copier would copy: counted, nothing written.
+    bool previewCopy(const TFileEntry& entry);
     bool checkDestFolder(const std::string& folder, int& dirFd);
     void applyChangedTypes(const std::vector<TTypeChange>& changes);
     bool isBlocked(const std::string& name) const;

@@ -56,6 +56,11 @@ void TCopyIt::setDelete(bool value) {
     if (fPassTo) fPassTo->setDelete(value);
 }
 
+void TCopyIt::setPreview(bool value) {
+    fPreview = value;
+    if (fPassTo) fPassTo->setPreview(value);
+}
+
 void TCopyIt::setOnMessage(TCopyEvent handler) {
     OnMessage = std::move(handler);
     if (OnMessage && fPassTo) fPassTo->setOnMessage(OnMessage);

@@ -37,6 +37,8 @@ class TCopyIt {
     void doProgress();
     void setStatus(TCopyStatus status);
     void setDelete(bool value);
+    // A preview decides and logs as a run does but writes nothing.
+    void setPreview(bool value);
     void setOnMessage(TCopyEvent handler);
     void setOnProgress(TCopyEvent handler);
     void setOnStatusChange(TCopyEvent handler);
@@ -47,6 +49,7 @@ class TCopyIt {
     TCopyIt* fPassTo = nullptr;
     int32_t fPercent = 0;
     bool fDelete = false;
+    bool fPreview = false;
     std::vector<std::string> fMessages;
     TCopyEvent OnProgress;
     TCopyEvent OnMessage;

@@ -15,17 +15,20 @@ namespace qvb {
 namespace {
 
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW;
+// What a dry tree hands out for a folder that only a run would make; never
+// used to write, since a preview writes nothing.
+constexpr int kDryFolder = 0x7FFFFFFF;
 
 std::string withoutTrailingSlash(const std::string& rel) {
     return !rel.empty() && rel.back() == '/' ? rel.substr(0, rel.size() - 1) : rel;
 }
 
 int removeAllBelow(int dirFd, const std::string& name, const std::string& rel,
-                   const TRemoved& removed) {
+                   const TRemoved& removed, bool dry) {
     struct stat st {};
     if (sys::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     if (!S_ISDIR(st.st_mode)) {
-        if (sys::unlinkat(dirFd, name.c_str(), 0) != 0) return errno;
+        if (!dry && sys::unlinkat(dirFd, name.c_str(), 0) != 0) return errno;
         removed(rel, false);
         return 0;
     }
@@ -42,11 +45,11 @@ int removeAllBelow(int dirFd, const std::string& name, const std::string& rel,
     if (errno != 0) return errno;
     int first = 0;
     for (const std::string& child : names) {
-        const int err = removeAllBelow(::dirfd(dir.get()), child, rel + "/" + child, removed);
+        const int err = removeAllBelow(::dirfd(dir.get()), child, rel + "/" + child, removed, dry);
         if (first == 0) first = err;
     }
     if (first != 0) return first;
-    if (sys::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0) return errno;
+    if (!dry && sys::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0) return errno;
     removed(rel + "/", true);
     return 0;
 }
@@ -59,12 +62,16 @@ bool runningAsRoot() {
 }
 
 int removeAllAt(int dirFd, const std::string& name, const TRemoved& removed) {
-    return removeAllBelow(dirFd, name, name, removed);
+    return removeAllBelow(dirFd, name, name, removed, false);
 }
 
 bool TDestTree::open(const std::string& base) {
     close();
+    fGone.clear();
+    fMade.clear();
+    fFilled.clear();
     fBase.reset(sys::open(base.c_str(), O_PATH | O_DIRECTORY));
+    fBaseMissing = fDry && !fBase.valid() && errno == ENOENT;
     fBasePath = base;
     return fBase.valid();
 }
@@ -81,12 +88,44 @@ void TDestTree::forget() {
 
 int TDestTree::folder(const std::string& rel) {
     bool created = false;
-    return walk(rel, false, created);
+    return fDry ? dryWalk(rel, false, created) : walk(rel, false, created);
 }
 
 int TDestTree::makeFolder(const std::string& rel, bool& created) {
     created = false;
-    return walk(rel, true, created);
+    return fDry ? dryWalk(rel, true, created) : walk(rel, true, created);
+}
+
+bool TDestTree::gone(const std::string& path) const {
+    if (fGone.empty()) return false;
+    for (size_t pos = path.find('/'); pos != std::string::npos; pos = path.find('/', pos + 1))
+        if (fGone.count(path.substr(0, pos)) || fGone.count(path.substr(0, pos + 1))) return true;
+    return fGone.count(path) || fGone.count(path + "/");
+}
+
+// A folder in place of a removed name, or below a missing base, is one a run
+// would make; its parents are then the run's too.
+int TDestTree::dryWalk(const std::string& relPath, bool create, bool& created) {
+    const std::string rel = withoutTrailingSlash(relPath);
+    if (fBaseMissing && rel.empty()) return kDryFolder;
+    if (fMade.count(rel)) return kDryFolder;
+    if (!fBaseMissing && !gone(rel)) {
+        const int fd = walk(rel, false, created);
+        if (fd >= 0 || errno != ENOENT || !create) return fd;
+    } else if (!create) {
+        return errno = ENOENT, -1;
+    }
+    for (size_t pos = rel.find('/'); pos != std::string::npos; pos = rel.find('/', pos + 1))
+        fMade.insert(rel.substr(0, pos));
+    fMade.insert(rel);
+    created = true;
+    return kDryFolder;
+}
+
+void TDestTree::noteWritten(const std::string& name) {
+    fGone.erase(name);
+    for (size_t pos = name.find('/'); pos != std::string::npos; pos = name.find('/', pos + 1))
+        fFilled.insert(name.substr(0, pos));
 }
 
 int TDestTree::walk(const std::string& relPath, bool create, bool& created) {
@@ -131,10 +170,12 @@ int TDestTree::walk(const std::string& relPath, bool create, bool& created) {
 int TDestTree::parentOf(const std::string& name, std::string& last) {
     const std::string path = withoutTrailingSlash(name);
     last = extractFileName(path);
-    return folder(extractFilePath(path));
+    bool created = false;
+    return walk(extractFilePath(path), false, created);
 }
 
 int TDestTree::removeFile(const std::string& name) {
+    if (fDry) return dryRemoveFile(name);
     std::string last;
     const int dir = parentOf(name, last);
     const auto notThere = [](int err) { return err == ENOENT || err == ENOTDIR || err == ELOOP; };
@@ -146,9 +187,47 @@ int TDestTree::removeFile(const std::string& name) {
     return sys::unlinkat(dir, last.c_str(), 0) == 0 ? 0 : errno;
 }
 
+int TDestTree::dryRemoveFile(const std::string& name) {
+    if (fBaseMissing || gone(name)) return ENOENT;
+    std::string last;
+    const int dir = parentOf(name, last);
+    struct stat st {};
+    if (dir < 0 || sys::fstatat(dir, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        S_ISDIR(st.st_mode))
+        return ENOENT;
+    fGone.insert(name);
+    return 0;
+}
+
+bool TDestTree::dryRemoveDir(const std::string& path) {
+    if (fBaseMissing || gone(path) || fFilled.count(path) || fMade.count(path) ||
+        !holdsOnlyGone(path))
+        return false;
+    fGone.insert(path + "/");
+    return true;
+}
+
+bool TDestTree::holdsOnlyGone(const std::string& path) {
+    bool created = false;
+    const int at = walk(path, false, created);
+    if (at < 0) return false;
+    sys::UniqueFd fd(sys::openat(at, ".", O_RDONLY | O_DIRECTORY));
+    sys::DirStream dir(fd.valid() ? sys::fdopendir(fd.get()) : nullptr);
+    if (!dir.valid()) return false;
+    fd.release();
+    while (const struct dirent* item = sys::readdir(dir.get())) {
+        const std::string child = item->d_name;
+        if (child == "." || child == "..") continue;
+        if (!fGone.count(path + "/" + child) && !fGone.count(path + "/" + child + "/"))
+            return false;
+    }
+    return errno == 0;
+}
+
 bool TDestTree::removeDir(const std::string& rel) {
     std::string last;
     const std::string path = withoutTrailingSlash(rel);
+    if (fDry) return dryRemoveDir(path);
     if (fRel.compare(0, path.size(), path) == 0) forget();
     const int dir = parentOf(path, last);
     return dir >= 0 && sys::unlinkat(dir, last.c_str(), AT_REMOVEDIR) == 0;
@@ -157,16 +236,22 @@ bool TDestTree::removeDir(const std::string& rel) {
 int TDestTree::removeAll(const std::string& name, const TRemoved& removed) {
     std::string last;
     const std::string path = withoutTrailingSlash(name);
+    if (fDry && (fBaseMissing || gone(path))) return ENOENT;
     if (fRel.compare(0, path.size(), path) == 0) forget();
     const int dir = parentOf(path, last);
     if (dir < 0) return errno;
     const std::string folderPart = extractFilePath(path);
-    return removeAllAt(dir, last, [&](const std::string& rel, bool isFolder) {
-        removed(folderPart + rel, isFolder);
-    });
+    return removeAllBelow(
+        dir, last, last,
+        [&](const std::string& rel, bool isFolder) {
+            if (fDry) fGone.insert(folderPart + rel);
+            removed(folderPart + rel, isFolder);
+        },
+        fDry);
 }
 
 int TDestTree::setMode(const std::string& name, mode_t mode) {
+    if (fDry) return 0;
     std::string last;
     if (withoutTrailingSlash(name).empty())
         return sys::chmod(fBasePath.c_str(), mode) == 0 ? 0 : errno;
@@ -176,6 +261,7 @@ int TDestTree::setMode(const std::string& name, mode_t mode) {
 }
 
 int TDestTree::setOwner(const std::string& name, uid_t uid, gid_t gid) {
+    if (fDry) return 0;
     std::string last;
     if (withoutTrailingSlash(name).empty())
         return sys::fchownat(fBase.get(), "", uid, gid, AT_EMPTY_PATH) == 0 ? 0 : errno;

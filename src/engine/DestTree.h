@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <string>
+#include <unordered_set>
 
 #include "util/Sys.h"
 
@@ -30,6 +31,13 @@ int removeAllAt(int dirFd, const std::string& name, const TRemoved& removed);
 
 class TDestTree {
   public:
+    // A dry tree writes nothing and answers as if its removals and new
+    // folders had happened, so that a preview meets the decisions of a run.
+    // Set before open. A dry tree's missing base counts as a folder to make.
+    void setDryRun(bool dry) { fDry = dry; }
+    // Dry tree: a run would write a file or link at `name` now.
+    void noteWritten(const std::string& name);
+
     // Opens the base folder; a link naming the base itself is followed (the
     // user chose that path). False with errno.
     bool open(const std::string& base);
@@ -60,7 +68,18 @@ class TDestTree {
     // The parent's descriptor and the last name of `name`; -1 with errno.
     int parentOf(const std::string& name, std::string& last);
     void forget();
+    int dryWalk(const std::string& rel, bool create, bool& created);
+    int dryRemoveFile(const std::string& name);
+    bool dryRemoveDir(const std::string& path);
+    // `path` or one of its folders was removed (dry).
+    bool gone(const std::string& path) const;
+    bool holdsOnlyGone(const std::string& path);
 
+    bool fDry = false;
+    bool fBaseMissing = false;
+    std::unordered_set<std::string> fGone;    // removed names, folders with "/"
+    std::unordered_set<std::string> fMade;    // new folders, without "/"
+    std::unordered_set<std::string> fFilled;  // folders a new file lands in, without "/"
     sys::UniqueFd fBase;
     std::string fBasePath;
     sys::UniqueFd fFd;

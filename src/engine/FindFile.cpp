@@ -1,9 +1,11 @@
 #include "engine/FindFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <exception>
@@ -23,16 +25,6 @@ namespace {
 constexpr uint32_t kFolderSkipBits =
     faHidden | faSystem | faDevice | faTemporary | faOffline | faEncrypted | faVirtual;
 
-bool isBlankOrControl(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string trimmed(std::string_view text) {
-    while (!text.empty() && isBlankOrControl(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlankOrControl(text.back())) text.remove_suffix(1);
-    return std::string(text);
-}
-
 // Folder lists split at ";" without dropping case variants: "/A" and "/a" are
 // two folders here.
 std::vector<std::string> splitFolders(const std::string& text) {
@@ -41,7 +33,7 @@ std::vector<std::string> splitFolders(const std::string& text) {
     while (start <= text.size()) {
         size_t end = text.find(';', start);
         if (end == std::string::npos) end = text.size();
-        std::string item = trimmed(std::string_view(text).substr(start, end - start));
+        std::string item(trimmed(std::string_view(text).substr(start, end - start)));
         if (!item.empty()) items.push_back(std::move(item));
         start = end + 1;
     }
@@ -50,7 +42,7 @@ std::vector<std::string> splitFolders(const std::string& text) {
 
 // A whole number in the text, or nothing.
 bool readLevel(const std::string& text, uint16_t& level) {
-    const std::string t = trimmed(text);
+    const std::string t(trimmed(text));
     if (t.empty()) return false;
     char* end = nullptr;
     errno = 0;
@@ -69,7 +61,7 @@ TTargetPath parseTargetItem(std::string item, bool subfolders, uint16_t minLevel
     target.MinLevel = minLevel;
     target.MaxLevel = maxLevel;
     if (const size_t gt = item.find('>'); gt != std::string::npos) {
-        const std::string levels = trimmed(std::string_view(item).substr(0, gt));
+        const std::string levels(trimmed(std::string_view(item).substr(0, gt)));
         item.erase(0, gt + 1);
         target.Subfolders = true;
         if (!levels.empty()) {
@@ -85,7 +77,9 @@ TTargetPath parseTargetItem(std::string item, bool subfolders, uint16_t minLevel
         item.erase(0, lt + 1);
         target.Subfolders = false;
     }
-    target.Folder = includeTrailingDelimiter(expandFileName(trimmed(item)));
+    // No folder at all means the current one, as for any relative folder.
+    const std::string folder(trimmed(item));
+    target.Folder = includeTrailingDelimiter(expandFileName(folder.empty() ? "." : folder));
     return target;
 }
 
@@ -104,25 +98,26 @@ void addTarget(TTargetPaths& targets, TTargetPath target) {
     targets.push_back(std::move(target));
 }
 
-int64_t nanoseconds(const struct timespec& t) {
-    return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+bool isFolderType(unsigned char type) {
+    return type == DT_DIR;
 }
 
-TFileDetails detailsOf(const std::string& folder, const std::string& name, const struct stat& st) {
-    TFileDetails d;
-    d.Folder = folder;
-    d.FileName = name;
-    d.Attributes = fileAttributes(name, st);
-    d.Size = st.st_size;
-    d.Created = FileTimeToLocalDateTime(st.st_ctim);
-    d.Modified = FileTimeToLocalDateTime(st.st_mtim);
-    d.Accessed = FileTimeToLocalDateTime(st.st_atim);
-    d.ModifiedNs = nanoseconds(st.st_mtim);
-    d.Mode = st.st_mode;
-    return d;
+// Only an entry the listing gives no type for may turn out to be a folder.
+bool mayBeFolder(unsigned char type) {
+    return type == DT_DIR || type == DT_UNKNOWN;
 }
 
 }  // namespace
+
+TDateTime TFileDetails::Created() const {
+    return FileTimeToLocalDateTime(Stat.st_ctim);
+}
+TDateTime TFileDetails::Modified() const {
+    return FileTimeToLocalDateTime(Stat.st_mtim);
+}
+TDateTime TFileDetails::Accessed() const {
+    return FileTimeToLocalDateTime(Stat.st_atim);
+}
 
 uint32_t fileAttributes(const std::string& name, const struct stat& st) {
     uint32_t a = 0;
@@ -191,18 +186,31 @@ void TFileCriteria::setMaxLevel(uint16_t value) {
     fMaxLevel = value;
 }
 
+void TFileCriteria::setLiteralFolder(const std::string& folder) {
+    if (folder != fLiteralFolder) discardTargets();
+    fLiteralFolder = folder;
+}
+
+void TFileCriteria::setMaskRule(std::string_view includeOnly, std::string_view exclude) {
+    fIncludeOnly = TNameMasks(includeOnly);
+    fExclude = TNameMasks(exclude);
+}
+
 const TTargetPaths& TFileCriteria::GetTargetPaths() const {
     if (fTargets) return *fTargets;
     auto targets = std::make_shared<TTargetPaths>();
     std::vector<std::string> masks = SplitList(fFileName, ";");
     if (masks.empty()) masks.push_back("*.*");
+    if (!fLiteralFolder.empty())
+        addTarget(*targets, {includeTrailingDelimiter(fLiteralFolder), masks, fSubfolders,
+                             fMinLevel, fMaxLevel});
     for (const std::string& item : splitFolders(fLocation)) {
         TTargetPath target = parseTargetItem(item, fSubfolders, fMinLevel, fMaxLevel);
         target.FileMasks = masks;
         addTarget(*targets, std::move(target));
     }
     for (const std::string& raw : fPaths) {
-        const std::string line = trimmed(raw);
+        const std::string line(trimmed(raw));
         if (line.empty()) continue;
         const size_t slash = line.rfind('/');
         const std::string folder = slash == std::string::npos ? "" : line.substr(0, slash + 1);
@@ -215,7 +223,20 @@ const TTargetPaths& TFileCriteria::GetTargetPaths() const {
     return *fTargets;
 }
 
+bool TFileCriteria::acceptedByMaskRule(const std::string& folder, const std::string& name) const {
+    if (fIncludeOnly.empty() && fExclude.empty()) return true;
+    const std::string base = includeTrailingDelimiter(fLiteralFolder);
+    const bool below = !fLiteralFolder.empty() && folder.compare(0, base.size(), base) == 0;
+    const size_t start = below ? base.size() - 1 : 0;
+    // Made at its exact size: this runs for every name of a tree.
+    std::string path(folder.size() - start + name.size(), '\0');
+    folder.copy(path.data(), folder.size() - start, start);
+    name.copy(path.data() + folder.size() - start, name.size());
+    return listedByMasks(fIncludeOnly, fExclude, foldCase(path));
+}
+
 bool TFileCriteria::AcceptFileName(const std::string& folder, const std::string& name) const {
+    if (!acceptedByMaskRule(folder, name)) return false;
     if (Filters.empty()) return true;
     std::string subject = foldCase(folder + name);
     if (name.find('.') == std::string::npos) subject += '.';
@@ -283,9 +304,9 @@ bool TDateTimeCriteria::Matches(const TFileDetails& file) const {
     auto pair = [](TDateTime before, TDateTime after, TDateTime value) {
         return (before == 0 && after == 0) || MatchesDateBounds(before, after, value);
     };
-    return pair(CreatedBefore, CreatedAfter, file.Created) &&
-           pair(ModifiedBefore, ModifiedAfter, file.Modified) &&
-           pair(AccessedBefore, AccessedAfter, file.Accessed);
+    return pair(CreatedBefore, CreatedAfter, file.Created()) &&
+           pair(ModifiedBefore, ModifiedAfter, file.Modified()) &&
+           pair(AccessedBefore, AccessedAfter, file.Accessed());
 }
 
 bool TSizeCriteria::Matches(int64_t size) const {
@@ -301,9 +322,17 @@ void TSearchCriteria::Clear() {
 }
 
 bool TSearchCriteria::Matches(const TFileDetails& file) const {
+    return MatchesName(file.Folder, file.FileName) && MatchesDetails(file);
+}
+
+bool TSearchCriteria::MatchesName(const std::string& folder, const std::string& name) const {
+    return Files.AcceptFileName(folder, name);
+}
+
+bool TSearchCriteria::MatchesDetails(const TFileDetails& file) const {
     return Attributes.Matches(file.Attributes) && Size.Matches(file.Size) &&
-           TimeStamp.Matches(file) && Files.AcceptFileName(file.Folder, file.FileName) &&
-           Content.AcceptContent(file.Folder + file.FileName);
+           TimeStamp.Matches(file) &&
+           (Content.Phrase().empty() || Content.AcceptContent(file.Folder + file.FileName));
 }
 
 // ---- the search
@@ -339,7 +368,7 @@ void TFindFile::NotifyFileMatch(const TFileDetails& file) {
 }
 
 bool TFindFile::AcceptFile(const TFileDetails& file) {
-    return !Aborted() && fActiveCriteria->Matches(file);
+    return !Aborted() && fActiveCriteria->MatchesDetails(file);
 }
 
 void TFindFile::StartSearch() {
@@ -348,6 +377,7 @@ void TFindFile::StartSearch() {
     fAborted.store(false);
     fActiveCriteria = std::make_unique<TSearchCriteria>(Criteria);
     fFolderSkipMask = fActiveCriteria->Attributes.UnsetMask & kFolderSkipBits;
+    fFoldersMayMatch = (fActiveCriteria->Attributes.UnsetMask & faDirectory) == 0;
     NotifySearchBegin();
     if (!Threaded) {
         struct EndGuard {
@@ -407,41 +437,96 @@ void TFindFile::searchAllTargets() {
 
 void TFindFile::searchTarget(const TTargetPath& target) {
     TDirWalker walker;
-    auto visit = [&](TDirWalker::TFolder& folder, std::vector<std::string>& descend) {
-        fLevel = static_cast<uint16_t>(folder.depth);
-        const TFolderIgnore ignore = NotifyFolderChange(folder.path);
-        std::vector<struct stat> stats(folder.items.size());
-        std::vector<bool> known(folder.items.size());
-        for (size_t i = 0; i < folder.items.size(); ++i)
-            known[i] = sys::fstatat(folder.fd, folder.items[i].name.c_str(), &stats[i],
-                                    AT_SYMLINK_NOFOLLOW) == 0;
-        if ((ignore == fiNone || ignore == fiJustSubfolders) && fLevel >= target.MinLevel) {
-            for (const std::string& mask : target.FileMasks) {
-                for (size_t i = 0; i < folder.items.size(); ++i) {
-                    if (Aborted()) return;
-                    const std::string& name = folder.items[i].name;
-                    if (!known[i] || !matchesListingMask(name, mask)) continue;
-                    const TFileDetails details = detailsOf(folder.path, name, stats[i]);
-                    if (AcceptFile(details)) NotifyFileMatch(details);
-                }
-            }
-        }
-        const bool deeper = target.MaxLevel == 0 || fLevel < target.MaxLevel;
-        if (!target.Subfolders || !(ignore == fiNone || ignore == fiJustThis) || !deeper) return;
-        for (size_t i = 0; i < folder.items.size(); ++i) {
-            if (Aborted()) return;
-            if (!known[i] || !S_ISDIR(stats[i].st_mode)) continue;
-            if ((fileAttributes(folder.items[i].name, stats[i]) & fFolderSkipMask) == 0)
-                descend.push_back(folder.items[i].name);
-        }
+    auto visit = [this](TDirWalker::TFolder& folder, std::vector<std::string>& descend) {
+        visitFolder(folder, descend);
     };
     // A folder that cannot be listed is still announced, and reports nothing.
-    auto fail = [&](const std::string& path, size_t depth, int) {
+    auto fail = [this](const std::string& path, size_t depth, int err) {
         fLevel = static_cast<uint16_t>(depth);
-        NotifyFolderChange(path);
+        if (announceFolder(path, nullptr) != fiThisAndSubfolders && OnReadError)
+            OnReadError(*this, path, err);
     };
     walker.walk(target.Folder, visit, fail, &fAborted);
     fLevel = 0;
+}
+
+TFolderIgnore TFindFile::announceFolder(const std::string& path, TDirWalker::TFolder* folder) {
+    fCurrentFolder = folder;
+    const TFolderIgnore ignore = NotifyFolderChange(path);
+    fCurrentFolder = nullptr;
+    return ignore;
+}
+
+void TFindFile::visitFolder(TDirWalker::TFolder& folder, std::vector<std::string>& descend) {
+    const TTargetPath& target = *fCurrentTarget;
+    fLevel = static_cast<uint16_t>(folder.depth);
+    const TFolderIgnore ignore = announceFolder(folder.path, &folder);
+    if (ignore == fiThisAndSubfolders) return;
+    if (folder.readError != 0 && OnReadError) OnReadError(*this, folder.path, folder.readError);
+    const bool files =
+        (ignore == fiNone || ignore == fiJustSubfolders) && fLevel >= target.MinLevel;
+    const bool deeper = target.Subfolders && ignore != fiJustSubfolders &&
+                        (target.MaxLevel == 0 || fLevel < target.MaxLevel);
+    fStatError = 0;
+    searchEntries(folder, files, deeper, descend);
+    if (fStatError != 0 && OnReadError) OnReadError(*this, folder.path, fStatError);
+}
+
+// Masks are tried before an entry's details are read: a file they leave out
+// costs no fstatat, nor does a folder the listing names as one. Every mask
+// reports its files in listing order, a file matching two masks twice.
+void TFindFile::searchEntries(const TDirWalker::TFolder& folder, bool files, bool deeper,
+                              std::vector<std::string>& descend) {
+    const std::vector<TDirWalker::TItem>& items = folder.items;
+    fStatStates.assign(items.size(), ssUnread);
+    // One pass uses each entry's details at once; only more masks revisit them.
+    const size_t passes = files ? fCurrentTarget->FileMasks.size() : 1;
+    fStats.resize(passes > 1 ? std::max<size_t>(items.size(), 1) : 1);
+    fDetails.Folder = folder.path;
+    const std::vector<std::string> noMasks;
+    const std::vector<std::string>& masks = files ? fCurrentTarget->FileMasks : noMasks;
+    for (size_t m = 0; m == 0 || m < masks.size(); ++m) {
+        const bool firstPass = m == 0;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (Aborted()) return;
+            const TDirWalker::TItem& item = items[i];
+            const bool listedFolder = isFolderType(item.type);
+            const bool folderCheck = firstPass && deeper && mayBeFolder(item.type);
+            const bool wanted = m < masks.size() && (fFoldersMayMatch || !listedFolder) &&
+                                matchesListingMask(item.name, masks[m]) &&
+                                fActiveCriteria->MatchesName(folder.path, item.name);
+            if (!wanted && !folderCheck) continue;
+            if ((wanted || !listedFolder) && !readDetails(folder, i)) continue;
+            const bool isFolder = listedFolder || S_ISDIR(statOf(i).st_mode);
+            if (folderCheck && isFolder && !skipsFolder(item.name)) descend.push_back(item.name);
+            if (wanted) reportFile(folder, i);
+        }
+    }
+}
+
+bool TFindFile::readDetails(const TDirWalker::TFolder& folder, size_t index) {
+    if (fStatStates[index] == ssUnread) {
+        const bool read = sys::fstatat(folder.fd, folder.items[index].name.c_str(), &statOf(index),
+                                       AT_SYMLINK_NOFOLLOW) == 0;
+        fStatStates[index] = read ? ssRead : ssFailed;
+        // An entry gone since the listing holds nothing to report.
+        if (!read && errno != ENOENT && fStatError == 0) fStatError = errno;
+    }
+    return fStatStates[index] == ssRead;
+}
+
+void TFindFile::reportFile(const TDirWalker::TFolder& folder, size_t index) {
+    const std::string& name = folder.items[index].name;
+    fDetails.FileName = name;
+    fDetails.Stat = statOf(index);
+    fDetails.Attributes = fileAttributes(name, fDetails.Stat);
+    fDetails.Size = fDetails.Stat.st_size;
+    if (AcceptFile(fDetails)) NotifyFileMatch(fDetails);
+}
+
+// A folder's attributes beyond Directory come from its name alone.
+bool TFindFile::skipsFolder(const std::string& name) const {
+    return (fFolderSkipMask & faHidden) != 0 && !name.empty() && name[0] == '.';
 }
 
 }  // namespace qvb

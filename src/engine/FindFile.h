@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/DirWalk.h"
+#include "engine/NameMask.h"
 #include "util/DateTime.h"
 
 namespace qvb {
@@ -75,16 +77,18 @@ TDateTime FileTimeToLocalDateTime(const struct timespec& time);
 // with the whole value. Both bounds are inclusive.
 bool MatchesDateBounds(TDateTime before, TDateTime after, TDateTime value);
 
+// The times are converted on request only: a listing of a million files
+// reads them for none or one of them.
 struct TFileDetails {
     std::string Folder;    // with trailing "/"
     std::string FileName;  // as the listing gives it
     uint32_t Attributes = 0;
     int64_t Size = 0;
-    TDateTime Created = 0;  // Linux keeps no creation time: the status change time stands in
-    TDateTime Modified = 0;
-    TDateTime Accessed = 0;
-    int64_t ModifiedNs = 0;  // UTC nanoseconds since 1970, for decisions
-    uint32_t Mode = 0;       // st_mode
+    struct stat Stat {};  // the entry itself; a link is not followed
+
+    TDateTime Created() const;  // Linux keeps no creation time: the status change time stands in
+    TDateTime Modified() const;
+    TDateTime Accessed() const;
 };
 
 class TCustomCriteria {
@@ -125,14 +129,30 @@ class TFileCriteria : public TCustomCriteria {
     // that matches folder + name decides, none matching accepts.
     std::vector<std::string> Filters;
 
+    // A folder searched as it is written: never split at ";" nor read with
+    // the prefix grammar (a name from a listing may hold any of them). It comes
+    // first among the targets and is the base of the mask rule.
+    const std::string& LiteralFolder() const { return fLiteralFolder; }
+    void setLiteralFolder(const std::string& folder);
+    // The mask rule of a job (NameMask.h): include masks, when there are any,
+    // take precedence over the exclude masks; both match the path below the
+    // literal folder with a leading "/".
+    void setMaskRule(std::string_view includeOnly, std::string_view exclude);
+
     const TTargetPaths& GetTargetPaths() const;
+    // Filter rules and mask rule on folder + name.
     bool AcceptFileName(const std::string& folder, const std::string& name) const;
 
   private:
     void discardTargets() { fTargets.reset(); }
 
+    bool acceptedByMaskRule(const std::string& folder, const std::string& name) const;
+
     std::string fFileName;
     std::string fLocation;
+    std::string fLiteralFolder;
+    TNameMasks fIncludeOnly;
+    TNameMasks fExclude;
     std::vector<std::string> fPaths;
     bool fSubfolders = true;
     uint16_t fMinLevel = 0;
@@ -204,6 +224,10 @@ class TSearchCriteria : public TCustomCriteria {
   public:
     void Clear() override;
     bool Matches(const TFileDetails& file) const;
+    // The part of Matches that needs no more than the name: a search decides
+    // it before it reads an entry's details.
+    bool MatchesName(const std::string& folder, const std::string& name) const;
+    bool MatchesDetails(const TFileDetails& file) const;
 
     TFileCriteria Files;
     TAttributesCriteria Attributes;
@@ -218,6 +242,8 @@ class TFindFile {
     using TFolderChangeEvent =
         std::function<void(TFindFile& sender, const std::string& folder, TFolderIgnore& ignore)>;
     using TNotifyEvent = std::function<void(TFindFile& sender)>;
+    using TReadErrorEvent =
+        std::function<void(TFindFile& sender, const std::string& folder, int err)>;
 
     TFindFile();
     // Aborts a running search and, unlike a plain flag, waits for the worker:
@@ -235,6 +261,9 @@ class TFindFile {
     bool Busy() const { return fBusy.load(); }
     uint16_t Level() const { return fLevel; }
     const TTargetPath* CurrentTarget() const { return fCurrentTarget; }
+    // While OnFolderChange runs: the folder as listed (its status and entries),
+    // or null for a folder that cannot be opened.
+    const TDirWalker::TFolder* CurrentFolder() const { return fCurrentFolder; }
 
     TSearchCriteria Criteria;
     bool Threaded = false;
@@ -243,17 +272,35 @@ class TFindFile {
     TFolderChangeEvent OnFolderChange;
     TNotifyEvent OnSearchBegin;
     TNotifyEvent OnSearchFinish;
+    // A folder that cannot be opened or listed completely, or holds an entry
+    // whose details cannot be read (once per folder). Not raised for a folder
+    // the OnFolderChange handler ignored with all it holds.
+    TReadErrorEvent OnReadError;
 
   protected:
     virtual void NotifySearchBegin();
     virtual void NotifySearchFinish();
     virtual TFolderIgnore NotifyFolderChange(const std::string& folder);
     virtual void NotifyFileMatch(const TFileDetails& file);
+    // The name criteria have been decided before the details were read.
     virtual bool AcceptFile(const TFileDetails& file);
 
   private:
+    // The state of one entry's details while its folder is searched.
+    enum TStatState : uint8_t { ssUnread, ssRead, ssFailed };
+
     void searchAllTargets();
     void searchTarget(const TTargetPath& target);
+    void visitFolder(TDirWalker::TFolder& folder, std::vector<std::string>& descend);
+    TFolderIgnore announceFolder(const std::string& path, TDirWalker::TFolder* folder);
+    void searchEntries(const TDirWalker::TFolder& folder, bool files, bool deeper,
+                       std::vector<std::string>& descend);
+    bool readDetails(const TDirWalker::TFolder& folder, size_t index);
+    struct stat& statOf(size_t index) {
+        return fStats[fStats.size() == 1 ? 0 : index];
+    }
+    void reportFile(const TDirWalker::TFolder& folder, size_t index);
+    bool skipsFolder(const std::string& name) const;
     void endSearch();
     void runWorker();
 
@@ -263,6 +310,14 @@ class TFindFile {
     std::unique_ptr<TSearchCriteria> fActiveCriteria;
     const TTargetPath* fCurrentTarget = nullptr;
     uint32_t fFolderSkipMask = 0;
+    bool fFoldersMayMatch = false;  // else a folder's details are read only when it may be one
+    const TDirWalker::TFolder* fCurrentFolder = nullptr;
+    // Per folder, kept across folders so that a big tree allocates them once;
+    // the details of every entry only while more masks than one revisit them.
+    std::vector<struct stat> fStats;
+    std::vector<TStatState> fStatStates;
+    int fStatError = 0;
+    TFileDetails fDetails;
     std::thread fSearchThread;
     std::thread::id fOwnerThread;
     // Expires with the object, so that a finish posted by the worker after the

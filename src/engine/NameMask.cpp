@@ -7,10 +7,6 @@ namespace qvb {
 
 namespace {
 
-bool isBlank(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
 bool hasWildcard(std::string_view text) {
     return text.find_first_of("*?") != std::string_view::npos;
 }
@@ -39,7 +35,7 @@ class TItemReader {
 
     // False at the end of the text.
     bool skipBlanks() {
-        while (!atEnd() && isBlank(fText[fPos])) ++fPos;
+        while (!atEnd() && isBlankOrControl(fText[fPos])) ++fPos;
         return !atEnd();
     }
 
@@ -61,7 +57,7 @@ class TItemReader {
 
     std::string_view word() {
         const size_t start = fPos;
-        while (!atEnd() && !isBlank(fText[fPos]) && !isSeparator(fText[fPos])) ++fPos;
+        while (!atEnd() && !isBlankOrControl(fText[fPos]) && !isSeparator(fText[fPos])) ++fPos;
         return fText.substr(start, fPos - start);
     }
 

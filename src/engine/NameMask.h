@@ -27,6 +27,7 @@ std::vector<std::string> splitNameItems(std::string_view text, std::string_view 
 // "." appended, so both "Makefile" and "*.*" match the file Makefile.
 class TNameMasks {
   public:
+    TNameMasks() = default;
     explicit TNameMasks(std::string_view text);
     bool empty() const { return fMasks.empty(); }
     // `foldedPath` is already case-folded and starts with "/".

@@ -12,8 +12,8 @@
 
 #include "engine/CopyIt.h"
 #include "engine/DirWalk.h"
+#include "engine/FindFile.h"
 #include "engine/NameMask.h"
-#include "engine/Wildcard.h"
 #include "util/Sys.h"
 #include "util/TextCase.h"
 #include "util/UserInterface.h"
@@ -26,14 +26,6 @@ namespace {
 // folders: often enough for a responsive window, rare enough to cost nothing on
 // a big tree.
 constexpr int kEntriesPerEventCall = 64;
-
-int64_t nanoseconds(const struct timespec& t) {
-    return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-bool isSpecialType(unsigned char type) {
-    return type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
-}
 
 std::string withTrailingSlash(std::string path) {
     if (path.empty() || path.back() != '/') path += '/';
@@ -67,11 +59,11 @@ size_t hashName(std::string_view name) {
 
 }  // namespace
 
-// The walk of one scan: applies skip list and masks and fills the list.
+// One scan: the handlers of the file search fill the list, deciding skip
+// items, left-out folders and empty folders.
 class TFileList::Scanner {
   public:
-    explicit Scanner(TFileList& list)
-        : fList(list), fInclude(list.fIncludeOnly), fExclude(list.fExclude) {
+    explicit Scanner(TFileList& list) : fList(list) {
         for (const std::string& item : list.fSkipList)
             if (!item.empty()) fSkips.push_back(foldCase(item));
         for (const std::string& item : list.fSkipBelow) fSkipsBelow.push_back(foldCase(item));
@@ -96,14 +88,24 @@ class TFileList::Scanner {
         fChunks.clear();
     }
 
-    void run() {
-        TDirWalker walker;
-        walker.walk(
-            fList.fBaseDir,
-            [this](TDirWalker::TFolder& folder, std::vector<std::string>& descend) {
-                visitFolder(folder, descend);
-            },
-            [this](const std::string& path, size_t, int err) { recordUnreadable(path, err); });
+    void run(TFindFile& search) {
+        search.Criteria.Clear();
+        TFileCriteria& files = search.Criteria.Files;
+        files.setLiteralFolder(fList.fBaseDir);
+        files.setMaskRule(fList.fIncludeOnly, fList.fExclude);
+        // Every entry but folders: hidden, read-only, links and special files too.
+        search.Criteria.Attributes.set(aiDirectory, fsUnset);
+        search.OnFolderChange = [this](TFindFile& sender, const std::string& folder,
+                                       TFolderIgnore& ignore) {
+            folderChange(sender, folder, ignore);
+        };
+        search.OnFileMatch = [this](TFindFile& sender, const TFileDetails& file) {
+            fileMatch(sender, file);
+        };
+        search.OnReadError = [this](TFindFile&, const std::string& folder, int err) {
+            recordUnreadable(folder, err);
+        };
+        search.StartSearch();
     }
 
   private:
@@ -121,11 +123,6 @@ class TFileList::Scanner {
         return false;
     }
 
-    bool listed(const std::string& relName) const {
-        if (fInclude.empty() && fExclude.empty()) return true;
-        return listedByMasks(fInclude, fExclude, foldCase("/" + relName));
-    }
-
     void add(TFileEntry entry) {
         if (fChunks.empty() || fChunks.back().size() == kChunkSize) {
             fChunks.emplace_back();
@@ -140,9 +137,9 @@ class TFileList::Scanner {
     }
 
     void recordUnreadable(const std::string& path, int err) {
-        ++fList.fDirCount;
-        if (skipped(relative(path))) return;  // nothing of it would be listed anyway
-        fList.fUnreadableDirs.push_back(relative(path));
+        const std::string rel = relative(path);
+        if (fList.fUnreadableDirs.empty() || fList.fUnreadableDirs.back() != rel)
+            fList.fUnreadableDirs.push_back(rel);
         fList.fWarningLines.push_back("WARNUNG: Verzeichnis \"" + path +
                                       "\" kann nicht gelesen werden: " + sys::errorText(err));
         notifyOwner();
@@ -161,7 +158,7 @@ class TFileList::Scanner {
     }
 
     void addEmptyDir(const std::string& path, const struct stat& st) {
-        add({path.substr(1), nanoseconds(st.st_mtim), 0, static_cast<uint16_t>(st.st_mode),
+        add({path.substr(1), fileTimeNs(st.st_mtim), 0, static_cast<uint16_t>(st.st_mode),
              ownerIndex(st), ekEmptyDir});
     }
 
@@ -188,108 +185,64 @@ class TFileList::Scanner {
         fExcluded.push_back(std::move(folder));
     }
 
-    // An excluded folder reached under another spelling of its path.
-    bool isExcludedFolder(const TDirWalker::TFolder& folder) const {
-        if (folder.depth <= 1) return false;
-        for (const TExcluded& excluded : fExcluded)
-            if (excluded.hasId && folder.st.st_dev == excluded.id.st_dev &&
-                folder.st.st_ino == excluded.id.st_ino)
+    // Reached by its own path or under another spelling of it.
+    bool isExcludedFolder(const std::string& path, const TDirWalker::TFolder* folder) const {
+        for (const TExcluded& excluded : fExcluded) {
+            if (path == excluded.path) return true;
+            if (folder != nullptr && folder->depth > 1 && excluded.hasId &&
+                folder->st.st_dev == excluded.id.st_dev && folder->st.st_ino == excluded.id.st_ino)
                 return true;
+        }
         return false;
     }
 
-    void visitFolder(TDirWalker::TFolder& folder, std::vector<std::string>& descend) {
-        if (isExcludedFolder(folder)) return;
+    void folderChange(TFindFile& search, const std::string& path, TFolderIgnore& ignore) {
+        const TDirWalker::TFolder* folder = search.CurrentFolder();
+        if (isExcludedFolder(path, folder)) {
+            ignore = fiThisAndSubfolders;
+            return;
+        }
         ++fList.fDirCount;
-        if (folder.depth == 1) fList.fBaseEmpty = folder.readError == 0 && folder.items.empty();
-        const std::string rel = relative(folder.path);
+        const std::string rel = relative(path);
         const bool skip = skipped(rel);
+        if (folder != nullptr) listFolder(*folder, rel, skip);
+        notifyOwner();
+        letEventsRun(search);
+        if (skip) ignore = fiThisAndSubfolders;
+    }
+
+    void listFolder(const TDirWalker::TFolder& folder, const std::string& rel, bool skip) {
+        if (folder.depth == 1) fList.fBaseEmpty = folder.readError == 0 && folder.items.empty();
         if (!skip)
             fList.fFolders.push_back(
                 {rel, static_cast<uint16_t>(folder.st.st_mode), ownerIndex(folder.st)});
-        if (folder.readError != 0) {
-            fList.fUnreadableDirs.push_back(rel);
-            fList.fWarningLines.push_back(
-                "WARNUNG: Verzeichnis \"" + folder.path +
-                "\" kann nicht gelesen werden: " + sys::errorText(folder.readError));
-        } else if (fList.fListEmptyDirs && !hasContent(folder.items)) {
+        if (fList.fListEmptyDirs && folder.readError == 0 && !hasContent(folder.items))
             addEmptyDir(folder.path, folder.st);
-        }
-        notifyOwner();
-        letEventsRun();
-        if (skip) return;
-        bool statFailed = false;
-        for (const TDirWalker::TItem& item : folder.items) {
-            if (!listItem(folder, rel, item, descend) && !statFailed) {
-                statFailed = true;
-                fList.fUnreadableDirs.push_back(rel);
-                fList.fWarningLines.push_back(
-                    "WARNUNG: Verzeichnis \"" + folder.path +
-                    "\" kann nicht gelesen werden: " + sys::errorText(errno));
-            }
-        }
     }
 
-    // False when the entry's details cannot be read (errno tells why).
-    bool listItem(const TDirWalker::TFolder& folder, const std::string& rel,
-                  const TDirWalker::TItem& item, std::vector<std::string>& descend) {
-        if (item.type == DT_DIR) {
-            enterLater(folder, item.name, descend);
-            return true;
+    void fileMatch(TFindFile& search, const TFileDetails& file) {
+        const struct stat& st = file.Stat;
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+            warnSpecial(file.Folder + file.FileName);
+            return;
         }
         // Made at its exact size (appending would leave room to grow, and a
         // list often holds a million names).
-        std::string relName(rel.size() + item.name.size(), '\0');
-        rel.copy(relName.data(), rel.size());
-        item.name.copy(relName.data() + rel.size(), item.name.size());
-        if (isSpecialType(item.type)) {
-            if (listed(relName)) warnSpecial(folder.path + item.name);
-            return true;
-        }
-        // A file the masks leave out needs no stat; only an entry of unknown type might be a
-        // folder.
-        const bool knownNoFolder = item.type == DT_REG || item.type == DT_LNK;
-        if (knownNoFolder && !listed(relName)) return true;
-        struct stat st {};
-        if (sys::fstatat(folder.fd, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return errno == ENOENT;  // gone since the listing: nothing to back up
-        if (S_ISDIR(st.st_mode)) {
-            enterLater(folder, item.name, descend);
-            return true;
-        }
-        if (!knownNoFolder && !listed(relName)) return true;
-        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
-            addFile(std::move(relName), st);
-        } else {
-            warnSpecial(folder.path + item.name);
-        }
-        return true;
-    }
-
-    void enterLater(const TDirWalker::TFolder& folder, const std::string& name,
-                    std::vector<std::string>& descend) {
-        for (const TExcluded& excluded : fExcluded) {
-            const std::string& path = excluded.path;
-            if (folder.path.size() + name.size() + 1 == path.size() &&
-                path.compare(0, folder.path.size(), folder.path) == 0 &&
-                path.compare(folder.path.size(), name.size(), name) == 0)
-                return;
-        }
-        descend.push_back(name);
-    }
-
-    void addFile(std::string relName, const struct stat& st) {
-        add({std::move(relName), nanoseconds(st.st_mtim), static_cast<int64_t>(st.st_size),
+        const size_t start = fList.fBaseDir.size();
+        std::string relName(file.Folder.size() - start + file.FileName.size(), '\0');
+        file.Folder.copy(relName.data(), file.Folder.size() - start, start);
+        file.FileName.copy(relName.data() + file.Folder.size() - start, file.FileName.size());
+        add({std::move(relName), fileTimeNs(st.st_mtim), static_cast<int64_t>(st.st_size),
              static_cast<uint16_t>(st.st_mode), ownerIndex(st),
              S_ISLNK(st.st_mode) ? ekLink : ekFile});
         ++fList.fFileCount;
         fList.fTotalSize += st.st_size;
-        letEventsRun();
+        letEventsRun(search);
     }
 
     // Folders count too, so that a tree of many empty folders keeps the window alive.
-    void letEventsRun() {
-        if (++fSinceEvents < kEntriesPerEventCall) return;
+    void letEventsRun(const TFindFile& search) {
+        if (search.Threaded || ++fSinceEvents < kEntriesPerEventCall) return;
         fSinceEvents = 0;
         processPendingEvents();
     }
@@ -298,8 +251,6 @@ class TFileList::Scanner {
 
     TFileList& fList;
     std::vector<std::vector<TFileEntry, TPageAllocator<TFileEntry>>> fChunks;
-    TNameMasks fInclude;
-    TNameMasks fExclude;
     std::vector<std::string> fSkips;
     std::vector<std::string> fSkipsBelow;
     struct TExcluded {
@@ -313,7 +264,7 @@ class TFileList::Scanner {
     uint16_t fLastOwnerIndex = kUnknownOwner;
 };
 
-TFileList::TFileList() = default;
+TFileList::TFileList() : fFindFile(std::make_unique<TFindFile>()) {}
 TFileList::~TFileList() = default;
 
 void TFileList::Clear() {
@@ -375,7 +326,7 @@ bool TFileList::scan() {
     }
     fBaseDir = withTrailingSlash(fBaseDir);
     Scanner scanner(*this);
-    scanner.run();
+    scanner.run(*fFindFile);
     if (!fUnreadableDirs.empty() && fUnreadableDirs.front().empty()) {
         // Nothing of the tree could be read: a mirror must not take that for an empty source.
         fErrorCode = 3;

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 namespace qvb {
 
 class TCopyIt;
+class TFindFile;
 
 enum TEntryKind : uint8_t { ekFile, ekLink, ekEmptyDir };
 
@@ -124,6 +126,7 @@ class TFileList {
     class Scanner;
     void rebuildIndex();
 
+    std::unique_ptr<TFindFile> fFindFile;
     std::vector<TFileEntry> fEntries;
     std::vector<TFolderEntry> fFolders;  // sorted by name after a scan
     std::vector<TOwner> fOwners;

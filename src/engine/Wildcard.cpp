@@ -80,17 +80,13 @@ class TMatcher {
     std::vector<bool> fFailed;
 };
 
-bool isBlankOrControl(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
+}  // namespace
 
 std::string_view trimmed(std::string_view piece) {
     while (!piece.empty() && isBlankOrControl(piece.front())) piece.remove_prefix(1);
     while (!piece.empty() && isBlankOrControl(piece.back())) piece.remove_suffix(1);
     return piece;
 }
-
-}  // namespace
 
 bool matchesWildcardFolded(std::string_view text, std::string_view pattern) {
     return TMatcher(text, pattern).match();

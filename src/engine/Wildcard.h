@@ -21,6 +21,12 @@ bool matchesWildcardFolded(std::string_view text, std::string_view pattern);
 // goes through MatchesWildcard.
 bool matchesListingMask(std::string_view name, std::string_view mask);
 
+// Blanks and control characters: what surrounds an item of a list.
+inline bool isBlankOrControl(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
+std::string_view trimmed(std::string_view piece);
+
 // Cuts the text at each of the separator characters, trims blanks and control
 // characters, drops empty pieces and pieces already present (ignoring case);
 // the order of first occurrence stays.

@@ -132,6 +132,7 @@ void TCopyJob::prepareMirror() {
     mirror.fIncludeOnly = fIncludeOnly;
     mirror.fTimeTolerance = fTimeTolerance;
     mirror.setDelete(fDelete);
+    mirror.setPreview(fPreview);
     mirror.fSkipFolders = fSkipFolders;
     mirror.fAllowMassDelete = fAllowMassDelete;
     mirror.fUnattended = fUnattended;
@@ -143,6 +144,10 @@ bool TCopyJob::Execute() {
     fActiveSourceCount = 0;
     fStatistics.reset();
     fStatusText.clear();
+    if (fPreview)
+        addMessage(
+            "Vorschau: Es wird nichts geschrieben; ob das Zielverzeichnis beschreibbar "
+            "ist, wird nicht geprüft.");
     bool ok = checkDestination();
     if (fStatus == csCancelled) {
         fStatusText = "TCopyJob.Execute: Kopieraktion abgebrochen";
@@ -174,9 +179,10 @@ bool TCopyJob::Execute() {
             addMessage(" ");
         }
     }
-    if (fStatus == csDone || fStatus == csWarnings) fLastBackup = nowDateTime();
-    fDone = true;
-    fStatusText = "Backup-" + fJobKey + " \"" + fJobName + "\"" + verdictText(fStatus, fStatistics);
+    if (!fPreview && (fStatus == csDone || fStatus == csWarnings)) fLastBackup = nowDateTime();
+    if (!fPreview) fDone = true;
+    fStatusText = std::string(fPreview ? "Vorschau: " : "") + "Backup-" + fJobKey + " \"" +
+                  fJobName + "\"" + verdictText(fStatus, fStatistics);
     return ok;
 }
 
@@ -254,6 +260,13 @@ std::string TCopyJob::mirrorDestination(const std::string& source) const {
 }
 
 void TCopyJob::applyClockOffset() {
+    if (fPreview) {
+        // The probe is a file written on both sides.
+        if (isNetworkDrive(extractFilePath(fCopyFolder->fSource)) ||
+            isNetworkDrive(includeTrailingDelimiter(fDestination)))
+            addMessage("Vorschau: Der Zeitunterschied zum Netzlaufwerk wird nicht gemessen.");
+        return;
+    }
     const std::optional<TDateTime> offset = measureClockOffset();
     if (!offset) return;
     // Whole milliseconds: the day fraction would otherwise show 3599,99999999996.
@@ -344,6 +357,11 @@ bool TCopyJob::checkDestination() {
         failWith(text, text);
         return false;
     }
+    if (fPreview && !isDirectory(fDestination)) {
+        addMessage("Vorschau: Das Zielverzeichnis \"" + fDestination +
+                   "\" existiert nicht; ein Lauf würde es neu erstellen.");
+        return true;
+    }
     if (!isDirectory(fDestination) && createDirectories(fDestination)) {
         const std::string text = "Zielverzeichnis \"" + fDestination + "\" neu erstellt.";
         userInterface().showMessage(TMsgKind::Error, text, mbOK, TMsgResult::OK);
@@ -375,6 +393,10 @@ bool TCopyJob::checkSource(const std::string& source) {
     addMessage(
         "Ein Backup auf demselben Laufwerk bietet keine Sicherheit bei einem Laufwerksdefekt.");
     addMessage("Möchten Sie die Sicherung trotzdem durchführen?");
+    if (fPreview) {
+        addMessage("Vorschau: Ein Lauf fragt hier; gezeigt wird die Antwort \"Ja\".");
+        return true;
+    }
     if (userInterface().showMessage(TMsgKind::Warning, kSameDriveQuestion, mbYes | mbNo,
                                     TMsgResult::Yes) == TMsgResult::Yes)
         return true;

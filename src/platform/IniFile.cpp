@@ -313,7 +313,7 @@ void TIniDocument::appendLine(TIniLine line) {
 std::string TIniDocument::serialize() const {
     const char* eol = fCrLf ? "\r\n" : "\n";
     std::string out;
-    if (fEncoding == TIniEncoding::Utf8Bom) out = "\xEF\xBB\xBF";
+    if (fBom) out = "\xEF\xBB\xBF";
     for (const auto& l : fPreamble) out.append(l.text).append(eol);
     for (const auto& s : fSections) {
         out.append(s.header).append(eol);
@@ -337,6 +337,7 @@ TIniDocument parseIni(std::string_view bytes) {
     }
     if (clean.starts_with("\xEF\xBB\xBF")) {
         doc.fEncoding = TIniEncoding::Utf8Bom;
+        doc.fBom = true;
         clean.erase(0, 3);
     }
     const size_t firstLf = clean.find('\n');

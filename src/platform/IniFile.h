@@ -46,10 +46,12 @@ struct TIniSection {
 class TIniDocument {
   public:
     // How the bytes were read: the encoding (Windows1252 when any line was
-    // read so), whether lines ended in CRLF, how
+    // read so), whether a byte-order mark came first (written back, whatever
+    // the lines' encodings were), whether lines ended in CRLF, how
     // many NUL bytes were dropped and how many "[" lines lacked their "]"
     // (kept as plain lines).
     TIniEncoding fEncoding = TIniEncoding::Utf8;
+    bool fBom = false;
     bool fCrLf = false;
     size_t fNulBytes = 0;
     size_t fBadHeaders = 0;

@@ -40,16 +40,19 @@ void TRunControl::hookJob(TCopyJob& job) {
     job.setOnMessage([this](TCopyIt* sender) { showMessages(sender); });
 }
 
-bool TRunControl::runJob(TCopyJob& runningJob) {
+bool TRunControl::run(TCopyJob& runningJob, bool preview) {
     if (fRunningJob) return false;
     TCopyJob* job = &runningJob;
     fRunningJob = job;
+    job->setPreview(preview);
     if (fCallbacks.onRunning) fCallbacks.onRunning(true);
     bool finished = false;
     try {
         log(" ");
-        log(formatGermanDateTime(nowDateTime()) + ":  starte Backup-" + job->fJobKey + " \"" +
-            job->fJobName + "\"");
+        log(formatGermanDateTime(nowDateTime()) +
+            (preview ? ":  Vorschau (es wird nichts geschrieben) von Backup-"
+                     : ":  starte Backup-") +
+            job->fJobKey + " \"" + job->fJobName + "\"");
         log(std::string(85, '-'));
         if (logLevel() > 3)
             log("Zeittoleranz = " + std::to_string(job->fTimeTolerance) + " Sekunden");
@@ -62,12 +65,12 @@ bool TRunControl::runJob(TCopyJob& runningJob) {
         }
         if (job->fActiveSourceCount > 1) logOverallResult(*job);
         finished = job->fStatus == csDone;
-        if (finished) {
+        if (finished && !preview) {
             job->fLastBackup = nowDateTime();
             fView.lastBackupText = formatGermanDateTime(job->fLastBackup);
             log("letzte Sicherung: " + fView.lastBackupText);
             job->updateSchedule();
-        } else {
+        } else if (!finished) {
             log(job->fStatusText);
         }
         log("");
@@ -79,6 +82,7 @@ bool TRunControl::runJob(TCopyJob& runningJob) {
         log("");
         finished = false;
     }
+    job->setPreview(false);
     finishRun();
     return finished;
 }

@@ -54,10 +54,13 @@ class TRunControl {
 
     // Runs the current job; true when it ended with status csDone. Only then
     // the job's last backup time and schedule change.
-    bool runJob() { return fCurrentJob && runJob(*fCurrentJob); }
+    bool runJob() { return fCurrentJob && run(*fCurrentJob, false); }
     // Runs `job` without making it the current one (the scheduler's runs).
     // Refused (false) while another run is active.
-    bool runJob(TCopyJob& job);
+    bool runJob(TCopyJob& job) { return run(job, false); }
+    // The current job with its writing switched off: true when it would end
+    // with csDone; the last backup time and schedule stay.
+    bool runPreview() { return fCurrentJob && run(*fCurrentJob, true); }
     void showMessages(TCopyIt* sender);
     void showProgress(TCopyIt* sender);
     void showFileCounts(TCopyIt* sender);
@@ -72,6 +75,7 @@ class TRunControl {
     static std::string countText(int files, int folders);
 
   private:
+    bool run(TCopyJob& job, bool preview);
     TCopyJob* activeJob() const { return fRunningJob ? fRunningJob : fCurrentJob; }
     void log(const std::string& line) { fProtocol.append(line); }
     void logErrorBanner(int errors);

@@ -202,6 +202,7 @@ void TfrmMain::connectActions() {
     connect(ui->actionBackup, &QAction::triggered, this, &TfrmMain::actionBackupExecute);
     connect(ui->mnuJobStart, &QAction::triggered, ui->actionBackup, &QAction::trigger);
     connect(ui->actionBackup, &QAction::enabledChanged, ui->mnuJobStart, &QAction::setEnabled);
+    connect(ui->actionPreview, &QAction::triggered, this, &TfrmMain::actionPreviewExecute);
     connect(ui->actionSaveOptions, &QAction::triggered, this, &TfrmMain::actionSaveOptionsExecute);
     connect(ui->actionSaveLog, &QAction::triggered, this, &TfrmMain::actionSaveLogExecute);
     connect(ui->actionCancelJob, &QAction::triggered, this, &TfrmMain::actionCancelJobExecute);
@@ -220,6 +221,7 @@ void TfrmMain::connectActions() {
     ui->actionCancelJob->setEnabled(false);
 
     connectButton(ui->Button1, ui->actionBackup, true);
+    connectButton(ui->btnPreview, ui->actionPreview, false);
     connectButton(ui->Button2, ui->actionCancelJob, false);
     connectButton(ui->btnNewJob, ui->actionNewJob, false);
     connectButton(ui->btnRename, ui->actionRenameJob, false);
@@ -559,6 +561,10 @@ void TfrmMain::actionBackupExecute() {
     runJob();
 }
 
+void TfrmMain::actionPreviewExecute() {
+    fControl.runPreview();
+}
+
 void TfrmMain::actionCancelJobExecute() {
     fControl.cancel();
 }
@@ -579,6 +585,7 @@ void TfrmMain::leaveBusy() {
 void TfrmMain::lockActions(bool locked) {
     const bool jobThere = fJobs && fJobs->count() > 0;
     ui->actionBackup->setEnabled(!locked && jobThere);
+    ui->actionPreview->setEnabled(!locked && jobThere);
     ui->actionCancelJob->setEnabled(locked);
     ui->actionNewJob->setEnabled(!locked);
     ui->actionDeleteJob->setEnabled(!locked && jobThere);

@@ -64,6 +64,7 @@ class TfrmMain : public QMainWindow {
     void tmrIntervallTimer();
 
     void actionBackupExecute();
+    void actionPreviewExecute();
     void actionCancelJobExecute();
     void actionCloseExecute();
     void actionDeleteJobExecute();

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 namespace qvb {
@@ -122,6 +123,15 @@ int isoWeekNumber(TDateTime value) {
     const int year = decodeDateTime(thursday).year;
     const TDateTime firstOfYear = encodeDate(year, 1, 1);
     return static_cast<int>((thursday - firstOfYear) / 7) + 1;
+}
+
+int64_t fileTimeNs(const struct timespec& time) {
+    constexpr int64_t kPerSecond = 1'000'000'000;
+    constexpr int64_t kLatest = std::numeric_limits<int64_t>::max() / kPerSecond - 1;
+    constexpr int64_t kEarliest = std::numeric_limits<int64_t>::min() / kPerSecond;
+    if (time.tv_sec > kLatest) return std::numeric_limits<int64_t>::max();
+    if (time.tv_sec < kEarliest) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(time.tv_sec) * kPerSecond + time.tv_nsec;
 }
 
 TDateTime dateTimeFromUnix(time_t seconds, long nanoseconds) {

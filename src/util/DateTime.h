@@ -5,6 +5,7 @@
 // 1/86400). Decisions about which file is newer never use these; they compare
 // the file system's UTC times (see engine/FileTime.h).
 
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -45,6 +46,10 @@ int isoWeekNumber(TDateTime value);
 
 // Local wall time of a UTC instant, and back.
 TDateTime dateTimeFromUnix(time_t seconds, long nanoseconds = 0);
+// A file time as UTC nanoseconds since 1970. Times before 1677 or after 2262
+// do not fit and are clamped to the nearest value that does, so that they
+// still compare in their order with every other time.
+int64_t fileTimeNs(const struct timespec& time);
 struct timespec unixFromDateTime(TDateTime value);
 
 // "07.12.2026 14:30:00", "07.12.2026", "14:30:00" whatever the locale.

@@ -30,6 +30,14 @@ TEST(CommandLine, CommandsWithTheirOptions) {
     EXPECT_EQ(run.line.jobs, (std::vector<std::string>{"Job01"}));
     EXPECT_EQ(run.line.iniFile, "b.ini");
 
+    // The preview belongs to the run and may stand before or after it.
+    run = parse({"--run", "Job01", "--preview"});
+    ASSERT_TRUE(run.ok) << run.error;
+    EXPECT_TRUE(run.line.preview);
+    EXPECT_EQ(run.line.jobs, (std::vector<std::string>{"Job01"}));
+    EXPECT_TRUE(parse({"--preview", "--run", "Job01"}).line.preview);
+    EXPECT_FALSE(parse({"--run", "Job01"}).line.preview);
+
     auto test = parse({"--selftest", "--dest-root", "/d", "--source-root", "/s"});
     ASSERT_TRUE(test.ok) << test.error;
     EXPECT_EQ(test.line.command, TCommand::SelfTest);
@@ -48,6 +56,7 @@ TEST(CommandLine, UsageErrorsAreExplainedInGerman) {
               "Die Option --ini ist mehrfach angegeben.");
     EXPECT_FALSE(parse({"--list", "--run", "Job01"}).ok);
     EXPECT_FALSE(parse({"--list", "--list"}).ok);
+    EXPECT_EQ(parse({"--list", "--preview"}).error, "Die Option --preview gilt nur mit --run.");
     EXPECT_FALSE(parse({"--help", "--ini", "a.ini"}).ok);
     EXPECT_FALSE(parse({"--version", "--ini", "a.ini"}).ok);
     EXPECT_FALSE(parse({"--list", "--source-root", "/s"}).ok);

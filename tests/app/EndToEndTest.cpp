@@ -147,6 +147,31 @@ TEST_F(EndToEnd, RunWritesTheProtocolStoresTheLastBackupAndTheLogFile) {
     EXPECT_EQ(readFile(dir / "einstellungen.log"), r.out) << "the protocol file holds every line";
 }
 
+TEST_F(EndToEnd, PreviewPrintsTheRunButWritesNothingAndExitsLikeTheRun) {
+    test::buildTree(dir / "quelle/", {file("a.txt", "hallo")});
+    writeIni(job("Job01", "Fotos", dir / "ziel/", {dir / "quelle/=1"}, "NurVerzeichnisInhalt=1\n") +
+             job("Job02", "Teils", dir / "ziel2/", {dir / "fehlt/=1"}));
+    const std::string settings = readFile(ini);
+    const auto before = readTree(dir.path(), true);
+    const auto r = runWithIni({"--run", "Job01", "--preview"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readTree(dir.path(), true), before) << "no destination, no LetztesBackup, no log";
+    EXPECT_EQ(readFile(ini), settings);
+    const auto lines = masked(r.out);
+    EXPECT_EQ(lines.at(1),
+              "DATUM:  Vorschau (es wird nichts geschrieben) von Backup-Job01 \"Fotos\"");
+    for (const char* line :
+         {"Vorschau: Das Zielverzeichnis \"T/ziel/\" existiert nicht; ein Lauf würde es neu "
+          "erstellen.",
+          "  erstelle T/ziel/a.txt", "5 Bytes kopiert. ",
+          "Vorschau: Backup-Job01 \"Fotos\" wurde erfolgreich ausgeführt."})
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << r.out;
+    EXPECT_EQ(r.out.find("letzte Sicherung"), std::string::npos);
+
+    EXPECT_EQ(runWithIni({"--preview", "--run", "Job02"}).exitCode, 1);
+    EXPECT_EQ(readTree(dir.path(), true), before);
+}
+
 TEST_F(EndToEnd, JobsRunInTheOrderGivenByKeyOrNameAndIntoTheirIntervalFolder) {
     test::buildTree(dir / "q1/", {file("eins.txt", "1")});
     test::buildTree(dir / "q2/", {file("zwei.txt", "2")});

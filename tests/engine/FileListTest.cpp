@@ -122,6 +122,13 @@ TEST_F(FileListTest, OddNamesAreListedAndFoundExactly) {
     EXPECT_EQ(list.compare("d/a=b.txt", std::nullopt), 2);
 }
 
+TEST_F(FileListTest, BaseFolderNameIsTakenLiterally) {
+    const std::string base = tmp / "2>a;b<c/";
+    buildTree(base, {file("x.txt"), file("s/y.txt")});
+    ASSERT_TRUE(scan(base));
+    EXPECT_EQ(fileNames(list), (std::vector<std::string>{"s/y.txt", "x.txt"}));
+}
+
 TEST_F(FileListTest, FifoIsLeftOutWithAWarning) {
     buildTree(tmp.path(), {file("a.txt")});
     ASSERT_EQ(::mkfifo((tmp / "pipe.fifo").c_str(), 0644), 0);

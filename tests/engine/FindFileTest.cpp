@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <stdexcept>
 #include <thread>
 
@@ -86,6 +87,45 @@ TEST(TargetPaths, RelativeFolderIsExpandedAndEmptyMaskMeansAll) {
     ASSERT_EQ(c.GetTargetPaths().size(), 1u);
     EXPECT_EQ(c.GetTargetPaths()[0].Folder, std::string(cwd) + "/here/");
     EXPECT_EQ(c.GetTargetPaths()[0].FileMasks, Strings{"*.*"});
+}
+
+TEST(TargetPaths, NoFolderMeansTheCurrentOne) {
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    const std::string here = std::string(cwd) + "/";
+    TFileCriteria c;
+    c.setPaths({"*.txt"});
+    c.setLocation(">");
+    ASSERT_EQ(c.GetTargetPaths().size(), 1u);
+    EXPECT_EQ(c.GetTargetPaths()[0].Folder, here);
+    EXPECT_EQ(c.GetTargetPaths()[0].FileMasks, (Strings{"*.*", "*.txt"}));
+}
+
+TEST(TargetPaths, LiteralFolderKeepsPrefixCharactersAndSeparators) {
+    TFileCriteria c;
+    c.setLiteralFolder("/x/2>a;b<c");
+    c.setSubfolders(false);
+    ASSERT_EQ(c.GetTargetPaths().size(), 1u);
+    EXPECT_EQ(c.GetTargetPaths()[0].Folder, "/x/2>a;b<c/");
+    EXPECT_FALSE(c.GetTargetPaths()[0].Subfolders);
+    EXPECT_EQ(c.GetTargetPaths()[0].MaxLevel, 0);
+}
+
+TEST(MaskRule, MatchesThePathBelowTheLiteralFolder) {
+    TFileCriteria c;
+    c.setLiteralFolder("/base");
+    c.setMaskRule("", "*.tmp; /sub/*.log, Makefile");
+    EXPECT_FALSE(c.AcceptFileName("/base/deep/", "a.TMP"));
+    EXPECT_FALSE(c.AcceptFileName("/base/sub/", "x.log"));
+    EXPECT_TRUE(c.AcceptFileName("/base/other/sub/", "x.log"))
+        << "a mask with / starts at the base";
+    EXPECT_FALSE(c.AcceptFileName("/base/", "makefile"));
+    EXPECT_TRUE(c.AcceptFileName("/base/", "a.txt"));
+    c.setMaskRule("*.txt", "*.tmp");
+    EXPECT_TRUE(c.AcceptFileName("/base/d/", "a.txt"));
+    EXPECT_FALSE(c.AcceptFileName("/base/d/", "a.doc")) << "include-only leaves out the rest";
+    c.Filters = {"<*/d/*"};
+    EXPECT_FALSE(c.AcceptFileName("/base/d/", "a.txt")) << "filter rules still apply";
 }
 
 TEST(FilterRules, FirstMatchingRuleDecides) {
@@ -222,6 +262,41 @@ TEST_F(FindFileTest, FolderDecisionsOfTheHandler) {
     EXPECT_EQ(search(), (Strings{"a", "x/b", "z/d"}));
 }
 
+TEST_F(FindFileTest, DetailsAreReadOnlyForEntriesThatMayMatch) {
+    std::vector<TNode> nodes;
+    for (int i = 0; i < 20; ++i) {
+        nodes.push_back(file("d" + std::to_string(i) + "/a.txt"));
+        nodes.push_back(file("skip" + std::to_string(i) + ".bin"));
+    }
+    buildTree(tmp.path(), nodes);
+    find.Criteria.Files.setLocation(tmp.path());
+    find.Criteria.Files.setMaskRule("", "*.bin");
+    find.Criteria.Files.setFileName("*.txt;*.*");
+    std::map<std::string, int> stats;
+    sys::setFaultHook([&](sys::Op op, const char* path) {
+        if (op == sys::Op::Stat && path != nullptr && path[0] != '/') ++stats[path];
+        return 0;
+    });
+    EXPECT_EQ(search().size(), 40u) << "two masks, each file reported twice";
+    sys::setFaultHook({});
+    EXPECT_EQ(stats, (std::map<std::string, int>{{"a.txt", 20}}))
+        << "each file read once; neither folders nor masked-out files at all";
+}
+
+TEST_F(FindFileTest, UnreadableEntriesAreReportedOncePerFolder) {
+    buildTree(tmp.path(), {file("d/a"), file("d/b"), file("e/c")});
+    find.Criteria.Files.setLocation(tmp.path());
+    std::vector<std::string> errors;
+    find.OnReadError = [&](TFindFile&, const std::string& folder, int err) {
+        errors.push_back(folder.substr(tmp.path().size()) + ":" + std::to_string(err));
+    };
+    sys::setFaultHook([](sys::Op op, const char* path) {
+        return op == sys::Op::Stat && path != nullptr && path[0] != '/' && path[0] != 'c' ? EIO : 0;
+    });
+    EXPECT_EQ(search(), Strings{"e/c"});
+    EXPECT_EQ(errors, Strings{"d/:" + std::to_string(EIO)});
+}
+
 TEST_F(FindFileTest, UnlistableTargetIsAnnouncedAndReportsNothing) {
     find.Criteria.Files.setLocation((tmp / "missing/") + ";" + tmp.path());
     buildTree(tmp.path(), {file("a")});
@@ -344,6 +419,7 @@ TEST(ContentSearch, ThreeEncodingsCaseAndWholeWords) {
               "Straße und Gärten");
     writeFile(tmp / "le", utf16(u"Die Straße Gärten", false));
     writeFile(tmp / "be", utf16(u"Die GÄRTEN Straße", true));
+    writeFile(tmp / "utf8", "die größe");
     TContentCriteria c;
     auto has = [&](const std::string& phrase, TContentSearchOptions options, const char* name) {
         c.setPhrase(phrase);
@@ -360,6 +436,9 @@ TEST(ContentSearch, ThreeEncodingsCaseAndWholeWords) {
     EXPECT_FALSE(has("Stra", csoWholeWord, "bom8")) << "'ß' is a letter";
     EXPECT_TRUE(has("gärten", csoWholeWord, "le"));
     EXPECT_TRUE(has("gärten", 0, "be")) << "UTF-16 folds beyond ASCII";
+    EXPECT_TRUE(has("GÄRTEN", 0, "bom8")) << "so does UTF-8";
+    EXPECT_TRUE(has("GRÖßE", 0, "utf8")) << "and UTF-8 without a mark";
+    EXPECT_TRUE(has("grösse", csoCaseSensitive | csoNegate, "utf8"));
     EXPECT_FALSE(has("gärten", csoCaseSensitive, "be"));
     EXPECT_FALSE(has("Straß", csoWholeWord, "be"));
     EXPECT_TRUE(has("Baum", csoNegate, "le"));
@@ -387,4 +466,8 @@ TEST(ContentSearch, PhraseAcrossBlockBoundariesAndWordEndsAtFileEnd) {
     writeFile(tmp / "cut", std::string(61440 - 2, '.') + "needlex");
     c.setPhrase("needle");
     EXPECT_FALSE(c.AcceptContent(tmp / "cut")) << "the letter after it sits in the next block";
+    writeFile(tmp / "split", std::string(61440 - 1, '.') + "\xC3\x84pfel");
+    c.Options = 0;
+    c.setPhrase("äpfel");
+    EXPECT_TRUE(c.AcceptContent(tmp / "split")) << "a letter cut by the block end is joined";
 }

@@ -119,6 +119,12 @@ TEST(IniDocument, Utf8WithBomStaysUtf8) {
     const TIniDocument hidden = parseIni("\0\xEF\xBB\xBF[A]\nk=1\n[A]\nk=2\n"s);
     EXPECT_EQ(*hidden.find("A", "k"), "1");
     EXPECT_EQ(*parseIni(hidden.serialize()).find("A", "k"), "1");
+    // A file with a mark and one Windows line keeps its mark on a save: without
+    // it a second mark at the start of the first line would be taken for the
+    // file's own, and "[A]" behind it would become a section.
+    const TIniDocument mixed = parseIni("\xEF\xBB\xBF\xEF\xBB\xBF[A]\nk=1\nm\x9b=2\n");
+    EXPECT_EQ(mixed.find("A", "k"), nullptr);
+    EXPECT_EQ(parseIni(mixed.serialize()).find("A", "k"), nullptr);
 }
 
 TEST(IniDocument, HostileInputGivesAClearResult) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <limits>
 
 #include "util/DateTime.h"
 
@@ -18,6 +19,19 @@ TEST(DateTime, DayNumbersMatchTheStoredEpoch) {
     EXPECT_EQ(p.hour, 14);
     EXPECT_EQ(p.minute, 30);
     EXPECT_EQ(p.second, 5);
+}
+
+TEST(DateTime, FileTimesBeyondTheNanosecondRangeAreClampedInOrder) {
+    const int64_t max = std::numeric_limits<int64_t>::max();
+    const int64_t min = std::numeric_limits<int64_t>::min();
+    EXPECT_EQ(fileTimeNs({1, 5}), 1'000'000'005);
+    EXPECT_EQ(fileTimeNs({-1, 0}), -1'000'000'000);
+    EXPECT_EQ(fileTimeNs({9'223'372'035, 999'999'999}), 9'223'372'035'999'999'999);
+    EXPECT_EQ(fileTimeNs({9'223'372'036, 0}), max) << "year 2262";
+    EXPECT_EQ(fileTimeNs({std::numeric_limits<time_t>::max(), 0}), max);
+    EXPECT_EQ(fileTimeNs({-9'223'372'036, 0}), -9'223'372'036'000'000'000);
+    EXPECT_EQ(fileTimeNs({-9'223'372'037, 0}), min) << "year 1677";
+    EXPECT_EQ(fileTimeNs({std::numeric_limits<time_t>::min(), 0}), min);
 }
 
 TEST(DateTime, IsoWeeksAtYearEnds) {

@@ -2,6 +2,7 @@
 // cancel, Ctrl+A in both roles, the self-test, and a job chosen meanwhile.
 
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <regex>
 
@@ -16,7 +17,8 @@ class MainWindowRunTest : public MainWindowTest {
     // A job backing up `files` small files of its own source.
     JobSetup withSource(const std::string& name, int files) {
         std::vector<TNode> nodes;
-        for (int i = 0; i < files; ++i) nodes.push_back(file("f" + std::to_string(i) + ".txt", "x"));
+        for (int i = 0; i < files; ++i)
+            nodes.push_back(file("f" + std::to_string(i) + ".txt", "x"));
         const std::string source = dir / (name + "/");
         buildTree(source, nodes);
         return [source, name](TCopyJob& j) {
@@ -93,6 +95,39 @@ TEST_F(MainWindowRunTest, CancelInTheMiddleKeepsTheLastBackup) {
     EXPECT_TRUE(memoHas("  ->  Vorgang abgebrochen!"));
     EXPECT_EQ(job(0).fLastBackup, kOldBackup);
     EXPECT_EQ(job(0).fStatus, csCancelled);
+}
+
+TEST_F(MainWindowRunTest, PreviewFromButtonOrMenuListsTheRunAndWritesNothing) {
+    storeJobs({withSource("Fotos", 3)});
+    open();
+    const std::string dest = job(0).fDestination;
+    const auto before = readTree(dir.path(), true);
+    child<QPushButton>("btnPreview")->click();
+
+    EXPECT_TRUE(memoMatches(
+        R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d:  Vorschau \(es wird nichts geschrieben\) von Backup-Job01 "Fotos")"));
+    EXPECT_TRUE(memoMatches("  erstelle " + dest + ".*/Fotos/f0\\.txt"));
+    EXPECT_TRUE(memoHas("Vorschau: Backup-Job01 \"Fotos\" wurde erfolgreich ausgeführt."));
+    EXPECT_FALSE(memoMatches("letzte Sicherung: .*"));
+    EXPECT_EQ(readTree(dir.path(), true), before);
+    EXPECT_EQ(job(0).fLastBackup, kOldBackup);
+    EXPECT_TRUE(action("actionPreview")->isEnabled());
+
+    const QList<QAction*> jobsMenu = child<QMenu>("mnuJobs")->actions();
+    ASSERT_TRUE(jobsMenu.contains(action("actionPreview")));
+    EXPECT_EQ(action("actionPreview")->text(), "Vorschau");
+    std::vector<bool> locked;
+    messages.onEvents = [&] {
+        locked.push_back(!action("actionPreview")->isEnabled() &&
+                         !child<QPushButton>("btnPreview")->isEnabled());
+        if (action("actionCancelJob")->isEnabled()) action("actionCancelJob")->trigger();
+    };
+    action("actionPreview")->trigger();
+    ASSERT_FALSE(locked.empty());
+    EXPECT_EQ(std::count(locked.begin(), locked.end(), false), 0);
+    EXPECT_TRUE(memoHas("  ->  Vorgang abgebrochen!"));
+    EXPECT_EQ(job(0).fStatus, csCancelled);
+    EXPECT_EQ(readTree(dir.path(), true), before);
 }
 
 TEST_F(MainWindowRunTest, CtrlAStartsWhenIdleAndCancelsDuringARun) {

@@ -32,8 +32,8 @@ TEST_F(MainWindowTest, WithoutAnyJobOnlyTheCommandsThatNeedNoJobAreOffered) {
     open();
     ASSERT_TRUE(window->started());
     EXPECT_EQ(window->currentJob(), nullptr);
-    for (const char* name : {"actionBackup", "mnuJobStart", "actionDeleteJob", "actionRenameJob",
-                             "actionDeleteSourceDir"})
+    for (const char* name : {"actionBackup", "mnuJobStart", "actionPreview", "actionDeleteJob",
+                             "actionRenameJob", "actionDeleteSourceDir"})
         EXPECT_FALSE(action(name)->isEnabled()) << name;
     for (const char* name : {"actionNewJob", "actionImport", "actionShowInfo", "actionSelfTest"})
         EXPECT_TRUE(action(name)->isEnabled()) << name;
