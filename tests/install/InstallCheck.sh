@@ -50,11 +50,14 @@ export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb WAYLAND_DISPLAY=
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_DATA_HOME="$work/home/data"
 export XDG_RUNTIME_DIR="$work/runtime"
 gio launch "$desktop" >"$work/window.log" 2>&1
-for _ in $(seq 150); do
+# Generous: the machine may be busy with the other tests.
+for _ in $(seq 300); do
   if xwininfo -root -tree 2>/dev/null | grep -q '("QV_Backup" "QV_Backup")'; then
     echo "install check passed"
     exit 0
   fi
   sleep 0.1
 done
+xwininfo -root -tree >&2 || true
+cat "$work/window.log" >&2
 fail "the menu entry opened no window"
