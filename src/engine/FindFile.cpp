@@ -153,6 +153,10 @@ bool MatchesDateBounds(TDateTime before, TDateTime after, TDateTime value) {
 void TFileCriteria::Clear() {
     fFileName.clear();
     fLocation.clear();
+    fLiteralFolder.clear();
+    fMaskBase.clear();
+    fIncludeOnly = TNameMasks();
+    fExclude = TNameMasks();
     fPaths.clear();
     Filters.clear();
     fSubfolders = true;
@@ -189,6 +193,7 @@ void TFileCriteria::setMaxLevel(uint16_t value) {
 void TFileCriteria::setLiteralFolder(const std::string& folder) {
     if (folder != fLiteralFolder) discardTargets();
     fLiteralFolder = folder;
+    fMaskBase = folder.empty() ? std::string() : includeTrailingDelimiter(folder);
 }
 
 void TFileCriteria::setMaskRule(std::string_view includeOnly, std::string_view exclude) {
@@ -225,9 +230,8 @@ const TTargetPaths& TFileCriteria::GetTargetPaths() const {
 
 bool TFileCriteria::acceptedByMaskRule(const std::string& folder, const std::string& name) const {
     if (fIncludeOnly.empty() && fExclude.empty()) return true;
-    const std::string base = includeTrailingDelimiter(fLiteralFolder);
-    const bool below = !fLiteralFolder.empty() && folder.compare(0, base.size(), base) == 0;
-    const size_t start = below ? base.size() - 1 : 0;
+    const bool below = !fMaskBase.empty() && folder.compare(0, fMaskBase.size(), fMaskBase) == 0;
+    const size_t start = below ? fMaskBase.size() - 1 : 0;
     // Made at its exact size: this runs for every name of a tree.
     std::string path(folder.size() - start + name.size(), '\0');
     folder.copy(path.data(), folder.size() - start, start);
@@ -301,12 +305,15 @@ bool TAttributesCriteria::Matches(uint32_t a) const {
 }
 
 bool TDateTimeCriteria::Matches(const TFileDetails& file) const {
-    auto pair = [](TDateTime before, TDateTime after, TDateTime value) {
-        return (before == 0 && after == 0) || MatchesDateBounds(before, after, value);
+    // A time is converted (a local-time look-up) only when a bound asks for it:
+    // a listing of a million files usually asks for none.
+    auto pair = [&file](TDateTime before, TDateTime after,
+                        TDateTime (TFileDetails::*time)() const) {
+        return (before == 0 && after == 0) || MatchesDateBounds(before, after, (file.*time)());
     };
-    return pair(CreatedBefore, CreatedAfter, file.Created()) &&
-           pair(ModifiedBefore, ModifiedAfter, file.Modified()) &&
-           pair(AccessedBefore, AccessedAfter, file.Accessed());
+    return pair(CreatedBefore, CreatedAfter, &TFileDetails::Created) &&
+           pair(ModifiedBefore, ModifiedAfter, &TFileDetails::Modified) &&
+           pair(AccessedBefore, AccessedAfter, &TFileDetails::Accessed);
 }
 
 bool TSizeCriteria::Matches(int64_t size) const {

@@ -151,6 +151,7 @@ class TFileCriteria : public TCustomCriteria {
     std::string fFileName;
     std::string fLocation;
     std::string fLiteralFolder;
+    std::string fMaskBase;  // fLiteralFolder with its "/", asked for every name
     TNameMasks fIncludeOnly;
     TNameMasks fExclude;
     std::vector<std::string> fPaths;

@@ -126,6 +126,12 @@ TEST(MaskRule, MatchesThePathBelowTheLiteralFolder) {
     EXPECT_FALSE(c.AcceptFileName("/base/d/", "a.doc")) << "include-only leaves out the rest";
     c.Filters = {"<*/d/*"};
     EXPECT_FALSE(c.AcceptFileName("/base/d/", "a.txt")) << "filter rules still apply";
+    c.setLiteralFolder("/base/");
+    c.Filters.clear();
+    EXPECT_FALSE(c.AcceptFileName("/base/d/", "a.doc")) << "the base's own slash changes nothing";
+    c.Clear();
+    EXPECT_TRUE(c.AcceptFileName("/base/d/", "a.doc")) << "a cleared rule accepts everything";
+    EXPECT_TRUE(c.GetTargetPaths().empty());
 }
 
 TEST(FilterRules, FirstMatchingRuleDecides) {
