@@ -122,8 +122,22 @@ TfrmMain::TfrmMain(QWidget* parent)
     lockActions(false);
     tmrRefresh.start();
     fStarted = true;
-    // Once the window shows; an empty job would mean nothing to a new user.
-    if (fJobs->count() == 0) QTimer::singleShot(0, this, &TfrmMain::offerWizard);
+    // A first start: no place stored yet, and an empty job would mean nothing
+    // to a new user.
+    if (fJobs->count() == 0) {
+        centreOnPrimaryScreen();
+        QTimer::singleShot(0, this, &TfrmMain::offerWizard);
+    }
+}
+
+void TfrmMain::centreOnPrimaryScreen() {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary == nullptr) return;
+    const QRect screen = primary->availableGeometry();
+    QRect frame(QPoint(), size());
+    frame.moveCenter(screen.center());
+    // A window bigger than the screen keeps its title bar in reach.
+    move(std::max(frame.left(), screen.left()), std::max(frame.top(), screen.top()));
 }
 
 void TfrmMain::offerWizard() {

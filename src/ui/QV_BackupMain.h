@@ -88,6 +88,7 @@ class TfrmMain : public QMainWindow {
     bool createOptions();
     bool createJobList();
     void placeWindow();
+    void centreOnPrimaryScreen();
     void fillJobRows();
     void connectActions();
     void connectButton(QPushButton* button, QAction* action, bool ownCaption);

@@ -1,8 +1,10 @@
 // The new-job command: the wizard on a fresh job while the window steps aside,
 // and what the job list holds afterwards.
 
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScreen>
 
 #include "MainWindowFixture.h"
 #include "engine/CopyFolder.h"
@@ -86,6 +88,9 @@ TEST_F(FirstStartTest, StoredJobsOrADeclinedOfferOpenNoWizard) {
     QTest::qWait(50);
     EXPECT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(window->jobs().count(), 0);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((window->geometry().center() - screen.center()).manhattanLength(), 2)
+        << "a first start opens in the middle of the screen";
     window.reset();
     storeJobs(1);
     open();
