@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/WindowStart.h"
 #include "util/Sys.h"
@@ -17,6 +19,14 @@ void reportUnloadable(const std::string& reason) {
     std::fprintf(stderr, "QV_Backup: Das Fenster kann nicht geöffnet werden: %s\n", reason.c_str());
 }
 
+// Where the window module may be, in the order they are tried: beside the
+// executable (the build tree, a portable copy), then the private library
+// folder of an install.
+std::vector<std::string> windowModuleCandidates(const std::string& executable) {
+    const std::string folder = executable.substr(0, executable.rfind('/') + 1);
+    return {folder + kWindowModuleFile, folder + QVB_WINDOW_MODULE_DIR + "/" + kWindowModuleFile};
+}
+
 // The first candidate that exists; when none does, the install location, so
 // that the message names where the module belongs.
 std::string chooseModule(const std::vector<std::string>& candidates) {
@@ -27,11 +37,6 @@ std::string chooseModule(const std::vector<std::string>& candidates) {
 }
 
 }  // namespace
-
-std::vector<std::string> windowModuleCandidates(const std::string& executable) {
-    const std::string folder = executable.substr(0, executable.rfind('/') + 1);
-    return {folder + kWindowModuleFile, folder + QVB_WINDOW_MODULE_DIR + "/" + kWindowModuleFile};
-}
 
 int runWindow(int& argc, char** argv, const TCommandLine& line) {
     std::string executable;
