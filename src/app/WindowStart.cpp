@@ -5,7 +5,11 @@
 #include <QPixmap>
 #include <QSettings>
 #include <cstdio>
+#include <exception>
+#include <string>
+#include <type_traits>
 
+#include "app/CommandLine.h"
 #include "app/DisplayProbe.h"
 #include "platform/DataFolder.h"
 #include "ui/JpegPicture.h"
@@ -30,9 +34,7 @@ QString settingsFileInUse() {
         .fileName();
 }
 
-}  // namespace
-
-int runWindow(int& argc, char** argv, const TCommandLine& line) {
+int runWindow(int& argc, char** argv, const std::string& iniFile) {
     if (!canOpenDisplay()) {
         std::fprintf(stderr,
                      "QV_Backup: Keine Anzeige erreichbar, das Fenster kann nicht geöffnet "
@@ -45,7 +47,7 @@ int runWindow(int& argc, char** argv, const TCommandLine& line) {
     // Lets a Wayland desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("de.nerk.QV_Backup"));
     QApplication::setWindowIcon(QPixmap::fromImage(programPicture()));
-    if (!line.iniFile.empty()) setProgramIniFile(expandFileName(line.iniFile));
+    if (!iniFile.empty()) setProgramIniFile(expandFileName(iniFile));
     TSingleWindow single(settingsFileInUse());
     switch (single.claim()) {
         case TSingleWindow::TClaim::Owner:
@@ -66,4 +68,17 @@ int runWindow(int& argc, char** argv, const TCommandLine& line) {
     return app.exec();
 }
 
+}  // namespace
 }  // namespace qvb
+
+static_assert(std::is_same_v<decltype(&qvb_open_window), qvb::TOpenWindow>);
+
+// Nothing may be thrown across the module's C boundary.
+extern "C" int qvb_open_window(int* argc, char** argv, const char* iniFile) {
+    try {
+        return qvb::runWindow(*argc, argv, iniFile);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "QV_Backup: Unerwarteter Fehler: %s\n", e.what());
+        return qvb::kExitFailed;
+    }
+}

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "app/WindowStart.h"
+#include "app/WindowLoader.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
 #include "platform/DataFolder.h"

@@ -22,6 +22,10 @@ id=de.nerk.QV_Backup
 desktop="$prefix/share/applications/$id.desktop"
 metainfo="$prefix/share/metainfo/$id.metainfo.xml"
 [ -x "$prefix/bin/QV_Backup" ] || fail "no executable"
+# The window is a module of its own; the executable needs none of its libraries.
+compgen -G "$prefix/lib*/QV_Backup/qvb_window.so" >/dev/null || fail "no window module"
+! readelf -d "$prefix/bin/QV_Backup" | grep -E 'NEEDED.*(Qt6Widgets|Qt6Gui|Qt6Network|xcb|jpeg)' ||
+  fail "the executable needs a window library"
 [ -f "$prefix/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "no scalable icon"
 for size in 16 22 24 32 48 64 128 256; do
   png="$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png"
