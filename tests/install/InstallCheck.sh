@@ -53,6 +53,9 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb WAYLAND_DISPLAY=
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_DATA_HOME="$work/home/data"
 export XDG_RUNTIME_DIR="$work/runtime"
+# On a busy machine the screen may name itself before it takes connections.
+for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+xwininfo -root >/dev/null 2>&1 || fail "the Xvfb screen takes no connection"
 gio launch "$desktop" >"$work/window.log" 2>&1
 # Generous: the machine may be busy with the other tests.
 for _ in $(seq 300); do
