@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <future>
+#include <thread>
 #include <unordered_set>
 
 #include "engine/LogLevel.h"
@@ -24,6 +27,9 @@ namespace {
 // A deletion of more than this many files, and of more than half the
 // destination, is asked for first.
 constexpr int32_t kLargeDeletionFiles = 50;
+
+// How long the window's thread waits for a worker before it handles its events again.
+constexpr std::chrono::milliseconds kEventPause{20};
 
 bool isDir(const std::string& path) {
     struct stat st {};
@@ -173,8 +179,9 @@ bool TCopyFolder::Execute() {
 
     // A scan that failed or a full destination copies nothing: the run must not
     // count as done.
-    const bool sourceScanned = scanTree(*fSourceList);
-    bool ok = sourceScanned && scanTree(*fDestList);
+    bool sourceScanned = false;
+    bool ok = fWorkers > 1 ? scanBoth(sourceScanned)
+                           : (sourceScanned = scanTree(*fSourceList)) && scanTree(*fDestList);
     if (!ok) {
         ++fStatistics.fErrors;
         const TFileList& failed = sourceScanned ? *fDestList : *fSourceList;
@@ -203,10 +210,49 @@ bool TCopyFolder::Execute() {
 
 bool TCopyFolder::scanTree(TFileList& list) {
     const bool source = &list == fSourceList.get();
+    announceScan(source);
+    prepareScan(list, source);
+    return reportScan(list, source, runScan(list, source));
+}
+
+// The destination is listed on a thread of its own while the source is listed
+// here; its lines follow the source's as if it had been listed afterwards.
+bool TCopyFolder::scanBoth(bool& sourceScanned) {
+    auto destList = std::make_unique<TFileList>();
+    destList->fOffThread = true;
+    prepareScan(*destList, false);
+    std::promise<bool> destDone;
+    std::future<bool> destScanned = destDone.get_future();
+    std::jthread destScan([&] {
+        try {
+            destDone.set_value(runScan(*destList, false));
+        } catch (...) {
+            destDone.set_exception(std::current_exception());
+        }
+    });
+    sourceScanned = scanTree(*fSourceList);
+    // The window stays alive while the destination's listing ends.
+    while (destScanned.wait_for(kEventPause) != std::future_status::ready) processPendingEvents();
+    destScan.join();
+    const bool destOk = destScanned.get();
+    if (!sourceScanned) return false;
+    announceScan(false);
+    destList->fOffThread = false;
+    destList->fOwner = this;
+    fDestList = std::move(destList);
+    // The counts of the destination were not shown while it was listed.
+    if (OnStatusChange) OnStatusChange(nullptr);
+    return reportScan(*fDestList, false, destOk);
+}
+
+void TCopyFolder::announceScan(bool source) {
     fStatusText = source ? "durchsuche Quellverzeichnis " + fSource + "..."
                          : "durchsuche Zielverzeichnis " + fDestFolder + "...";
     addMessage(fStatusText);
     setProgressText(fStatusText);
+}
+
+void TCopyFolder::prepareScan(TFileList& list, bool source) const {
     list.setBaseDir(source ? fSourceFolder : fDestFolder);
     list.fListEmptyDirs = true;
     list.setSkipFolders(fSkipFolders);
@@ -220,8 +266,14 @@ bool TCopyFolder::scanTree(TFileList& list) {
         list.fExcludeDir = fDestFolder;
     else
         list.fExcludeDirs = fProtectedDirs;
+}
+
+bool TCopyFolder::runScan(TFileList& list, bool source) const {
     // A preview does not make the folder a run would make: it holds nothing yet.
-    const bool ok = (!source && fPreview && !isDir(fDestFolder)) || list.scan();
+    return (!source && fPreview && !isDir(fDestFolder)) || list.scan();
+}
+
+bool TCopyFolder::reportScan(TFileList& list, bool source, bool ok) {
     (source ? fStatistics.fSourceFiles : fStatistics.fDestFiles) = list.fFileCount;
     (source ? fStatistics.fSourceDirs : fStatistics.fDestDirs) = list.fDirCount;
     (source ? fStatistics.fSourceBytes : fStatistics.fDestBytes) = list.fTotalSize;

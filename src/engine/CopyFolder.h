@@ -61,6 +61,9 @@ class TCopyFolder : public TCopyIt {
     bool fAllowMassDelete = false;
     // Nobody to ask (a run the scheduler started): a large deletion is skipped unless allowed.
     bool fUnattended = false;
+    // Threads that list and copy at the same time; 1 does everything on the
+    // calling thread. A destination on a network file system gets one copier.
+    int fWorkers = 2;
 
   private:
     // How the copy phase ended: Interrupted by a cancel during a copy (the
@@ -70,6 +73,12 @@ class TCopyFolder : public TCopyIt {
 
     // `list` is fSourceList or fDestList.
     bool scanTree(TFileList& list);
+    // Both listings at once; false when either failed (`sourceScanned` tells which).
+    bool scanBoth(bool& sourceScanned);
+    void announceScan(bool source);
+    void prepareScan(TFileList& list, bool source) const;
+    bool runScan(TFileList& list, bool source) const;
+    bool reportScan(TFileList& list, bool source, bool ok);
     void logWarnings(const TFileList& list);
     void removeTempLeftovers();
     bool enoughSpace();
