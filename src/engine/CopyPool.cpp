@@ -52,6 +52,8 @@ void TCopyPool::work(uint8_t firstMethod) {
     TCopyFile copier;
     copier.fOffThread = true;
     copier.fFirstMethod = firstMethod;
+    // A run on one thread has no such copier: its trace line would be extra.
+    copier.takeMessages();
     for (;;) {
         TPoolCopy* copy = nullptr;
         {
