@@ -34,8 +34,11 @@ constexpr int32_t kLargeDeletionFiles = 50;
 // walking thread in steps of its own, with copy_file_range.
 constexpr int64_t kWorkerFileSize = 1 << 20;
 // Files planned but not yet issued, at most: bounds the memory a run with
-// workers needs beyond the listings, whatever the tree.
-constexpr size_t kCopyWindow = 64;
+// workers needs beyond the listings (a few hundred KiB), whatever the tree.
+// Unchanged files between the copies take room too; a window far ahead of
+// the copies spares the walking thread a wait for a worker at almost every
+// changed file of a tree that changed in few places.
+constexpr size_t kCopyWindow = 1024;
 
 // How long the window's thread waits for a worker before it handles its events again.
 constexpr std::chrono::milliseconds kEventPause{20};
