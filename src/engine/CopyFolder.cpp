@@ -445,10 +445,13 @@ TCopyFolder::TCopyEnd TCopyFolder::copyInParallel(int workers) {
             window.push_back(std::move(file));
             if (forWorker) {
                 if (!pool) pool.emplace(workers, fCopier->fFirstMethod);
-                window.back().copy = std::make_unique<TPoolCopy>(poolCopyOf(window.back()));
+                window.back().copy = poolCopyOf(window.back());
                 pool->submit(*window.back().copy);
             }
-            step = issueReady(window, pool ? &*pool : nullptr, kCopyWindow - 1, ok);
+            // A full window is emptied by half before the walk goes on, so
+            // that this thread waits once for many copies, not for each.
+            const size_t keep = window.size() >= kCopyWindow ? kCopyWindow / 2 : kCopyWindow;
+            step = issueReady(window, pool ? &*pool : nullptr, keep, ok);
         }
         if (step != TStep::Next) break;
     }
@@ -462,12 +465,12 @@ bool TCopyFolder::suitsWorker(const TPlannedFile& file) const {
     return file.action > 0 && file.dirFd >= 0 && file.entry->size < kWorkerFileSize;
 }
 
-TPoolCopy TCopyFolder::poolCopyOf(const TPlannedFile& file) const {
-    TPoolCopy copy;
-    copy.source = fSourceFolder + file.entry->name;
-    copy.target = file.target;
-    copy.dirFd = file.dirFd;
-    copy.targetMissing = file.destEntry == nullptr;
+std::unique_ptr<TPoolCopy> TCopyFolder::poolCopyOf(const TPlannedFile& file) const {
+    auto copy = std::make_unique<TPoolCopy>();
+    copy->source = fSourceFolder + file.entry->name;
+    copy->target = file.target;
+    copy->dirFd = file.dirFd;
+    copy->targetMissing = file.destEntry == nullptr;
     return copy;
 }
 
@@ -477,7 +480,7 @@ TCopyFolder::TStep TCopyFolder::issueReady(std::deque<TPlannedFile>& window, TCo
                                            size_t keep, bool& ok) {
     while (!window.empty()) {
         TPlannedFile& head = window.front();
-        if (head.copy && !pool->isDone(*head.copy)) {
+        if (head.copy && !TCopyPool::isDone(*head.copy)) {
             if (window.size() <= keep) return TStep::Next;
             if (!pool->waitFor(*head.copy, kEventPause)) {
                 processPendingEvents();
@@ -485,6 +488,8 @@ TCopyFolder::TStep TCopyFolder::issueReady(std::deque<TPlannedFile>& window, TCo
                 continue;
             }
         }
+        // A copy of its own keeps this thread busy: the workers take what waits.
+        if (!head.copy && head.action > 0 && pool) pool->wake();
         ok = head.folderError.empty();
         const TStep step = issueFile(head);
         window.pop_front();

@@ -119,7 +119,7 @@ class TCopyFolder : public TCopyIt {
     TCopyEnd copyInTurn();
     TCopyEnd copyInParallel(int workers);
     bool suitsWorker(const TPlannedFile& file) const;
-    TPoolCopy poolCopyOf(const TPlannedFile& file) const;
+    std::unique_ptr<TPoolCopy> poolCopyOf(const TPlannedFile& file) const;
     TStep issueReady(std::deque<TPlannedFile>& window, TCopyPool* pool, size_t keep, bool& ok);
     void issueCopiedAfterCancel(std::deque<TPlannedFile>& window, TCopyPool& pool);
     TPlannedFile planFile(const TFileEntry& entry, TFolderWalk& walk);

@@ -4,6 +4,13 @@
 
 namespace qvb {
 
+namespace {
+
+// Copies that wait before an idle worker is woken.
+constexpr size_t kWakeBatch = 16;
+
+}  // namespace
+
 TCopyPool::TCopyPool(int workers, uint8_t firstMethod) {
     fThreads.reserve(static_cast<size_t>(workers));
     try {
@@ -20,21 +27,31 @@ TCopyPool::~TCopyPool() {
 }
 
 void TCopyPool::submit(TPoolCopy& copy) {
+    bool wakeOne = false;
     {
         const std::lock_guard<std::mutex> lock(fMutex);
         fQueue.push_back(&copy);
+        wakeOne = fIdle > 0 && fQueue.size() >= kWakeBatch;
     }
-    fQueued.notify_one();
+    if (wakeOne) fQueued.notify_one();
+}
+
+void TCopyPool::wake() {
+    bool wakeAll = false;
+    {
+        const std::lock_guard<std::mutex> lock(fMutex);
+        wakeAll = fIdle > 0 && !fQueue.empty();
+    }
+    if (wakeAll) fQueued.notify_all();
 }
 
 bool TCopyPool::waitFor(const TPoolCopy& copy, std::chrono::milliseconds timeout) {
+    wake();
     std::unique_lock<std::mutex> lock(fMutex);
-    return fFinished.wait_for(lock, timeout, [&] { return copy.fDone; });
-}
-
-bool TCopyPool::isDone(const TPoolCopy& copy) {
-    const std::lock_guard<std::mutex> lock(fMutex);
-    return copy.fDone;
+    fAwaited = &copy;
+    const bool done = fFinished.wait_for(lock, timeout, [&] { return isDone(copy); });
+    fAwaited = nullptr;
+    return done;
 }
 
 void TCopyPool::stop() {
@@ -58,7 +75,9 @@ void TCopyPool::work(uint8_t firstMethod) {
         TPoolCopy* copy = nullptr;
         {
             std::unique_lock<std::mutex> lock(fMutex);
+            ++fIdle;
             fQueued.wait(lock, [&] { return fStopping || !fQueue.empty(); });
+            --fIdle;
             if (fStopping) return;
             copy = fQueue.front();
             fQueue.pop_front();
@@ -77,11 +96,14 @@ void TCopyPool::work(uint8_t firstMethod) {
         } catch (...) {
             copy->failure = std::current_exception();
         }
+        bool awaited = false;
         {
             const std::lock_guard<std::mutex> lock(fMutex);
-            copy->fDone = true;
+            copy->fDone.store(true, std::memory_order_release);
+            awaited = copy == fAwaited;
         }
-        fFinished.notify_all();
+        // Only the copy waited for wakes the walking thread, not every one.
+        if (awaited) fFinished.notify_all();
     }
 }
 

@@ -5,6 +5,7 @@
 // events; what it reports is kept with the file and handed to the window's
 // thread, which issues it in the order of the list.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -36,7 +37,7 @@ struct TPoolCopy {
 
   private:
     friend class TCopyPool;
-    bool fDone = false;  // read and written under the pool's lock
+    std::atomic<bool> fDone{false};  // set under the pool's lock
 };
 
 class TCopyPool {
@@ -48,11 +49,15 @@ class TCopyPool {
     TCopyPool(const TCopyPool&) = delete;
     TCopyPool& operator=(const TCopyPool&) = delete;
 
-    // `copy` must stay where it is until the pool is stopped or reports it done.
+    // `copy` must stay where it is until the pool is stopped or reports it
+    // done. Idle workers are woken only once a few copies wait, so that they
+    // do not sleep and wake for every small file.
     void submit(TPoolCopy& copy);
+    // Wakes idle workers for whatever waits (the caller is about to be busy).
+    void wake();
     // Waits at most `timeout` for `copy`; true when it is done.
     bool waitFor(const TPoolCopy& copy, std::chrono::milliseconds timeout);
-    bool isDone(const TPoolCopy& copy);
+    static bool isDone(const TPoolCopy& copy) { return copy.fDone.load(std::memory_order_acquire); }
     // The copies begun end; those still queued are never begun.
     void stop();
 
@@ -63,6 +68,8 @@ class TCopyPool {
     std::condition_variable fQueued;
     std::condition_variable fFinished;
     std::deque<TPoolCopy*> fQueue;
+    int fIdle = 0;                        // workers waiting for a copy
+    const TPoolCopy* fAwaited = nullptr;  // the copy waitFor waits for
     bool fStopping = false;
     std::vector<std::thread> fThreads;
 };
