@@ -390,6 +390,8 @@ TEST_F(CopyFolderTest, DestinationRunningFullInAFileKeepsTheOldCopy) {
     test::buildTree(
         src, {file("a", "A"), file("big", std::string(3 << 20, 'n'), kT + 100), file("z", "Z")});
     test::buildTree(dst, {file("big", "old copy", kT)});
+    // The hook reads the mirror's copier, which workers' calls must not do while it changes.
+    mirror.fWorkers = 1;
     sys::setFaultHook([&](sys::Op op, const char*) {
         const bool data = op == sys::Op::Write || op == sys::Op::CopyRange;
         return data && mirror.fCopier->fSource == src + "big" && mirror.fCopier->fBytesCopied > 0
