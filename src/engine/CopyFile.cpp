@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -129,7 +130,7 @@ std::string hex(unsigned long value) {
 
 // A temporary name that no other file has yet, recognisable as ours.
 std::string nextTempName() {
-    static unsigned long counter = 0;
+    static std::atomic<unsigned long> counter{0};
     static const std::string processPart = hex(static_cast<unsigned long>(::getpid())) + "-";
     return std::string(kTempFilePrefix) + processPart + hex(++counter);
 }
@@ -228,6 +229,9 @@ int64_t fileSize64(const std::string& path) {
 }
 
 TCopyFile::TCopyFile() {
+    // Asking for the umask changes it for a moment: learnt here, before any
+    // copier works on another thread.
+    processUmask();
     setStatus(csIdle);
     setName("TCopyFile");
 }
@@ -278,7 +282,7 @@ bool TCopyFile::Execute() {
     for (size_t index = fFirstMethod; index < kMethods.size() && !copied && !fHopeless; ++index) {
         if (++attempt > 1) addMessage("  " + std::to_string(attempt) + kMethods[index].text);
         copied = (this->*kMethods[index].run)(fSource, target);
-        processPendingEvents();
+        letEventsRun();
         if (fStatus == csCancelled) {
             fOpened = TSource{};
             return false;
@@ -448,7 +452,7 @@ TCopyFile::TRunOutcome TCopyFile::runAndWait(const std::string& program,
     int exitCode = 0;
     for (;;) {
         const TWaitResult r = waitProgram(pid, kWaitStepMs, exitCode);
-        processPendingEvents();
+        letEventsRun();
         if (r == TWaitResult::Exited)
             return exitCode == 0 ? TRunOutcome::Succeeded : TRunOutcome::Failed;
         if (r == TWaitResult::Failed) return TRunOutcome::Failed;

@@ -6,11 +6,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <future>
+#include <thread>
 #include <unordered_set>
 
+#include "engine/CopyPool.h"
 #include "engine/LogLevel.h"
 #include "engine/NameMask.h"
+#include "util/Mounts.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
 #include "util/Sys.h"
@@ -24,6 +29,19 @@ namespace {
 // A deletion of more than this many files, and of more than half the
 // destination, is asked for first.
 constexpr int32_t kLargeDeletionFiles = 50;
+
+// Files below this size go to the workers; a larger one is copied by the
+// walking thread in steps of its own, with copy_file_range.
+constexpr int64_t kWorkerFileSize = 1 << 20;
+// Files planned but not yet issued, at most: bounds the memory a run with
+// workers needs beyond the listings (a few hundred KiB), whatever the tree.
+// Unchanged files between the copies take room too; a window far ahead of
+// the copies spares the walking thread a wait for a worker at almost every
+// changed file of a tree that changed in few places.
+constexpr size_t kCopyWindow = 1024;
+
+// How long the window's thread waits for a worker before it handles its events again.
+constexpr std::chrono::milliseconds kEventPause{20};
 
 bool isDir(const std::string& path) {
     struct stat st {};
@@ -173,8 +191,9 @@ bool TCopyFolder::Execute() {
 
     // A scan that failed or a full destination copies nothing: the run must not
     // count as done.
-    const bool sourceScanned = scanTree(*fSourceList);
-    bool ok = sourceScanned && scanTree(*fDestList);
+    bool sourceScanned = false;
+    bool ok = fWorkers > 1 ? scanBoth(sourceScanned)
+                           : (sourceScanned = scanTree(*fSourceList)) && scanTree(*fDestList);
     if (!ok) {
         ++fStatistics.fErrors;
         const TFileList& failed = sourceScanned ? *fDestList : *fSourceList;
@@ -203,10 +222,49 @@ bool TCopyFolder::Execute() {
 
 bool TCopyFolder::scanTree(TFileList& list) {
     const bool source = &list == fSourceList.get();
+    announceScan(source);
+    prepareScan(list, source);
+    return reportScan(list, source, runScan(list, source));
+}
+
+// The destination is listed on a thread of its own while the source is listed
+// here; its lines follow the source's as if it had been listed afterwards.
+bool TCopyFolder::scanBoth(bool& sourceScanned) {
+    auto destList = std::make_unique<TFileList>();
+    destList->fOffThread = true;
+    prepareScan(*destList, false);
+    std::promise<bool> destDone;
+    std::future<bool> destScanned = destDone.get_future();
+    std::jthread destScan([&] {
+        try {
+            destDone.set_value(runScan(*destList, false));
+        } catch (...) {
+            destDone.set_exception(std::current_exception());
+        }
+    });
+    sourceScanned = scanTree(*fSourceList);
+    // The window stays alive while the destination's listing ends.
+    while (destScanned.wait_for(kEventPause) != std::future_status::ready) processPendingEvents();
+    destScan.join();
+    const bool destOk = destScanned.get();
+    if (!sourceScanned) return false;
+    announceScan(false);
+    destList->fOffThread = false;
+    destList->fOwner = this;
+    fDestList = std::move(destList);
+    // The counts of the destination were not shown while it was listed.
+    if (OnStatusChange) OnStatusChange(nullptr);
+    return reportScan(*fDestList, false, destOk);
+}
+
+void TCopyFolder::announceScan(bool source) {
     fStatusText = source ? "durchsuche Quellverzeichnis " + fSource + "..."
                          : "durchsuche Zielverzeichnis " + fDestFolder + "...";
     addMessage(fStatusText);
     setProgressText(fStatusText);
+}
+
+void TCopyFolder::prepareScan(TFileList& list, bool source) const {
     list.setBaseDir(source ? fSourceFolder : fDestFolder);
     list.fListEmptyDirs = true;
     list.setSkipFolders(fSkipFolders);
@@ -220,8 +278,14 @@ bool TCopyFolder::scanTree(TFileList& list) {
         list.fExcludeDir = fDestFolder;
     else
         list.fExcludeDirs = fProtectedDirs;
+}
+
+bool TCopyFolder::runScan(TFileList& list, bool source) const {
     // A preview does not make the folder a run would make: it holds nothing yet.
-    const bool ok = (!source && fPreview && !isDir(fDestFolder)) || list.scan();
+    return (!source && fPreview && !isDir(fDestFolder)) || list.scan();
+}
+
+bool TCopyFolder::reportScan(TFileList& list, bool source, bool ok) {
     (source ? fStatistics.fSourceFiles : fStatistics.fDestFiles) = list.fFileCount;
     (source ? fStatistics.fSourceDirs : fStatistics.fDestDirs) = list.fDirCount;
     (source ? fStatistics.fSourceBytes : fStatistics.fDestBytes) = list.fTotalSize;
@@ -331,83 +395,229 @@ bool TCopyFolder::largeDeletionConfirmed(int32_t doomed) {
 }
 
 TCopyFolder::TCopyEnd TCopyFolder::copyPhase() {
-    bool ok = true;
-    TCopyStatistics& st = fStatistics;
     applyChangedTypes(findChangedTypes());
     addMessage("kopiere neue und geänderte Dateien...");
-    st.fCurrent = 0;
-    std::string lastFolder;
-    bool tested = false;
-    int destDir = -1;
+    fStatistics.fCurrent = 0;
+    const int workers = copyWorkers();
+    const TCopyEnd end = workers > 1 ? copyInParallel(workers) : copyInTurn();
+    if (end != TCopyEnd::Interrupted && fStatistics.fAdded == 0 && fStatistics.fReplaced == 0)
+        addMessage("  keine Dateien kopiert.");
+    return end;
+}
+
+int TCopyFolder::copyWorkers() const {
+    if (fWorkers <= 1 || fPreview) return 1;
+    return onNetworkFileSystem(fDestFolder) ? 1 : fWorkers;
+}
+
+TCopyFolder::TCopyEnd TCopyFolder::copyInTurn() {
+    TFolderWalk walk;
+    bool ok = true;
     for (const TFileEntry& entry : fSourceList->entries()) {
         if (entry.kind == ekEmptyDir) continue;
-        ++st.fCurrent;
-        const TFileEntry* destEntry = fDestList->find(entry.name);
-        if (!fRetyped.empty() && fRetyped.count(entry.name)) destEntry = nullptr;
-        if (logLevel() > 3) logTrace(entry, destEntry);
-        const std::string target = fDestFolder + entry.name;
-        const std::string folder = extractFilePath(target);
-        const bool blocked = !fBlocked.empty() && isBlocked(entry.name);
-        if (blocked) {
-            ok = true;  // its error is counted once, for the name in the way
-        } else if (!tested || folder != lastFolder) {
-            ok = checkDestFolder(folder, destDir);
-            lastFolder = folder;
-            tested = true;
+        TPlannedFile file = planFile(entry, walk);
+        ok = file.folderError.empty();
+        const TStep step = issueFile(file);
+        if (step == TStep::Interrupted) return TCopyEnd::Interrupted;
+        if (step == TStep::Cancelled) return TCopyEnd::Failed;
+    }
+    return ok ? TCopyEnd::Done : TCopyEnd::Failed;
+}
+
+// Small files go to the workers while this thread walks on; every file is
+// issued (its lines, counters and events) in the order of the list, and
+// decisions that need the user stay on this thread.
+TCopyFolder::TCopyEnd TCopyFolder::copyInParallel(int workers) {
+    std::deque<TPlannedFile> window;
+    std::optional<TCopyPool> pool;  // started by the first file for it
+    TFolderWalk walk;
+    walk.keepOpen = true;
+    bool ok = true;
+    TStep step = TStep::Next;
+    for (const TFileEntry& entry : fSourceList->entries()) {
+        if (entry.kind == ekEmptyDir) continue;
+        TPlannedFile file = planFile(entry, walk);
+        const bool forWorker = suitsWorker(file);
+        if (!forWorker && window.empty()) {
+            ok = file.folderError.empty();
+            step = issueFile(file);
         } else {
-            ok = true;
+            window.push_back(std::move(file));
+            if (forWorker) {
+                if (!pool) pool.emplace(workers, fCopier->fFirstMethod);
+                window.back().copy = poolCopyOf(window.back());
+                pool->submit(*window.back().copy);
+            }
+            // A full window is emptied by half before the walk goes on, so
+            // that this thread waits once for many copies, not for each.
+            const size_t keep = window.size() >= kCopyWindow ? kCopyWindow / 2 : kCopyWindow;
+            step = issueReady(window, pool ? &*pool : nullptr, keep, ok);
         }
-        if (ok && !blocked) {
-            fCopier->fSource = fSourceFolder + entry.name;
-            fCopier->fDest = target;
-            fCopier->fDestDir = destDir;
-            fCopier->fTargetMissing = destEntry == nullptr;
-            if (fStatus == csCancelled) return TCopyEnd::Interrupted;
-            setStatus(csRunning);
-            // A file that could not be copied must not leave a run that reads as a success.
-            const auto copyCounted = [&](auto& done) {
-                const bool copied = fPreview ? previewCopy(entry) : fCopier->Execute();
-                if (fCopier->fAttributeError != 0)
-                    noteAttributeFailure(fCopier->fAttributeError, target);
-                if (copied) {
-                    ++done;
-                    return;
-                }
-                ++st.fNotCopied;
-                if (fCopier->fStatus == csError) ++st.fErrors;
-            };
-            const std::optional<int64_t> destTime =
-                destEntry ? std::optional<int64_t>(destEntry->mtimeNs) : std::nullopt;
-            const int64_t destSize = destEntry ? destEntry->size : entry.size;
-            switch (fSourceList->compare(entry, destTime, destSize)) {
-                case 0:
-                    ++st.fSkipped;
-                    fCopier->fStatusText.clear();
-                    if (attributesDiffer(entry, *destEntry)) alignFile(entry, *destEntry);
-                    break;
-                case 1:
-                    addMessage("  ersetze " + target);
-                    copyCounted(st.fReplaced);
-                    break;
-                default:
-                    addMessage("  erstelle " + target);
-                    copyCounted(st.fAdded);
-                    break;
+        if (step != TStep::Next) break;
+    }
+    if (step == TStep::Next) step = issueReady(window, pool ? &*pool : nullptr, 0, ok);
+    if (step == TStep::Next) return ok ? TCopyEnd::Done : TCopyEnd::Failed;
+    if (pool) issueCopiedAfterCancel(window, *pool);
+    return step == TStep::Interrupted ? TCopyEnd::Interrupted : TCopyEnd::Failed;
+}
+
+bool TCopyFolder::suitsWorker(const TPlannedFile& file) const {
+    return file.action > 0 && file.dirFd >= 0 && file.entry->size < kWorkerFileSize;
+}
+
+std::unique_ptr<TPoolCopy> TCopyFolder::poolCopyOf(const TPlannedFile& file) const {
+    auto copy = std::make_unique<TPoolCopy>();
+    copy->source = fSourceFolder + file.entry->name;
+    copy->target = file.target;
+    copy->dirFd = file.dirFd;
+    copy->targetMissing = file.destEntry == nullptr;
+    return copy;
+}
+
+// Issues the files at the front that are ready, waiting (with the window's
+// events handled) while more than `keep` wait to be issued.
+TCopyFolder::TStep TCopyFolder::issueReady(std::deque<TPlannedFile>& window, TCopyPool* pool,
+                                           size_t keep, bool& ok) {
+    while (!window.empty()) {
+        TPlannedFile& head = window.front();
+        if (head.copy && !TCopyPool::isDone(*head.copy)) {
+            if (window.size() <= keep) return TStep::Next;
+            if (!pool->waitFor(*head.copy, kEventPause)) {
+                processPendingEvents();
+                if (fStatus == csCancelled) return TStep::Cancelled;
+                continue;
             }
         }
-        st.fCopiedBytes += fCopier->fBytesCopied;
-        fCopier->fBytesCopied = 0;
-        if (st.fSourceFiles > 0)
-            fPercent = static_cast<int32_t>(int64_t{st.fCurrent} * 100 / st.fSourceFiles);
-        doProgress();
-        if (fStatus == csCancelled) {
-            ok = false;
-            break;
-        }
-        setStatus(csDone);
+        // A copy of its own keeps this thread busy: the workers take what waits.
+        if (!head.copy && head.action > 0 && pool) pool->wake();
+        ok = head.folderError.empty();
+        const TStep step = issueFile(head);
+        window.pop_front();
+        if (step != TStep::Next) return step;
     }
-    if (st.fAdded == 0 && st.fReplaced == 0) addMessage("  keine Dateien kopiert.");
-    return ok ? TCopyEnd::Done : TCopyEnd::Failed;
+    return TStep::Next;
+}
+
+// After a cancel the workers end the files they began; those are on the
+// disk and are logged and counted, the rest were never begun.
+void TCopyFolder::issueCopiedAfterCancel(std::deque<TPlannedFile>& window, TCopyPool& pool) {
+    pool.stop();
+    for (TPlannedFile& file : window)
+        if (file.copy && pool.isDone(*file.copy)) issueFile(file);
+    window.clear();
+}
+
+TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolderWalk& walk) {
+    TPlannedFile file;
+    file.entry = &entry;
+    file.destEntry = fDestList->find(entry.name);
+    if (!fRetyped.empty() && fRetyped.count(entry.name)) file.destEntry = nullptr;
+    file.target = fDestFolder + entry.name;
+    // A blocked name's error is counted once, for the name in the way.
+    if (!fBlocked.empty() && isBlocked(entry.name)) return file;
+    const std::string folder = extractFilePath(file.target);
+    if (!walk.tested || folder != walk.last) {
+        file.folderError = destFolderProblem(folder, walk.dirFd);
+        walk.last = folder;
+        walk.tested = true;
+        if (walk.keepOpen) keepFolderOpen(walk);
+        if (!file.folderError.empty()) return file;
+    }
+    file.dirFd = walk.dirFd;
+    file.folder = walk.open;
+    const std::optional<int64_t> destTime =
+        file.destEntry ? std::optional<int64_t>(file.destEntry->mtimeNs) : std::nullopt;
+    const int64_t destSize = file.destEntry ? file.destEntry->size : entry.size;
+    file.action = fSourceList->compare(entry, destTime, destSize);
+    return file;
+}
+
+// The tree's descriptor lasts only until its next call: files that wait to
+// be issued keep a descriptor of their own.
+void TCopyFolder::keepFolderOpen(TFolderWalk& walk) {
+    walk.open.reset();
+    if (walk.dirFd < 0) return;
+    walk.open = std::make_shared<sys::UniqueFd>(sys::dup(walk.dirFd));
+    walk.dirFd = walk.open->get();
+}
+
+TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
+    TCopyStatistics& st = fStatistics;
+    ++st.fCurrent;
+    if (logLevel() > 3) logTrace(*file.entry, file.destEntry);
+    if (!file.folderError.empty()) reportFolderProblem(file.folderError);
+    if (file.action >= 0) {
+        // A file a worker copied already is issued whatever came meanwhile,
+        // and the cancel stays.
+        if (fStatus != csCancelled)
+            setStatus(csRunning);
+        else if (!file.copy)
+            return TStep::Interrupted;
+        switch (file.action) {
+            case 0:
+                ++st.fSkipped;
+                fCopier->fStatusText.clear();
+                if (attributesDiffer(*file.entry, *file.destEntry))
+                    alignFile(*file.entry, *file.destEntry);
+                break;
+            case 1:
+                addMessage("  ersetze " + file.target);
+                countCopy(file, st.fReplaced);
+                break;
+            default:
+                addMessage("  erstelle " + file.target);
+                countCopy(file, st.fAdded);
+                break;
+        }
+    }
+    st.fCopiedBytes += fCopier->fBytesCopied;
+    fCopier->fBytesCopied = 0;
+    if (st.fSourceFiles > 0)
+        fPercent = static_cast<int32_t>(int64_t{st.fCurrent} * 100 / st.fSourceFiles);
+    doProgress();
+    if (fStatus == csCancelled) return TStep::Cancelled;
+    setStatus(csDone);
+    return TStep::Next;
+}
+
+// A file that could not be copied must not leave a run that reads as a success.
+void TCopyFolder::countCopy(TPlannedFile& file, int32_t& done) {
+    const bool copied = fPreview    ? previewCopy(*file.entry)
+                        : file.copy ? takeOverCopy(*file.copy)
+                                    : copyHere(file);
+    if (fCopier->fAttributeError != 0) noteAttributeFailure(fCopier->fAttributeError, file.target);
+    if (copied) {
+        ++done;
+        return;
+    }
+    ++fStatistics.fNotCopied;
+    if (fCopier->fStatus == csError) ++fStatistics.fErrors;
+}
+
+bool TCopyFolder::copyHere(const TPlannedFile& file) {
+    fCopier->fSource = fSourceFolder + file.entry->name;
+    fCopier->fDest = file.target;
+    fCopier->fDestDir = file.dirFd;
+    fCopier->fTargetMissing = file.destEntry == nullptr;
+    return fCopier->Execute();
+}
+
+// What a worker's copier reported reaches the window through the mirror's
+// own copier, as if that one had copied the file.
+bool TCopyFolder::takeOverCopy(TPoolCopy& copy) {
+    if (copy.failure) std::rethrow_exception(copy.failure);
+    TCopyFile& copier = *fCopier;
+    copier.fSource = copy.source;
+    copier.fDest = copy.target;
+    copier.fStatusText = "kopiere " + copy.source + "...";
+    copier.setStatus(csIdle);
+    for (const std::string& line : copy.lines) copier.addMessage(line);
+    copier.fBytesCopied = copy.bytesCopied;
+    copier.fAttributeError = copy.attributeError;
+    copier.fPercent = copy.percent;
+    if (copy.copied) copier.doProgress();
+    copier.setStatus(copy.status);
+    return copy.copied;
 }
 
 void TCopyFolder::emptyFolderPhase() {
@@ -431,26 +641,27 @@ void TCopyFolder::logTrace(const TFileEntry& entry, const TFileEntry* destEntry)
                entry.name + " = " + destTime + ")");
 }
 
-bool TCopyFolder::checkDestFolder(const std::string& folder, int& dirFd) {
+std::string TCopyFolder::destFolderProblem(const std::string& folder, int& dirFd) {
     bool created = false;
     dirFd = fTree.makeFolder(folder.substr(fDestFolder.size()), created);
     const int err = errno;
-    std::string error;
     if (dirFd < 0) {
         // A file or link in the way is reported as a folder that cannot be made.
         const bool inTheWay = err == ENOTDIR || err == ELOOP;
-        error = inTheWay || fPreview || isDirWritable(folder)
-                    ? "FEHLER:  kann Verzeichnis \"" + folder + "\" nicht erstellen"
-                    : "FEHLER: das Zielverzeichnis \"" + folder + "\" ist schreibgeschützt!";
-    } else if (!created && !fPreview && !isDirWritable(folder)) {
-        error = "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + folder + "\"!";
-    } else {
-        return true;  // a folder just made is writable
+        return inTheWay || fPreview || isDirWritable(folder)
+                   ? "FEHLER:  kann Verzeichnis \"" + folder + "\" nicht erstellen"
+                   : "FEHLER: das Zielverzeichnis \"" + folder + "\" ist schreibgeschützt!";
     }
+    // A folder just made is writable.
+    if (!created && !fPreview && !isDirWritable(folder))
+        return "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + folder + "\"!";
+    return {};
+}
+
+void TCopyFolder::reportFolderProblem(const std::string& error) {
     addMessage(error);
     setStatus(csError);
     ++fStatistics.fErrors;
-    return false;
 }
 
 namespace {

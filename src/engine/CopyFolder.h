@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <set>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "engine/CopyFile.h"
 #include "engine/CopyIt.h"
+#include "engine/CopyPool.h"
 #include "engine/DestTree.h"
 #include "engine/QV_FileList.h"
 
@@ -61,6 +63,9 @@ class TCopyFolder : public TCopyIt {
     bool fAllowMassDelete = false;
     // Nobody to ask (a run the scheduler started): a large deletion is skipped unless allowed.
     bool fUnattended = false;
+    // Threads that list and copy at the same time; 1 does everything on the
+    // calling thread. A destination on a network file system gets one copier.
+    int fWorkers = 2;
 
   private:
     // How the copy phase ended: Interrupted by a cancel during a copy (the
@@ -70,6 +75,12 @@ class TCopyFolder : public TCopyIt {
 
     // `list` is fSourceList or fDestList.
     bool scanTree(TFileList& list);
+    // Both listings at once; false when either failed (`sourceScanned` tells which).
+    bool scanBoth(bool& sourceScanned);
+    void announceScan(bool source);
+    void prepareScan(TFileList& list, bool source) const;
+    bool runScan(TFileList& list, bool source) const;
+    bool reportScan(TFileList& list, bool source, bool ok);
     void logWarnings(const TFileList& list);
     void removeTempLeftovers();
     bool enoughSpace();
@@ -77,11 +88,53 @@ class TCopyFolder : public TCopyIt {
     bool sourceNotEmptied();
     int32_t countDoomed() const;
     bool largeDeletionConfirmed(int32_t doomed);
+    // What issuing one file came to: go on, or a cancel seen before the
+    // copy (Interrupted) or after it (Cancelled).
+    enum class TStep { Next, Interrupted, Cancelled };
+    // Where the walk through the source list stands in the destination.
+    struct TFolderWalk {
+        std::string last;  // the folder checked last
+        bool tested = false;
+        int dirFd = -1;
+        // With workers: a descriptor of the folder of their own (keepOpen).
+        bool keepOpen = false;
+        std::shared_ptr<sys::UniqueFd> open;
+    };
+    // One file as the walk decided it, issued later in list order.
+    struct TPlannedFile {
+        const TFileEntry* entry = nullptr;
+        const TFileEntry* destEntry = nullptr;
+        std::string target;
+        std::string folderError;  // the target's folder failed its check
+        // compare's answer (0 skip, 1 replace, 2 create); -1 for a blocked
+        // name or a failed folder check.
+        int action = -1;
+        int dirFd = -1;
+        std::shared_ptr<sys::UniqueFd> folder;  // keeps dirFd open, with workers
+        std::unique_ptr<TPoolCopy> copy;        // set when a worker copies the file
+    };
+
     TCopyEnd copyPhase();
+    int copyWorkers() const;
+    TCopyEnd copyInTurn();
+    TCopyEnd copyInParallel(int workers);
+    bool suitsWorker(const TPlannedFile& file) const;
+    std::unique_ptr<TPoolCopy> poolCopyOf(const TPlannedFile& file) const;
+    TStep issueReady(std::deque<TPlannedFile>& window, TCopyPool* pool, size_t keep, bool& ok);
+    void issueCopiedAfterCancel(std::deque<TPlannedFile>& window, TCopyPool& pool);
+    TPlannedFile planFile(const TFileEntry& entry, TFolderWalk& walk);
+    void keepFolderOpen(TFolderWalk& walk);
+    TStep issueFile(TPlannedFile& file);
+    void countCopy(TPlannedFile& file, int32_t& done);
+    bool copyHere(const TPlannedFile& file);
+    bool takeOverCopy(TPoolCopy& copy);
     void emptyFolderPhase();
     // What the copier would copy: counted, nothing written.
     bool previewCopy(const TFileEntry& entry);
-    bool checkDestFolder(const std::string& folder, int& dirFd);
+    // The error line for a destination folder that cannot be made or
+    // written, or empty; `dirFd` is its descriptor.
+    std::string destFolderProblem(const std::string& folder, int& dirFd);
+    void reportFolderProblem(const std::string& error);
     void applyChangedTypes(const std::vector<TTypeChange>& changes);
     bool isBlocked(const std::string& name) const;
     bool attributesDiffer(const TFileEntry& source, const TFileEntry& dest) const;

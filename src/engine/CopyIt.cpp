@@ -10,6 +10,7 @@ namespace qvb {
 TCopyIt::TCopyIt() = default;
 
 void TCopyIt::raise(const TCopyEvent& event) {
+    if (fOffThread) return;
     if (event) event(this);
     processPendingEvents();
 }

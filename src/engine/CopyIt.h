@@ -7,6 +7,7 @@
 
 #include "engine/CopyStatistics.h"
 #include "engine/CopyStatus.h"
+#include "util/UserInterface.h"
 
 namespace qvb {
 
@@ -59,10 +60,16 @@ class TCopyIt {
     TCopyStatistics fStatistics;
     std::string fName = "TCopyIt";
     std::string fProgressText;
+    // Works on a thread other than the window's: raises no events and leaves
+    // the window's events alone; its lines and status are handed on by its owner.
+    bool fOffThread = false;
 
   protected:
     // Calls the handler (if any), then lets pending events be processed.
     void raise(const TCopyEvent& event);
+    void letEventsRun() {
+        if (!fOffThread) processPendingEvents();
+    }
 };
 
 }  // namespace qvb

@@ -242,7 +242,7 @@ class TFileList::Scanner {
 
     // Folders count too, so that a tree of many empty folders keeps the window alive.
     void letEventsRun(const TFindFile& search) {
-        if (search.Threaded || ++fSinceEvents < kEntriesPerEventCall) return;
+        if (search.Threaded || fList.fOffThread || ++fSinceEvents < kEntriesPerEventCall) return;
         fSinceEvents = 0;
         processPendingEvents();
     }

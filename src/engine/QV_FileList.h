@@ -105,6 +105,9 @@ class TFileList {
     std::string fExclude, fIncludeOnly;
     int32_t fTimeTolerance = 0;
     TCopyIt* fOwner = nullptr;
+    // Scanned on a thread other than the window's: the scan leaves the
+    // window's events alone (give it no owner either).
+    bool fOffThread = false;
     bool fListEmptyDirs = false;
     std::string fSkipFolders;
     std::vector<std::string> fSkipList;

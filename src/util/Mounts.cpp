@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <sstream>
 
 #include "util/QV_Basics.h"
@@ -82,7 +83,30 @@ std::optional<std::string> emptyMediaFolder(const std::string& path, const TMoun
     return std::nullopt;
 }
 
+// The f_type values of statfs for file systems behind a network.
+constexpr std::array<unsigned long, 10> kNetworkTypes = {
+    0x6969,      // NFS
+    0x517B,      // SMB
+    0xFF534D42,  // CIFS
+    0xFE534D42,  // SMB2
+    0x65735546,  // FUSE (sshfs and the like)
+    0x73757245,  // Coda
+    0x5346414F,  // AFS
+    0x00C36400,  // Ceph
+    0x01021997,  // 9P
+    0x0BD00BD0,  // Lustre
+};
+
 }  // namespace
+
+bool onNetworkFileSystem(const std::string& path) {
+    struct statfs st {};
+    if (sys::statfs(nearestExistingAncestor(path).c_str(), &st) != 0) return false;
+    const auto type = static_cast<unsigned long>(st.f_type) & 0xFFFFFFFFul;
+    for (const unsigned long network : kNetworkTypes)
+        if (type == network) return true;
+    return false;
+}
 
 std::string unescapeMountField(const std::string& field) {
     std::string text;

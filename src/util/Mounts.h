@@ -25,6 +25,11 @@ struct TMountTables {
 // or in an ordinary folder. `path` is absolute.
 std::optional<std::string> missingMount(const std::string& path, const TMountTables& tables);
 
+// True when `path` lies on a file system reached over the network (NFS,
+// SMB/CIFS, sshfs and other FUSE mounts, AFS, Ceph, 9P), where one copy at a
+// time keeps the order of writes and spares the server. False when unknown.
+bool onNetworkFileSystem(const std::string& path);
+
 // The mount point field of a mount table: "\040" and the like stand for
 // blanks, tabs, newlines and backslashes.
 std::string unescapeMountField(const std::string& field);

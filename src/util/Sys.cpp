@@ -7,10 +7,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 extern char** environ;
@@ -24,11 +26,22 @@ FaultHook& hook() {
     return instance;
 }
 
+// Without a hook a call costs one relaxed load; with one, the calls of all
+// threads reach it one at a time, so that a test's counting hook sees every
+// worker's calls without a race of its own.
+std::atomic<bool> hookSet{false};
+std::mutex hookMutex;
+
 // True when the hook asks this call to fail; errno is then set.
 bool injected(Op op, const char* path) {
-    const FaultHook& h = hook();
-    if (!h) return false;
-    const int err = h(op, path);
+    if (!hookSet.load(std::memory_order_relaxed)) return false;
+    int err = 0;
+    {
+        const std::lock_guard<std::mutex> lock(hookMutex);
+        const FaultHook& h = hook();
+        if (!h) return false;
+        err = h(op, path);
+    }
     if (err == 0) return false;
     errno = err;
     return true;
@@ -37,6 +50,8 @@ bool injected(Op op, const char* path) {
 }  // namespace
 
 void setFaultHook(FaultHook h) {
+    const std::lock_guard<std::mutex> lock(hookMutex);
+    hookSet.store(static_cast<bool>(h), std::memory_order_relaxed);
     hook() = std::move(h);
 }
 
@@ -63,6 +78,11 @@ int openBeneath(int dirfd, const char* rel, int flags, mode_t mode) {
         if (fd >= 0 || errno != EAGAIN) break;
     }
     return static_cast<int>(fd);
+}
+
+int dup(int fd) {
+    if (injected(Op::Open, nullptr)) return -1;
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
 int close(int fd) {
@@ -238,6 +258,11 @@ int flock(int fd, int operation) {
 int statvfs(const char* path, struct statvfs* st) {
     if (injected(Op::StatVfs, path)) return -1;
     return ::statvfs(path, st);
+}
+
+int statfs(const char* path, struct statfs* st) {
+    if (injected(Op::StatVfs, path)) return -1;
+    return ::statfs(path, st);
 }
 
 DIR* opendir(const char* path) {

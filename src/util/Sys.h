@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
+#include <sys/vfs.h>
 
 #include <functional>
 #include <string>
@@ -46,7 +47,9 @@ enum class Op {
 // `path` is the name the call works on, or null for calls on a descriptor.
 using FaultHook = std::function<int(Op op, const char* path)>;
 
-// Installs a hook for the calling process (tests only); an empty hook removes it.
+// Installs a hook for the whole process (tests only); an empty hook removes
+// it. Calls from several threads reach the hook one at a time. Set it while no
+// run is going.
 void setFaultHook(FaultHook hook);
 
 int open(const char* path, int flags, mode_t mode = 0);
@@ -54,6 +57,8 @@ int openat(int dirfd, const char* name, int flags, mode_t mode = 0);
 // Opens `rel` below `dirfd` with openat2, refusing any link on the way and any
 // step out of `dirfd` ("..", an absolute path). ENOSYS where the kernel has no openat2.
 int openBeneath(int dirfd, const char* rel, int flags, mode_t mode = 0);
+// A second descriptor of the same open file (close-on-exec).
+int dup(int fd);
 int close(int fd);
 ssize_t read(int fd, void* buf, size_t count);
 ssize_t write(int fd, const void* buf, size_t count);
@@ -89,6 +94,8 @@ int fsync(int fd);
 // flock on an open descriptor; EWOULDBLOCK when another holder has it.
 int flock(int fd, int operation);
 int statvfs(const char* path, struct statvfs* st);
+// The file system's type (f_type) and sizes; fails like statvfs.
+int statfs(const char* path, struct statfs* st);
 DIR* opendir(const char* path);
 DIR* fdopendir(int fd);
 // Starts `path` with `argv` (null-terminated) in `directory` (null: the
