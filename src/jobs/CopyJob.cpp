@@ -426,7 +426,9 @@ std::optional<time_t> TCopyJob::probeTime(const std::string& directory, const st
     std::string path;
     sys::UniqueFd fd;
     for (int n = 0; n < 100 && !fd.valid(); ++n) {
-        path = directory + name + (n == 0 ? "" : "_" + std::to_string(n)) + ".tst";
+        path = directory + name;
+        if (n > 0) path += '_' + std::to_string(n);
+        path += ".tst";
         fd.reset(
             sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.valid() && errno != EEXIST) break;
