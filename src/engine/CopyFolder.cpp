@@ -26,6 +26,8 @@ namespace qvb {
 
 namespace {
 
+const char* const kCancelledText = "TCopyFolder.Execute: Kopieraktion abgebrochen";
+
 // A deletion of more than this many files, and of more than half the
 // destination, is asked for first.
 constexpr int32_t kLargeDeletionFiles = 50;
@@ -176,7 +178,7 @@ bool TCopyFolder::Execute() {
         return false;
     }
     if (fStatus == csCancelled) {
-        fStatusText = "TCopyFolder.Execute: Kopieraktion abgebrochen";
+        fStatusText = kCancelledText;
         addMessage(fStatusText);
         return false;
     }
@@ -199,6 +201,9 @@ bool TCopyFolder::Execute() {
         const TFileList& failed = sourceScanned ? *fDestList : *fSourceList;
         fStatusText = (sourceScanned ? "Zielverzeichnis \"" : "Quellverzeichnis \"") +
                       failed.fBaseDir + "\", " + failed.fErrorText;
+    } else if (fStatus == csCancelled) {
+        fStatusText = kCancelledText;
+        ok = false;
     } else {
         setStatus(csRunning);
         if (!enoughSpace()) {
@@ -293,7 +298,8 @@ bool TCopyFolder::reportScan(TFileList& list, bool source, bool ok) {
     fStatusText = source ? fStatistics.sourceFoundText() : fStatistics.destFoundText();
     addMessage("  " + fStatusText);
     logWarnings(list);
-    if (source) setStatus(csIdle);
+    // A cancel that came during the listing stays: the run ends before it writes.
+    if (source && fStatus != csCancelled) setStatus(csIdle);
     return ok;
 }
 

@@ -341,6 +341,31 @@ TEST_F(CopyFolderTest, CancelBetweenFilesStopsBeforeTheNext) {
     EXPECT_EQ(log.back(), "Kopieraktion nach 1 Dateien vom Benutzer abgebrochen.");
 }
 
+// A cancel pressed while the trees are listed ends the run before anything
+// is written, with one or two threads listing.
+TEST_F(CopyFolderTest, CancelDuringTheListingsWritesNothing) {
+    std::vector<test::TNode> files;
+    for (int i = 0; i < 300; ++i) files.push_back(file("f" + std::to_string(i), "x"));
+    test::buildTree(src, files);
+    for (int workers : {1, 2}) {
+        mirror.fWorkers = workers;
+        mirror.setStatus(csIdle);
+        bool cancelled = false;
+        ui.onEvents = [&] {
+            if (!cancelled && mirror.fStatus == csIdle) {
+                cancelled = true;
+                mirror.setStatus(csCancelled);
+            }
+        };
+        EXPECT_FALSE(run()) << workers;
+        EXPECT_TRUE(cancelled);
+        EXPECT_EQ(mirror.fStatus, csCancelled);
+        EXPECT_EQ(log.back(), "TCopyFolder.Execute: Kopieraktion abgebrochen") << workers;
+        EXPECT_EQ(mirror.fStatistics.fAdded, 0);
+        EXPECT_TRUE(test::readTree(dst).empty()) << workers;
+    }
+}
+
 TEST_F(CopyFolderTest, FolderChecksAndScanFailures) {
     mirror.fSource.clear();
     EXPECT_FALSE(run());
