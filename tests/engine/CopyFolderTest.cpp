@@ -347,16 +347,20 @@ TEST_F(CopyFolderTest, CancelDuringTheListingsWritesNothing) {
     std::vector<test::TNode> files;
     for (int i = 0; i < 300; ++i) files.push_back(file("f" + std::to_string(i), "x"));
     test::buildTree(src, files);
+    bool armed = false;
+    bool cancelled = false;
+    ui.onEvents = [&] {
+        if (armed && !cancelled && mirror.fStatus == csIdle) {
+            cancelled = true;
+            mirror.setStatus(csCancelled);
+        }
+    };
     for (int workers : {1, 2}) {
         mirror.fWorkers = workers;
+        armed = false;
         mirror.setStatus(csIdle);
-        bool cancelled = false;
-        ui.onEvents = [&] {
-            if (!cancelled && mirror.fStatus == csIdle) {
-                cancelled = true;
-                mirror.setStatus(csCancelled);
-            }
-        };
+        armed = true;
+        cancelled = false;
         EXPECT_FALSE(run()) << workers;
         EXPECT_TRUE(cancelled);
         EXPECT_EQ(mirror.fStatus, csCancelled);
