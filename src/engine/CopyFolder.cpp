@@ -484,10 +484,20 @@ std::unique_ptr<TPoolCopy> TCopyFolder::poolCopyOf(const TPlannedFile& file) con
 // events handled) while more than `keep` wait to be issued.
 TCopyFolder::TStep TCopyFolder::issueReady(std::deque<TPlannedFile>& window, TCopyPool* pool,
                                            size_t keep, bool& ok) {
+    auto eventsDue = std::chrono::steady_clock::now() + kEventPause;
     while (!window.empty()) {
         TPlannedFile& head = window.front();
         if (head.copy && !TCopyPool::isDone(*head.copy)) {
             if (window.size() <= keep) return TStep::Next;
+            // Rather than sleep until a worker ends, this thread copies what
+            // waits; the window's events are still handled now and then.
+            if (pool->copyOneHere()) {
+                if (std::chrono::steady_clock::now() < eventsDue) continue;
+                eventsDue = std::chrono::steady_clock::now() + kEventPause;
+                processPendingEvents();
+                if (fStatus == csCancelled) return TStep::Cancelled;
+                continue;
+            }
             if (!pool->waitFor(*head.copy, kEventPause)) {
                 processPendingEvents();
                 if (fStatus == csCancelled) return TStep::Cancelled;

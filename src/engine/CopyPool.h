@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,6 +20,8 @@
 #include "engine/CopyStatus.h"
 
 namespace qvb {
+
+class TCopyFile;
 
 // One file for a worker: what to copy, and, once done, how it went.
 struct TPoolCopy {
@@ -55,6 +58,10 @@ class TCopyPool {
     void submit(TPoolCopy& copy);
     // Wakes idle workers for whatever waits (the caller is about to be busy).
     void wake();
+    // Copies the oldest file still waiting on the calling thread, as a worker
+    // would; false when none waits. The caller does a worker's share instead
+    // of sleeping until one ends.
+    bool copyOneHere();
     // Waits at most `timeout` for `copy`; true when it is done.
     bool waitFor(const TPoolCopy& copy, std::chrono::milliseconds timeout);
     static bool isDone(const TPoolCopy& copy) { return copy.fDone.load(std::memory_order_acquire); }
@@ -62,7 +69,9 @@ class TCopyPool {
     void stop();
 
   private:
-    void work(uint8_t firstMethod);
+    void work();
+    TPoolCopy* takeNext();  // under the lock
+    void copyWith(TCopyFile& copier, TPoolCopy& copy);
 
     std::mutex fMutex;
     std::condition_variable fQueued;
@@ -71,6 +80,8 @@ class TCopyPool {
     int fIdle = 0;                        // workers waiting for a copy
     const TPoolCopy* fAwaited = nullptr;  // the copy waitFor waits for
     bool fStopping = false;
+    const uint8_t fFirstMethod;
+    std::unique_ptr<TCopyFile> fCallersCopier;  // made by the first copyOneHere
     std::vector<std::thread> fThreads;
 };
 
