@@ -81,7 +81,7 @@ std::string withoutTrailingSlash(const std::string& name) {
     return name.substr(0, name.size() - 1);
 }
 
-bool isTempName(const std::string& name) {
+bool isTempName(std::string_view name) {
     const std::string base = extractFileName(name);
     return base.compare(0, kTempFilePrefix.size(), kTempFilePrefix) == 0;
 }
@@ -107,22 +107,23 @@ class TSurplusTest {
     }
 
   private:
-    bool belowUnreadable(const std::string& name) const {
+    bool belowUnreadable(std::string_view name) const {
         if (fUnreadable.empty()) return false;
-        for (size_t pos = name.find('/'); pos != std::string::npos; pos = name.find('/', pos + 1))
-            if (fUnreadable.count(name.substr(0, pos + 1))) return true;
+        for (size_t pos = name.find('/'); pos != std::string_view::npos;
+             pos = name.find('/', pos + 1))
+            if (fUnreadable.count(std::string(name.substr(0, pos + 1)))) return true;
         return false;
     }
 
     // A place that cannot be looked at counts as held.
-    bool heldByShared(const std::string& name) const {
+    bool heldByShared(std::string_view name) const {
         for (const std::string& folder : fShared) {
             struct stat st {};
-            if (sys::lstat((folder + name).c_str(), &st) != 0) {
+            if (sys::lstat(concat(folder, name).c_str(), &st) != 0) {
                 if (errno == ENOENT || errno == ENOTDIR) continue;
                 return true;
             }
-            if (!S_ISDIR(st.st_mode) && listedByMasks(fInclude, fExclude, foldCase("/" + name)))
+            if (!S_ISDIR(st.st_mode) && listedByMasks(fInclude, fExclude, foldCase(concat("/", name))))
                 return true;
         }
         return false;
@@ -315,7 +316,7 @@ void TCopyFolder::removeTempLeftovers() {
     for (const TFileEntry& entry : fDestList->entries()) {
         if (entry.kind == ekEmptyDir || !isTempName(entry.name) || fSourceList->find(entry.name))
             continue;
-        if (fTree.removeFile(entry.name) != 0) continue;
+        if (fTree.removeFile(std::string(entry.name)) != 0) continue;
         --fStatistics.fDestFiles;
         fStatistics.fDestBytes -= entry.size;
     }
@@ -473,7 +474,7 @@ bool TCopyFolder::suitsWorker(const TPlannedFile& file) const {
 
 std::unique_ptr<TPoolCopy> TCopyFolder::poolCopyOf(const TPlannedFile& file) const {
     auto copy = std::make_unique<TPoolCopy>();
-    copy->source = fSourceFolder + file.entry->name;
+    copy->source = concat(fSourceFolder, file.entry->name);
     copy->target = file.target;
     copy->dirFd = file.dirFd;
     copy->targetMissing = file.destEntry == nullptr;
@@ -527,8 +528,8 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
     TPlannedFile file;
     file.entry = &entry;
     file.destEntry = fDestList->find(entry.name);
-    if (!fRetyped.empty() && fRetyped.count(entry.name)) file.destEntry = nullptr;
-    file.target = fDestFolder + entry.name;
+    if (!fRetyped.empty() && fRetyped.count(std::string(entry.name))) file.destEntry = nullptr;
+    file.target = concat(fDestFolder, entry.name);
     // A blocked name's error is counted once, for the name in the way.
     if (!fBlocked.empty() && isBlocked(entry.name)) return file;
     const std::string folder = extractFilePath(file.target);
@@ -611,7 +612,7 @@ void TCopyFolder::countCopy(TPlannedFile& file, int32_t& done) {
 }
 
 bool TCopyFolder::copyHere(const TPlannedFile& file) {
-    fCopier->fSource = fSourceFolder + file.entry->name;
+    fCopier->fSource = concat(fSourceFolder, file.entry->name);
     fCopier->fDest = file.target;
     fCopier->fDestDir = file.dirFd;
     fCopier->fTargetMissing = file.destEntry == nullptr;
@@ -646,15 +647,15 @@ void TCopyFolder::emptyFolderPhase() {
 
 bool TCopyFolder::previewCopy(const TFileEntry& entry) {
     fCopier->fBytesCopied = entry.kind == ekFile ? entry.size : 0;
-    fTree.noteWritten(entry.name);
+    fTree.noteWritten(std::string(entry.name));
     return true;
 }
 
 void TCopyFolder::logTrace(const TFileEntry& entry, const TFileEntry* destEntry) {
     const std::string destTime = destEntry ? traceTime(fDestList->valueOf(*destEntry)) : "";
-    addMessage("bearbeite Datei " + std::to_string(fStatistics.fCurrent) + " (" + fSourceFolder +
-               entry.name + " = " + traceTime(fSourceList->valueOf(entry)) + " -> " + fDestFolder +
-               entry.name + " = " + destTime + ")");
+    addMessage("bearbeite Datei " + std::to_string(fStatistics.fCurrent) + " (" +
+               concat(fSourceFolder, entry.name) + " = " + traceTime(fSourceList->valueOf(entry)) +
+               " -> " + concat(fDestFolder, entry.name) + " = " + destTime + ")");
 }
 
 std::string TCopyFolder::destFolderProblem(const std::string& folder, int& dirFd) {
@@ -712,13 +713,13 @@ std::vector<TTypeChange> TCopyFolder::findChangedTypes() const {
         if (entry.kind != ekLink) continue;
         const TFileEntry* file = dest.find(entry.name);
         if (file && file->kind == ekFile)
-            changes.push_back({entry.name, false, false, ekFile, ekLink});
+            changes.push_back({std::string(entry.name), false, false, ekFile, ekLink});
     }
     for (const TFileEntry& entry : dest.entries()) {
         if (entry.kind != ekLink) continue;
         const TFileEntry* file = source.find(entry.name);
         if (file && file->kind == ekFile)
-            changes.push_back({entry.name, false, false, ekLink, ekFile});
+            changes.push_back({std::string(entry.name), false, false, ekLink, ekFile});
     }
     std::sort(changes.begin(), changes.end(),
               [](const TTypeChange& a, const TTypeChange& b) { return a.name < b.name; });
@@ -762,10 +763,10 @@ void TCopyFolder::applyChangedTypes(const std::vector<TTypeChange>& changes) {
     }
 }
 
-bool TCopyFolder::isBlocked(const std::string& name) const {
-    if (fBlocked.count(name)) return true;
-    for (size_t pos = name.find('/'); pos != std::string::npos; pos = name.find('/', pos + 1))
-        if (fBlocked.count(name.substr(0, pos))) return true;
+bool TCopyFolder::isBlocked(std::string_view name) const {
+    if (fBlocked.count(std::string(name))) return true;
+    for (size_t pos = name.find('/'); pos != std::string_view::npos; pos = name.find('/', pos + 1))
+        if (fBlocked.count(std::string(name.substr(0, pos)))) return true;
     return false;
 }
 
@@ -813,8 +814,8 @@ int TCopyFolder::deleteSurplus() {
         st.fCurrent = i;
         const TFileEntry& entry = entries[static_cast<size_t>(i - 1)];
         if (surplus(entry)) {
-            const int err = fTree.removeFile(entry.name);
-            const std::string path = fDestFolder + entry.name;
+            const int err = fTree.removeFile(std::string(entry.name));
+            const std::string path = concat(fDestFolder, entry.name);
             if (err != ENOENT) {
                 const std::string folder = extractFilePath(entry.name);
                 if (folders.empty() || folders.back() != folder) folders.push_back(folder);
@@ -881,7 +882,7 @@ bool TCopyFolder::attributesDiffer(const TFileEntry& source, const TFileEntry& d
 void TCopyFolder::alignFile(const TFileEntry& source, const TFileEntry& dest) {
     const bool ownerDiffers =
         runningAsRoot() && !sameOwner(*fSourceList, source.owner, *fDestList, dest.owner);
-    applyAttributes(source.name, source.kind == ekLink ? 0 : source.mode,
+    applyAttributes(std::string(source.name), source.kind == ekLink ? 0 : source.mode,
                     ownerDiffers ? &fSourceList->ownerOf(source.owner) : nullptr);
 }
 
@@ -945,14 +946,15 @@ int TCopyFolder::createEmptyFolders() {
         const TFileEntry& entry = entries[position];
         if (entry.kind != ekEmptyDir) continue;
         if (logLevel() > 3)
-            addMessage(" leeres QuellVerzeichnis " + std::to_string(position) + ": " + entry.name);
+            addMessage(concat(" leeres QuellVerzeichnis " + std::to_string(position) + ": ",
+                              entry.name));
         for (size_t j = paths.size(); j-- > 0;) {
             if (entry.name.compare(0, paths[j].size(), paths[j]) == 0) {
                 paths.erase(paths.begin() + static_cast<std::ptrdiff_t>(j));
                 break;
             }
         }
-        paths.push_back(entry.name);
+        paths.emplace_back(entry.name);
     }
     int created = 0;
     for (const std::string& name : paths) {

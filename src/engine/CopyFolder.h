@@ -136,7 +136,7 @@ class TCopyFolder : public TCopyIt {
     std::string destFolderProblem(const std::string& folder, int& dirFd);
     void reportFolderProblem(const std::string& error);
     void applyChangedTypes(const std::vector<TTypeChange>& changes);
-    bool isBlocked(const std::string& name) const;
+    bool isBlocked(std::string_view name) const;
     bool attributesDiffer(const TFileEntry& source, const TFileEntry& dest) const;
     void alignFile(const TFileEntry& source, const TFileEntry& dest);
     void applyAttributes(const std::string& name, uint16_t mode, const TOwner* owner);

@@ -158,7 +158,7 @@ class TFileList::Scanner {
     }
 
     void addEmptyDir(const std::string& path, const struct stat& st) {
-        add({path.substr(1), fileTimeNs(st.st_mtim), 0, static_cast<uint16_t>(st.st_mode),
+        add({fList.fNames.keep(std::string_view(path).substr(1)), fileTimeNs(st.st_mtim), 0, static_cast<uint16_t>(st.st_mode),
              ownerIndex(st), ekEmptyDir});
     }
 
@@ -226,13 +226,12 @@ class TFileList::Scanner {
             warnSpecial(file.Folder + file.FileName);
             return;
         }
-        // Made at its exact size (appending would leave room to grow, and a
-        // list often holds a million names).
         const size_t start = fList.fBaseDir.size();
-        std::string relName(file.Folder.size() - start + file.FileName.size(), '\0');
-        file.Folder.copy(relName.data(), file.Folder.size() - start, start);
-        file.FileName.copy(relName.data() + file.Folder.size() - start, file.FileName.size());
-        add({std::move(relName), fileTimeNs(st.st_mtim), static_cast<int64_t>(st.st_size),
+        const size_t folderPart = file.Folder.size() - start;
+        char* relName = fList.fNames.place(folderPart + file.FileName.size());
+        file.Folder.copy(relName, folderPart, start);
+        file.FileName.copy(relName + folderPart, file.FileName.size());
+        add({std::string_view(relName, folderPart + file.FileName.size()), fileTimeNs(st.st_mtim), static_cast<int64_t>(st.st_size),
              static_cast<uint16_t>(st.st_mode), ownerIndex(st),
              S_ISLNK(st.st_mode) ? ekLink : ekFile});
         ++fList.fFileCount;
@@ -269,6 +268,7 @@ TFileList::~TFileList() = default;
 
 void TFileList::Clear() {
     fEntries.clear();
+    fNames.clear();
     fFolders.clear();
     fOwners.clear();
     fSlots.clear();

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/NameStore.h"
 #include "util/DateTime.h"
 
 namespace qvb {
@@ -24,8 +25,9 @@ enum TEntryKind : uint8_t { ekFile, ekLink, ekEmptyDir };
 
 struct TFileEntry {
     // Path below fBaseDir, "/"-separated, unescaped. For ekEmptyDir: the full
-    // folder path without its leading "/" and ending in "/".
-    std::string name;
+    // folder path without its leading "/" and ending in "/". Held by the list's
+    // name store: valid while the list is neither cleared nor destroyed.
+    std::string_view name;
     int64_t mtimeNs = 0;  // UTC nanoseconds since 1970; a link's own time
     int64_t size = 0;
     uint16_t mode = 0;   // st_mode (type and permission bits fit in 16)
@@ -130,6 +132,7 @@ class TFileList {
     void rebuildIndex();
 
     std::unique_ptr<TFindFile> fFindFile;
+    TNameStore fNames;
     std::vector<TFileEntry> fEntries;
     std::vector<TFolderEntry> fFolders;  // sorted by name after a scan
     std::vector<TOwner> fOwners;

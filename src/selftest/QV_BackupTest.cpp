@@ -548,7 +548,7 @@ bool TSelfTest::clearTestDir(const std::string& folder) {
     int position = 0;
     for (const TFileEntry& entry : list.entries()) {
         if (entry.kind == ekEmptyDir) {
-            const std::string path = "/" + entry.name;
+            const std::string path = concat("/", entry.name);
             log(" Verzeichnis " + std::to_string(position) + ": " + path);
             for (auto it = keep.rbegin(); it != keep.rend(); ++it) {
                 if (path.find(*it) != std::string::npos) {
@@ -558,7 +558,7 @@ bool TSelfTest::clearTestDir(const std::string& folder) {
             }
             keep.insert(path);
         } else {
-            const std::string path = folder + entry.name;
+            const std::string path = concat(folder, entry.name);
             if (deleteTestFile(path)) log(" Datei  " + path + "  gelöscht");
             // Folders that held only files are empty now and go as well.
             keep.insert(extractFilePath(path));

@@ -25,14 +25,21 @@ std::string excludeTrailingDelimiter(const std::string& path) {
     return path;
 }
 
-std::string extractFilePath(const std::string& path) {
+std::string extractFilePath(std::string_view path) {
     const size_t pos = path.rfind('/');
-    return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
+    return pos == std::string_view::npos ? std::string() : std::string(path.substr(0, pos + 1));
 }
 
-std::string extractFileName(const std::string& path) {
+std::string extractFileName(std::string_view path) {
     const size_t pos = path.rfind('/');
-    return pos == std::string::npos ? path : path.substr(pos + 1);
+    return std::string(pos == std::string_view::npos ? path : path.substr(pos + 1));
+}
+
+std::string concat(std::string_view a, std::string_view b) {
+    std::string out;
+    out.reserve(a.size() + b.size());
+    out.append(a).append(b);
+    return out;
 }
 
 std::string expandFileName(const std::string& path) {

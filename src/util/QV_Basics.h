@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace qvb {
 
@@ -16,8 +17,10 @@ bool isSameDrive(const std::string& pathA, const std::string& pathB);
 std::string includeTrailingDelimiter(const std::string& path);
 std::string excludeTrailingDelimiter(const std::string& path);
 // "/a/b/c.txt" -> "/a/b/" and "c.txt".
-std::string extractFilePath(const std::string& path);
-std::string extractFileName(const std::string& path);
+std::string extractFilePath(std::string_view path);
+std::string extractFileName(std::string_view path);
+// `a` followed by `b`, made at its exact size ("/dest/" and "sub/a.txt").
+std::string concat(std::string_view a, std::string_view b);
 // Absolute path with "." and ".." resolved by text, relative to the current
 // directory; a trailing delimiter is kept.
 std::string expandFileName(const std::string& path);

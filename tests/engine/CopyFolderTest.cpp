@@ -562,7 +562,7 @@ TEST_F(CopyFolderTest, RefusedModesGiveOneWarningPerRun) {
 }
 
 TEST(FileEntry, StaysAtItsSizeForAMillionFiles) {
-    EXPECT_EQ(sizeof(TFileEntry), 56u);
+    EXPECT_EQ(sizeof(TFileEntry), 40u);
 }
 
 }  // namespace

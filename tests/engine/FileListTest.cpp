@@ -31,14 +31,14 @@ class NullCopy : public TCopyIt {
 // name -> kind of every entry, for whole-list comparisons.
 std::map<std::string, TEntryKind> listed(const TFileList& list) {
     std::map<std::string, TEntryKind> out;
-    for (const TFileEntry& e : list.entries()) out[e.name] = e.kind;
+    for (const TFileEntry& e : list.entries()) out[std::string(e.name)] = e.kind;
     return out;
 }
 
 std::vector<std::string> fileNames(const TFileList& list) {
     std::vector<std::string> out;
     for (const TFileEntry& e : list.entries())
-        if (e.kind != ekEmptyDir) out.push_back(e.name);
+        if (e.kind != ekEmptyDir) out.emplace_back(e.name);
     std::sort(out.begin(), out.end());
     return out;
 }
