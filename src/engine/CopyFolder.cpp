@@ -492,18 +492,12 @@ TCopyFolder::TStep TCopyFolder::issueReady(std::deque<TPlannedFile>& window, TCo
             if (window.size() <= keep) return TStep::Next;
             // Rather than sleep until a worker ends, this thread copies what
             // waits; the window's events are still handled now and then.
-            if (pool->copyOneHere()) {
-                if (std::chrono::steady_clock::now() < eventsDue) continue;
-                eventsDue = std::chrono::steady_clock::now() + kEventPause;
-                processPendingEvents();
-                if (fStatus == csCancelled) return TStep::Cancelled;
-                continue;
-            }
-            if (!pool->waitFor(*head.copy, kEventPause)) {
-                processPendingEvents();
-                if (fStatus == csCancelled) return TStep::Cancelled;
-                continue;
-            }
+            const bool advanced = pool->copyOneHere() || pool->waitFor(*head.copy, kEventPause);
+            if (advanced && std::chrono::steady_clock::now() < eventsDue) continue;
+            eventsDue = std::chrono::steady_clock::now() + kEventPause;
+            processPendingEvents();
+            if (fStatus == csCancelled) return TStep::Cancelled;
+            continue;
         }
         // A copy of its own keeps this thread busy: the workers take what waits.
         if (!head.copy && head.action > 0 && pool) pool->wake();
