@@ -123,7 +123,8 @@ class TSurplusTest {
                 if (errno == ENOENT || errno == ENOTDIR) continue;
                 return true;
             }
-            if (!S_ISDIR(st.st_mode) && listedByMasks(fInclude, fExclude, foldCase(concat("/", name))))
+            if (!S_ISDIR(st.st_mode) &&
+                listedByMasks(fInclude, fExclude, foldCase(concat("/", name))))
                 return true;
         }
         return false;
@@ -940,8 +941,8 @@ int TCopyFolder::createEmptyFolders() {
         const TFileEntry& entry = entries[position];
         if (entry.kind != ekEmptyDir) continue;
         if (logLevel() > 3)
-            addMessage(concat(" leeres QuellVerzeichnis " + std::to_string(position) + ": ",
-                              entry.name));
+            addMessage(
+                concat(" leeres QuellVerzeichnis " + std::to_string(position) + ": ", entry.name));
         for (size_t j = paths.size(); j-- > 0;) {
             if (entry.name.compare(0, paths[j].size(), paths[j]) == 0) {
                 paths.erase(paths.begin() + static_cast<std::ptrdiff_t>(j));

@@ -25,8 +25,8 @@ char* TNameStore::place(size_t size) {
     if (size == 0) return &none;
     if (size > fFree) {
         const size_t blockSize = std::max(size, kBlockSize);
-        void* p = ::mmap(nullptr, blockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                         -1, 0);
+        void* p =
+            ::mmap(nullptr, blockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
         fBlocks.emplace_back(static_cast<char*>(p), TUnmap{blockSize});
         fFree = blockSize;

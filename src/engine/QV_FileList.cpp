@@ -158,8 +158,8 @@ class TFileList::Scanner {
     }
 
     void addEmptyDir(const std::string& path, const struct stat& st) {
-        add({fList.fNames.keep(std::string_view(path).substr(1)), fileTimeNs(st.st_mtim), 0, static_cast<uint16_t>(st.st_mode),
-             ownerIndex(st), ekEmptyDir});
+        add({fList.fNames.keep(std::string_view(path).substr(1)), fileTimeNs(st.st_mtim), 0,
+             static_cast<uint16_t>(st.st_mode), ownerIndex(st), ekEmptyDir});
     }
 
     // Owners repeat across a tree: the last one is asked first, the table only on a change.
@@ -228,11 +228,12 @@ class TFileList::Scanner {
         }
         const size_t start = fList.fBaseDir.size();
         const size_t folderPart = file.Folder.size() - start;
-        char* relName = fList.fNames.place(folderPart + file.FileName.size());
+        const size_t length = folderPart + file.FileName.size();
+        char* relName = fList.fNames.place(length);
         file.Folder.copy(relName, folderPart, start);
         file.FileName.copy(relName + folderPart, file.FileName.size());
-        add({std::string_view(relName, folderPart + file.FileName.size()), fileTimeNs(st.st_mtim), static_cast<int64_t>(st.st_size),
-             static_cast<uint16_t>(st.st_mode), ownerIndex(st),
+        add({std::string_view(relName, length), fileTimeNs(st.st_mtim),
+             static_cast<int64_t>(st.st_size), static_cast<uint16_t>(st.st_mode), ownerIndex(st),
              S_ISLNK(st.st_mode) ? ekLink : ekFile});
         ++fList.fFileCount;
         fList.fTotalSize += st.st_size;

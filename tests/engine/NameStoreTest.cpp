@@ -1,5 +1,3 @@
-#include "engine/NameStore.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/NameStore.h"
 #include "engine/QV_FileList.h"
 #include "support/TempDir.h"
 #include "support/Tree.h"
