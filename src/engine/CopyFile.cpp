@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "engine/DestTree.h"
+#include "engine/SparseCopy.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
 #include "util/UserInterface.h"
@@ -340,7 +341,7 @@ bool TCopyFile::copyRegularFile(int sourceFd, const struct stat& st, const TTarg
         reportBlockWriteError(errno, true);
         return false;
     }
-    int err = moveData(sourceFd, temp.fd.get(), st.st_size);
+    int err = moveData(sourceFd, temp.fd.get(), st);
     if (err == ECANCELED) {
         fPercent = 0;
         doProgress();
@@ -364,28 +365,51 @@ bool TCopyFile::copyRegularFile(int sourceFd, const struct stat& st, const TTarg
     return true;
 }
 
-int TCopyFile::moveData(int in, int out, int64_t size) {
+int TCopyFile::moveData(int in, int out, const struct stat& st) {
+    fLastPercent = 0;
+    return mayHaveHoles(st) ? moveSparse(in, out, st.st_size)
+                            : moveStretch(in, out, 0, -1, st.st_size);
+}
+
+// Only the data is written; the holes between stay unallocated, and the
+// length set at the end gives the copy its trailing hole.
+int TCopyFile::moveSparse(int in, int out, int64_t size) {
+    TDataStretch data;
+    for (int64_t offset = 0;; offset = data.end) {
+        const int found = nextDataStretch(in, offset, size, data);
+        if (found == ENXIO) break;
+        if (found != 0) return found;
+        if (sys::lseek(in, data.start, SEEK_SET) < 0 || sys::lseek(out, data.start, SEEK_SET) < 0)
+            return errno;
+        if (const int err = moveStretch(in, out, data.start, data.end, size); err != 0) return err;
+    }
+    return sys::ftruncate(out, size) == 0 ? 0 : errno;
+}
+
+int TCopyFile::moveStretch(int in, int out, int64_t offset, int64_t end, int64_t size) {
     const int64_t step = std::max(kMinStep, size / 100 + 1);
     bool useRange = true;
-    int32_t lastPercent = 0;
     for (;;) {
-        ssize_t moved = useRange ? sys::copyFileRange(in, out, static_cast<size_t>(step)) : 0;
+        const int64_t count = end < 0 ? step : std::min(step, end - offset);
+        if (count == 0) return 0;
+        ssize_t moved = useRange ? sys::copyFileRange(in, out, static_cast<size_t>(count)) : 0;
         if (!useRange || (moved < 0 && rangeCopyUnsupported(errno)) ||
-            (moved == 0 && fBytesCopied < size)) {
+            (moved == 0 && offset < size)) {
             // Some file systems refuse the range copy or report a short file:
             // plain reads decide then.
             useRange = false;
-            if (const int err = readWriteStep(in, out, kBufferSize, moved); err != 0) return err;
+            const size_t chunk = std::min(kBufferSize, static_cast<size_t>(count));
+            if (const int err = readWriteStep(in, out, chunk, moved); err != 0) return err;
         } else if (moved < 0) {
             return errno;
         }
         if (moved == 0) return 0;
         fBytesCopied += moved;
+        offset += moved;
         if (size > 0) {
-            const auto percent =
-                static_cast<int32_t>(std::min<int64_t>(100, fBytesCopied * 100 / size));
-            if (percent != lastPercent) {
-                lastPercent = fPercent = percent;
+            const auto percent = static_cast<int32_t>(std::min<int64_t>(100, offset * 100 / size));
+            if (percent != fLastPercent) {
+                fLastPercent = fPercent = percent;
                 doProgress();
             }
         }
@@ -393,7 +417,7 @@ int TCopyFile::moveData(int in, int out, int64_t size) {
         // The size taken at opening is reached: spare the call that would only
         // report the end. A file that grew meanwhile has a newer time than the
         // one the copy gets, so the next run copies it again.
-        if (useRange && size > 0 && fBytesCopied == size) return 0;
+        if (useRange && end < 0 && size > 0 && offset == size) return 0;
     }
 }
 

@@ -77,7 +77,10 @@ class TCopyFile : public TCopyIt {
     bool copyRegularFile(int sourceFd, const struct stat& st, const TTargetPlace& place);
     bool copyLink(const std::string& source, const struct stat& st, const TTargetPlace& place);
     // 0, the errno of a failure, or ECANCELED.
-    int moveData(int in, int out, int64_t size);
+    int moveData(int in, int out, const struct stat& st);
+    int moveSparse(int in, int out, int64_t size);
+    // From `offset` to `end` (-1: to the end of the file), both files at `offset`.
+    int moveStretch(int in, int out, int64_t offset, int64_t end, int64_t size);
     int readWriteStep(int in, int out, size_t count, ssize_t& moved);
     // `destination`: the failure is the destination's, not the source's.
     void reportBlockWriteError(int err, bool destination);
@@ -91,6 +94,7 @@ class TCopyFile : public TCopyIt {
     // (folder not writable, read-only file system, no space).
     bool fHopeless = false;
     std::vector<char> fBuffer;
+    int32_t fLastPercent = 0;  // the percentage last reported for this file
 };
 
 }  // namespace qvb

@@ -192,6 +192,7 @@ bool TCopyFolder::Execute() {
     fBlocked.clear();
     fRetyped.clear();
     fAttributesWarned = false;
+    fTreeWritten = false;
 
     // A scan that failed or a full destination copies nothing: the run must not
     // count as done.
@@ -318,6 +319,7 @@ void TCopyFolder::removeTempLeftovers() {
         if (entry.kind == ekEmptyDir || !isTempName(entry.name) || fSourceList->find(entry.name))
             continue;
         if (fTree.removeFile(std::string(entry.name)) != 0) continue;
+        fTreeWritten = true;
         --fStatistics.fDestFiles;
         fStatistics.fDestBytes -= entry.size;
     }
@@ -329,6 +331,7 @@ void TCopyFolder::removeTempLeftovers() {
         fTree.removeAll(folder.name, [&](const std::string&, bool isFolder) {
             if (!isFolder) --fStatistics.fDestFiles;
         });
+        fTreeWritten = true;
     }
 }
 
@@ -882,13 +885,18 @@ void TCopyFolder::alignFile(const TFileEntry& source, const TFileEntry& dest) {
 }
 
 // Deepest first, after everything was written: a folder the source keeps
-// read-only must not refuse its own files, and a new folder stays private
-// (0700) until it gets its mode here.
+// read-only must not refuse its own files, a new folder stays private (0700)
+// until it gets its mode here, and a folder's time is final only once nothing
+// more is written into it.
 void TCopyFolder::alignFolders() {
-    // Only a mirror laid out below the source's own path may take the mode of
-    // the source folder for its base: a content-only destination is the user's folder.
+    // Only a mirror laid out below the source's own path may take the mode and
+    // time of the source folder for its base: a content-only destination is the user's folder.
     const bool baseIsCopy =
         fDestFolder.size() > fSourceFolder.size() && fDestFolder.ends_with(fSourceFolder);
+    // A run that wrote or removed anything changed the times of folders the listing saw.
+    const bool treeWritten = fTreeWritten || fStatistics.fAdded > 0 || fStatistics.fReplaced > 0 ||
+                             fStatistics.fNotCopied > 0 || fStatistics.fDeleted > 0 ||
+                             fStatistics.fDirsDeleted > 0 || !fRetyped.empty();
     const std::vector<TFolderEntry>& folders = fSourceList->folders();
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
         const std::string& name = it->name;
@@ -904,7 +912,13 @@ void TCopyFolder::alignFolders() {
         if (modeDiffers || ownerDiffers)
             applyAttributes(name, it->mode,
                             ownerDiffers ? &fSourceList->ownerOf(it->owner) : nullptr);
+        if (treeWritten || !dest || dest->mtimeNs != it->mtimeNs) alignFolderTime(*it);
     }
+}
+
+void TCopyFolder::alignFolderTime(const TFolderEntry& folder) {
+    const int err = fTree.setModified(folder.name, folder.mtimeNs);
+    if (err != 0 && err != ENOENT) noteAttributeFailure(err, fDestFolder + folder.name);
 }
 
 // `mode` 0: leave the mode (a link). A changed owner may clear special bits,
@@ -963,6 +977,7 @@ int TCopyFolder::createEmptyFolders() {
         bool made = false;
         if (fTree.makeFolder(rel, made) >= 0) {
             if (!made) continue;
+            fTreeWritten = true;
             ++created;
             addMessage("    erzeuge " + target);
         } else {

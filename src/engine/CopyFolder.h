@@ -141,6 +141,7 @@ class TCopyFolder : public TCopyIt {
     void alignFile(const TFileEntry& source, const TFileEntry& dest);
     void applyAttributes(const std::string& name, uint16_t mode, const TOwner* owner);
     void alignFolders();
+    void alignFolderTime(const TFolderEntry& folder);
     void noteAttributeFailure(int err, const std::string& path);
     void removeEmptiedFolders(std::vector<std::string>& folders);
     void logTrace(const TFileEntry& entry, const TFileEntry* destEntry);
@@ -156,6 +157,8 @@ class TCopyFolder : public TCopyIt {
     // Names whose object of another type was removed: their copy is new.
     std::unordered_set<std::string> fRetyped;
     bool fAttributesWarned = false;
+    // Files or folders were removed or made outside the counted copies and deletions.
+    bool fTreeWritten = false;
 };
 
 }  // namespace qvb

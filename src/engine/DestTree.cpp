@@ -270,4 +270,22 @@ int TDestTree::setOwner(const std::string& name, uid_t uid, gid_t gid) {
     return sys::fchownat(dir, last.c_str(), uid, gid, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 
+int TDestTree::setModified(const std::string& name, int64_t mtimeNs) {
+    if (fDry) return 0;
+    int64_t seconds = mtimeNs / 1'000'000'000;
+    int64_t nanos = mtimeNs % 1'000'000'000;
+    if (nanos < 0) {
+        nanos += 1'000'000'000;
+        --seconds;
+    }
+    const struct timespec times[2] = {{0, UTIME_OMIT},
+                                      {static_cast<time_t>(seconds), static_cast<long>(nanos)}};
+    std::string last;
+    if (withoutTrailingSlash(name).empty())
+        return sys::utimensat(AT_FDCWD, fBasePath.c_str(), times, 0) == 0 ? 0 : errno;
+    const int dir = parentOf(name, last);
+    if (dir < 0) return errno;
+    return sys::utimensat(dir, last.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
 }  // namespace qvb

@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <unordered_set>
@@ -62,6 +63,8 @@ class TDestTree {
     // points to; 0 or the errno. A link has no mode of its own: EOPNOTSUPP.
     int setMode(const std::string& name, mode_t mode);
     int setOwner(const std::string& name, uid_t uid, gid_t gid);
+    // The modification time of `name` (nanoseconds since 1970); 0 or the errno.
+    int setModified(const std::string& name, int64_t mtimeNs);
 
   private:
     int walk(const std::string& rel, bool create, bool& created);

@@ -214,8 +214,8 @@ class TFileList::Scanner {
     void listFolder(const TDirWalker::TFolder& folder, const std::string& rel, bool skip) {
         if (folder.depth == 1) fList.fBaseEmpty = folder.readError == 0 && folder.items.empty();
         if (!skip)
-            fList.fFolders.push_back(
-                {rel, static_cast<uint16_t>(folder.st.st_mode), ownerIndex(folder.st)});
+            fList.fFolders.push_back({rel, static_cast<uint16_t>(folder.st.st_mode),
+                                      ownerIndex(folder.st), fileTimeNs(folder.st.st_mtim)});
         if (fList.fListEmptyDirs && folder.readError == 0 && !hasContent(folder.items))
             addEmptyDir(folder.path, folder.st);
     }

@@ -44,6 +44,7 @@ struct TFolderEntry {
     std::string name;  // path below fBaseDir ending in "/"; "" for the base folder
     uint16_t mode = 0;
     uint16_t owner = 0;
+    int64_t mtimeNs = 0;
 };
 
 struct TOwner {

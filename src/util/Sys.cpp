@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -253,6 +254,61 @@ int fsync(int fd) {
 int flock(int fd, int operation) {
     if (injected(Op::Lock, nullptr)) return -1;
     return ::flock(fd, operation);
+}
+
+off_t lseek(int fd, off_t offset, int whence) {
+    if (injected(Op::Seek, nullptr)) return -1;
+    return ::lseek(fd, offset, whence);
+}
+
+int ftruncate(int fd, off_t length) {
+    if (injected(Op::Truncate, nullptr)) return -1;
+    return ::ftruncate(fd, length);
+}
+
+int linkat(int oldDir, const char* existing, int newDir, const char* newName) {
+    if (injected(Op::Link, newName)) return -1;
+    return ::linkat(oldDir, existing, newDir, newName, 0);
+}
+
+ssize_t flistxattr(int fd, char* list, size_t size) {
+    if (injected(Op::GetXattr, nullptr)) return -1;
+    return ::flistxattr(fd, list, size);
+}
+
+ssize_t llistxattr(const char* path, char* list, size_t size) {
+    if (injected(Op::GetXattr, path)) return -1;
+    return ::llistxattr(path, list, size);
+}
+
+ssize_t fgetxattr(int fd, const char* name, void* value, size_t size) {
+    if (injected(Op::GetXattr, nullptr)) return -1;
+    return ::fgetxattr(fd, name, value, size);
+}
+
+ssize_t lgetxattr(const char* path, const char* name, void* value, size_t size) {
+    if (injected(Op::GetXattr, path)) return -1;
+    return ::lgetxattr(path, name, value, size);
+}
+
+int fsetxattr(int fd, const char* name, const void* value, size_t size) {
+    if (injected(Op::SetXattr, nullptr)) return -1;
+    return ::fsetxattr(fd, name, value, size, 0);
+}
+
+int lsetxattr(const char* path, const char* name, const void* value, size_t size) {
+    if (injected(Op::SetXattr, path)) return -1;
+    return ::lsetxattr(path, name, value, size, 0);
+}
+
+int fremovexattr(int fd, const char* name) {
+    if (injected(Op::SetXattr, nullptr)) return -1;
+    return ::fremovexattr(fd, name);
+}
+
+int lremovexattr(const char* path, const char* name) {
+    if (injected(Op::SetXattr, path)) return -1;
+    return ::lremovexattr(path, name);
 }
 
 int statvfs(const char* path, struct statvfs* st) {

@@ -41,6 +41,11 @@ enum class Op {
     // openat2 confined below a folder; a hook failing it with ENOSYS stands
     // for a kernel without openat2.
     OpenBeneath,
+    Seek,
+    Truncate,
+    // Listing and reading extended attributes; setting or removing one.
+    GetXattr,
+    SetXattr,
 };
 
 // Returns 0 to let the call run, or an errno value with which it fails.
@@ -91,6 +96,22 @@ int linkOpenFileAt(int fd, int dirfd, const char* newName);
 bool canLinkOpenFiles();
 ssize_t readlink(const char* path, std::string& target);
 int fsync(int fd);
+// lseek; SEEK_DATA and SEEK_HOLE find the data of a file with holes.
+off_t lseek(int fd, off_t offset, int whence);
+int ftruncate(int fd, off_t length);
+// A new name `newName` in `newDir` for the file `existing` in `oldDir`
+// (never following a link).
+int linkat(int oldDir, const char* existing, int newDir, const char* newName);
+// Extended attributes of an open file (f...) or of a path, never of what a
+// link points to (l...). The list is the names, each ended by a NUL.
+ssize_t flistxattr(int fd, char* list, size_t size);
+ssize_t llistxattr(const char* path, char* list, size_t size);
+ssize_t fgetxattr(int fd, const char* name, void* value, size_t size);
+ssize_t lgetxattr(const char* path, const char* name, void* value, size_t size);
+int fsetxattr(int fd, const char* name, const void* value, size_t size);
+int lsetxattr(const char* path, const char* name, const void* value, size_t size);
+int fremovexattr(int fd, const char* name);
+int lremovexattr(const char* path, const char* name);
 // flock on an open descriptor; EWOULDBLOCK when another holder has it.
 int flock(int fd, int operation);
 int statvfs(const char* path, struct statvfs* st);
