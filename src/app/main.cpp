@@ -186,15 +186,25 @@ class TConsoleSession {
         return allDone ? kExitOk : kExitFailed;
     }
 
-    // Only the one value changes: whatever else the record holds stays as the
-    // user left it.
+    // Only the run's own values change: whatever else the record holds stays
+    // as the user left it.
     bool storeLastBackup(const TCopyJob& job) {
         if (fOptions->fUseIniFile)
             return fOptions->fIniFile->writeDateTime(job.fJobKey, "LetztesBackup",
                                                      job.fLastBackup) &&
-                   fOptions->fIniFile->updateFile();
+                   storeLastDestination(job) && fOptions->fIniFile->updateFile();
         fOptions->fRegistry->writeBinaryDouble(job.fJobKey, "LetztesBackup", job.fLastBackup);
-        return fOptions->fRegistry->sync();
+        return storeLastDestination(job) && fOptions->fRegistry->sync();
+    }
+
+    // Written once the job finished a run into its destination: from then on
+    // its deletions there need no confirmation.
+    bool storeLastDestination(const TCopyJob& job) {
+        if (job.fLastDestination.empty()) return true;
+        return fOptions->fUseIniFile ? fOptions->fIniFile->writeString(job.fJobKey, "LetztesZiel",
+                                                                       job.fLastDestination)
+                                     : fOptions->fRegistry->writeString(job.fJobKey, "LetztesZiel",
+                                                                        job.fLastDestination);
     }
 
     int runSelfTest() {

@@ -171,6 +171,7 @@ bool TCopyFolder::checkFolders() {
 
 bool TCopyFolder::Execute() {
     fStatistics.reset();
+    fDeletionDecided = !fDelete;
     fSourceList->Clear();
     fDestList->Clear();
     fSourceList->fTimeTolerance = fTimeTolerance;
@@ -214,6 +215,7 @@ bool TCopyFolder::Execute() {
             ok = false;
         } else {
             fDeletePass = fDelete && deletionWanted();
+            fDeletionDecided = !fDelete || fDeletePass;
             const TCopyEnd end = copyPhase();
             if (end == TCopyEnd::Interrupted) return false;
             ok = end == TCopyEnd::Done;
@@ -357,6 +359,12 @@ bool TCopyFolder::enoughSpace() {
 bool TCopyFolder::deletionWanted() {
     if (!sourceNotEmptied() || fHoldDeletion) return false;
     const int32_t doomed = countDoomed();
+    if (doomed == 0) return true;
+    if (fUnconfirmedDestination) {
+        addMessage("Dieser Job hat noch keine Sicherung in das Zielverzeichnis \"" + fDestFolder +
+                   "\" abgeschlossen; das Löschen muss bestätigt werden.");
+        return largeDeletionConfirmed(doomed);
+    }
     if (doomed <= kLargeDeletionFiles || int64_t{doomed} * 2 <= fStatistics.fDestFiles) return true;
     return largeDeletionConfirmed(doomed);
 }

@@ -63,6 +63,11 @@ class TCopyFolder : public TCopyIt {
     bool fAllowMassDelete = false;
     // Nobody to ask (a run the scheduler started): a large deletion is skipped unless allowed.
     bool fUnattended = false;
+    // The job never finished a run into this destination: it may hold the
+    // user's own files, so a deletion of even one file is asked like a large one.
+    bool fUnconfirmedDestination = false;
+    // After Execute: the delete option was off, or its pass went ahead.
+    bool fDeletionDecided = false;
     // Threads that list and copy at the same time; 1 does everything on the
     // calling thread. A destination on a network file system gets one copier.
     int fWorkers = 2;

@@ -13,6 +13,7 @@
 
 #include "engine/CopyFolder.h"
 #include "engine/LogLevel.h"
+#include "jobs/ProtectedFolders.h"
 #include "jobs/Schedule.h"
 #include "util/QV_Basics.h"
 #include "util/Sys.h"
@@ -55,6 +56,16 @@ bool createDirectories(const std::string& path) {
     if (!parent.empty() && parent != dir && !isDirectory(parent) && !createDirectories(parent))
         return false;
     return sys::mkdir(dir.c_str(), 0777) == 0 || (errno == EEXIST && isDirectory(dir));
+}
+
+// The highest missing folder on the way to `path` (with its trailing "/"),
+// `path` itself when only it is missing.
+std::string firstMissingFolder(const std::string& path) {
+    std::string missing = includeTrailingDelimiter(path);
+    for (std::string parent = parentDir(missing); parent != missing && !isDirectory(parent);
+         parent = parentDir(parent))
+        missing = parent;
+    return missing;
 }
 
 // Two spellings of one folder ("/a/b", "/a/./b/") count as the same folder.
@@ -136,10 +147,12 @@ void TCopyJob::prepareMirror() {
     mirror.fSkipFolders = fSkipFolders;
     mirror.fAllowMassDelete = fAllowMassDelete;
     mirror.fUnattended = fUnattended;
+    mirror.fUnconfirmedDestination = fLastDestination != fDestination;
 }
 
 bool TCopyJob::Execute() {
     prepareMirror();
+    fRunIntervalFolder = runIntervalFolder(fInterval, fNextRun, nowDateTime());
     setStatus(csRunning);
     fActiveSourceCount = 0;
     fStatistics.reset();
@@ -157,6 +170,9 @@ bool TCopyJob::Execute() {
     // Held until the run ends; the kernel lets go of it however the program ends.
     sys::UniqueFd lock;
     if (ok) ok = lockDestination(lock);
+    // Only a run that went through every source with its deletion decided
+    // makes this destination the job's own.
+    bool confirmed = ok;
     if (ok) {
         // A copy: the window may edit the job's sources while events are processed.
         const std::vector<std::string> sources = fSources;
@@ -168,6 +184,7 @@ bool TCopyJob::Execute() {
                 ok = std::find(inDestination.begin(), inDestination.end(), source) ==
                          inDestination.end() &&
                      mirrorSource(source);
+                confirmed = confirmed && ok && fCopyFolder->fDeletionDecided;
             }
             if (fStatus == csCancelled) {
                 ok = false;
@@ -179,7 +196,10 @@ bool TCopyJob::Execute() {
             addMessage(" ");
         }
     }
-    if (!fPreview && (fStatus == csDone || fStatus == csWarnings)) fLastBackup = nowDateTime();
+    if (!fPreview && (fStatus == csDone || fStatus == csWarnings)) {
+        fLastBackup = nowDateTime();
+        if (confirmed) fLastDestination = fDestination;
+    }
     if (!fPreview) fDone = true;
     fStatusText = std::string(fPreview ? "Vorschau: " : "") + "Backup-" + fJobKey + " \"" +
                   fJobName + "\"" + verdictText(fStatus, fStatistics);
@@ -251,7 +271,7 @@ void TCopyJob::shareDestination(const std::vector<std::string>& sources,
 }
 
 std::string TCopyJob::mirrorDestination(const std::string& source) const {
-    const std::string base = includeTrailingDelimiter(fDestination + fIntervalFolder);
+    const std::string base = includeTrailingDelimiter(fDestination + fRunIntervalFolder);
     if (fContentOnly) return base;
     // Below the destination the source keeps its whole path, without the root.
     const size_t start = source.find_first_not_of('/');
@@ -349,6 +369,10 @@ bool TCopyJob::checkDestination() {
         failWith(text, text);
         return false;
     }
+    if (const std::string refusal = protectedDestinationError(fDestination); !refusal.empty()) {
+        failWith("FEHLER:  " + refusal, refusal);
+        return false;
+    }
     // Refused before anything is created: the backup would fill the system disk.
     if (const std::optional<std::string> mountPoint = missingMount(fDestination, fMountTables)) {
         const std::string text = "FEHLER:  Der Datenträger des Zielverzeichnisses \"" +
@@ -358,19 +382,44 @@ bool TCopyJob::checkDestination() {
         return false;
     }
     if (fPreview && !isDirectory(fDestination)) {
-        addMessage("Vorschau: Das Zielverzeichnis \"" + fDestination +
-                   "\" existiert nicht; ein Lauf würde es neu erstellen.");
+        const std::string missing = firstMissingFolder(fDestination);
+        addMessage(missing == fDestination
+                       ? "Vorschau: Das Zielverzeichnis \"" + fDestination +
+                             "\" existiert nicht; ein Lauf würde es neu erstellen."
+                       : "Vorschau: Das Zielverzeichnis \"" + fDestination +
+                             "\" existiert nicht, und der Ordner \"" + missing +
+                             "\" fehlt; ein Lauf fragt, ob sie erstellt werden sollen.");
         return true;
     }
-    if (!isDirectory(fDestination) && createDirectories(fDestination)) {
-        const std::string text = "Zielverzeichnis \"" + fDestination + "\" neu erstellt.";
-        userInterface().showMessage(TMsgKind::Error, text, mbOK, TMsgResult::OK);
-        addMessage(text);
-    }
+    if (!isDirectory(fDestination) && !createDestination()) return false;
     if (!isDirectory(fDestination)) {
         const std::string text = "FEHLER:  Das Zielverzeichnis existiert nicht!";
         failWith(text, text);
         return false;
+    }
+    return true;
+}
+
+// Only the destination folder itself is made without asking. A missing parent
+// often means a disk that is not there, and the backup would land on the system disk.
+bool TCopyJob::createDestination() {
+    const std::string missing = firstMissingFolder(fDestination);
+    if (missing != fDestination) {
+        const std::string question =
+            "Der Ordner \"" + missing + "\" existiert nicht.\r\nSoll das Zielverzeichnis \"" +
+            fDestination + "\" mit allen fehlenden Ordnern erstellt werden?";
+        if (userInterface().showMessage(TMsgKind::Confirmation, question, mbYes | mbNo,
+                                        TMsgResult::No) != TMsgResult::Yes) {
+            refuseWith("FEHLER:  Das Zielverzeichnis \"" + fDestination +
+                       "\" wird nicht erstellt, weil der Ordner \"" + missing +
+                       "\" fehlt (ist der Datenträger nicht angeschlossen?).");
+            return false;
+        }
+    }
+    if (createDirectories(fDestination)) {
+        const std::string text = "Zielverzeichnis \"" + fDestination + "\" neu erstellt.";
+        userInterface().showMessage(TMsgKind::Error, text, mbOK, TMsgResult::OK);
+        addMessage(text);
     }
     return true;
 }

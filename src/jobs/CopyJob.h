@@ -125,7 +125,14 @@ class TCopyJob : public TCopyIt {
     bool fContentOnly = false;
     int fTimeTolerance = 2;
     TDateTime fNextRun = 0;
+    // The interval subfolder of the next scheduled run.
     std::string fIntervalFolder;
+    // The interval subfolder the current or last run writes into.
+    std::string fRunIntervalFolder;
+    // The destination of the job's last finished run ("LetztesZiel"), empty
+    // when it never finished one. Deletion elsewhere needs a confirmation:
+    // a new or changed destination may hold the user's own files.
+    std::string fLastDestination;
     bool fDone = false;
     int fActiveSourceCount = 0;
     // Run properties, not stored: a deletion of more than half the files of a
@@ -156,6 +163,7 @@ class TCopyJob : public TCopyIt {
     void failWith(const std::string& text, const std::string& boxText);
     void refuseWith(const std::string& text);
     bool lockDestination(sys::UniqueFd& lock);
+    bool createDestination();
     void countMirrorFailure(int mirrorErrors);
     std::optional<time_t> probeTime(const std::string& directory, const std::string& name);
 };

@@ -30,6 +30,7 @@ constexpr const char* kIncludeOnly = "NurDiese";
 constexpr const char* kSkipFolders = "Verzeichnis überspringen";
 constexpr const char* kContentOnly = "NurVerzeichnisInhalt";
 constexpr const char* kTimeTolerance = "Zeitunterschied";
+constexpr const char* kLastDestination = "LetztesZiel";
 
 // A record that names no destination gets none: the run then stops at its
 // destination check instead of writing into the root folder.
@@ -73,6 +74,7 @@ void readFromIni(TCopyJob& job, TIniFile& ini, bool importing) {
     job.fContentOnly = ini.readBool(s, kContentOnly, false);
     job.fTimeTolerance = ini.readInteger(s, kTimeTolerance, 2);
     if (!importing) job.fSkipFolders = ini.readString(s, kSkipFolders, "");
+    job.fLastDestination = normalizedDestination(ini.readString(s, kLastDestination, ""));
 }
 
 bool writeToIni(const TCopyJob& job, TIniFile& ini) {
@@ -92,7 +94,8 @@ bool writeToIni(const TCopyJob& job, TIniFile& ini) {
            ini.writeString(s, kIncludeOnly, job.fIncludeOnly) &&
            ini.writeString(s, kSkipFolders, job.fSkipFolders) &&
            ini.writeBool(s, kContentOnly, job.fContentOnly) &&
-           ini.writeInteger(s, kTimeTolerance, job.fTimeTolerance);
+           ini.writeInteger(s, kTimeTolerance, job.fTimeTolerance) &&
+           ini.writeString(s, kLastDestination, job.fLastDestination);
 }
 
 // Reads a registry record in its order; false at the first required value
@@ -165,6 +168,8 @@ bool readFromRegistry(TCopyJob& job, const TRegistryStore& reg) {
     const auto tolerance = optionalInt(kTimeTolerance, 2);
     if (!tolerance) return false;
     job.fTimeTolerance = *tolerance;
+    if (!optionalText(kLastDestination, job.fLastDestination, "")) return false;
+    job.fLastDestination = normalizedDestination(job.fLastDestination);
     return optionalText(kSkipFolders, job.fSkipFolders, "");
 }
 
@@ -185,7 +190,8 @@ bool writeToRegistry(const TCopyJob& job, TRegistryStore& reg) {
     reg.writeBinaryDouble(g, kLastBackup, job.fLastBackup);
     ok = reg.writeString(g, kExclude, job.fExclude) &&
          reg.writeString(g, kIncludeOnly, job.fIncludeOnly) &&
-         reg.writeString(g, kSkipFolders, job.fSkipFolders);
+         reg.writeString(g, kSkipFolders, job.fSkipFolders) &&
+         reg.writeString(g, kLastDestination, job.fLastDestination);
     reg.writeInteger(g, kContentOnly, job.fContentOnly ? 1 : 0);
     reg.writeInteger(g, kTimeTolerance, job.fTimeTolerance);
     return ok;
@@ -200,6 +206,7 @@ std::vector<std::pair<std::string, const std::string*>> recordTexts(const TCopyJ
     texts.emplace_back(kExclude, &job.fExclude);
     texts.emplace_back(kIncludeOnly, &job.fIncludeOnly);
     texts.emplace_back(kSkipFolders, &job.fSkipFolders);
+    texts.emplace_back(kLastDestination, &job.fLastDestination);
     return texts;
 }
 
@@ -257,6 +264,7 @@ bool TCopyJob::loadFromStorage(TQVOptions& options) {
     fInterval = 0;
     fActive = true;
     fSources.clear();
+    fLastDestination.clear();
     bool result = true;
     if (options.fUseIniFile) {
         result = options.fIniFile->readable();

@@ -97,6 +97,12 @@ std::string intervalFolderFor(int interval, TDateTime nextRun) {
     }
 }
 
+std::string runIntervalFolder(int interval, TDateTime nextRun, TDateTime now) {
+    const int64_t sinceSlot = toMs(now) - toMs(nextRun);
+    const bool atSlot = sinceSlot >= 0 && sinceSlot < 60'000;
+    return intervalFolderFor(interval, atSlot ? nextRun : now);
+}
+
 int32_t minutesUntilRun(int interval, TDateTime& nextRun, TDateTime now, bool& movedOn) {
     movedOn = false;
     const int64_t period = periodMilliseconds(interval);

@@ -38,6 +38,12 @@ TDateTime hourlyNextRun(TDateTime now, TDateTime startTime);
 // "wöchentlich/w_07/", "täglich/d_31/", "stündlich/h_08/"; empty for "once".
 std::string intervalFolderFor(int interval, TDateTime nextRun);
 
+// The interval subfolder of a run starting at `now`: the slot's when `now`
+// lies in the minute after `nextRun` (the scheduler's run), otherwise the
+// folder of `now`'s own hour, day or week, so that a run by hand or from cron
+// never writes into the folder of a later period.
+std::string runIntervalFolder(int interval, TDateTime nextRun, TDateTime now);
+
 // Moves `nextRun` on by one period when it lies before `now` (and reports that in
 // `movedOn`), then gives the whole minutes between both plus one, where a full
 // period counts as 0: the run is due during the minute after its moment.

@@ -439,6 +439,8 @@ void TSelfTest::createJob() {
     job.fSources.clear();
     job.fSources.push_back(fDir1 + "=1");
     job.setDestination(fDest);
+    // The test made this folder itself: its deletions need no confirmation.
+    job.fLastDestination = job.fDestination;
     job.setInterval(0);
     job.fTimeTolerance = 10;
     fControl.hookJob(job);

@@ -41,7 +41,7 @@ class ChangedType : public ::testing::Test {
     test::ProgramResult runJob(bool deleting) {
         test::writeFile(ini, "[Options]\nLogLevel=1\n[Job01]\nName=Typen\nZiel=" + dst +
                                  "\nAnzahlQuellen=1\nQuelle0=" + src + "=1\n" +
-                                 (deleting ? "Löschen=1\n" : "") +
+                                 (deleting ? "Löschen=1\nLetztesZiel=" + dst + "\n" : "") +
                                  "NurVerzeichnisInhalt=1\nIntervall=0\nAktiv=1\n");
         return test::runProgram(
             {"--ini", ini, "--run", "Job01"},

@@ -19,12 +19,17 @@ using test::file;
 using test::readTree;
 using Tree = std::map<std::string, std::string>;
 
+std::string excludeTrailing(const std::string& path) {
+    return path.substr(0, path.size() - 1);
+}
+
 class DeletionGuard : public ::testing::Test {
   protected:
-    test::ProgramResult run(std::vector<std::string> args) {
+    test::ProgramResult run(std::vector<std::string> args, const std::string& home = "/root") {
         args.insert(args.begin(), {"--ini", ini});
         return test::runProgram(
-            args, {{"XDG_CONFIG_HOME", dir / "config"}, {"XDG_DATA_HOME", dir / "data"}});
+            args,
+            {{"XDG_CONFIG_HOME", dir / "config"}, {"XDG_DATA_HOME", dir / "data"}, {"HOME", home}});
     }
     void writeJob(const std::string& dest, const std::vector<std::string>& sources,
                   const std::string& extra) {
@@ -95,7 +100,8 @@ TEST_F(DeletionGuard, ContentOnlySourcesShareTheirDestination) {
     test::buildTree(q1, {file("a.txt", "a"), file("sub/x.txt", "x")});
     test::buildTree(q2, {file("b.txt", "b"), file("sub/y.txt", "y")});
     test::buildTree(dir / "ziel/", {file("alt.txt", "weg")});
-    writeJob(dir / "ziel/", {q1 + "=1", q2 + "=1"}, "NurVerzeichnisInhalt=1\n");
+    const std::string earlierRuns = "LetztesZiel=" + dir / "ziel/" + "\n";
+    writeJob(dir / "ziel/", {q1 + "=1", q2 + "=1"}, "NurVerzeichnisInhalt=1\n" + earlierRuns);
     auto r = run({"--run", "Job01"});
     EXPECT_EQ(r.exitCode, 0) << r.out;
     const Tree both{{"a.txt", "file:a"},
@@ -112,7 +118,7 @@ TEST_F(DeletionGuard, ContentOnlySourcesShareTheirDestination) {
 
     // One source off: nobody can tell what is surplus.
     test::writeFile(dir / "ziel/alt.txt", "bleibt");
-    writeJob(dir / "ziel/", {q1 + "=1", q2 + "=0"}, "NurVerzeichnisInhalt=1\n");
+    writeJob(dir / "ziel/", {q1 + "=1", q2 + "=0"}, "NurVerzeichnisInhalt=1\n" + earlierRuns);
     r = run({"--run", "Job01"});
     EXPECT_EQ(r.exitCode, 0) << r.out;
     EXPECT_TRUE(has(r.out, "WARNUNG:  Das Quellverzeichnis \"" + q2 +
@@ -121,6 +127,64 @@ TEST_F(DeletionGuard, ContentOnlySourcesShareTheirDestination) {
                                dir.path() + "ziel/\" wird in diesem Lauf nichts gelöscht."))
         << r.out;
     EXPECT_EQ(readTree(dir / "ziel/").size(), both.size() + 1);
+}
+
+// The user's own files in a folder chosen as destination: the home folder and
+// the system's folders are refused outright, any other folder keeps them until
+// the job has finished a run there or the deletion is confirmed.
+TEST_F(DeletionGuard, FilesTheJobDidNotPutThereAreOnlyDeletedWhenConfirmed) {
+    const std::string src = dir / "quelle/", home = dir / "home/", usb = dir / "usb/";
+    const Tree own{{".bashrc", "file:b"},
+                   {".config/", "dir"},
+                   {".config/x", "file:c"},
+                   {"brief.txt", "file:d"}};
+    test::buildTree(src, {file("neu.txt", "n")});
+    test::buildTree(home, {file(".bashrc", "b"), file(".config/x", "c"), file("brief.txt", "d")});
+    test::buildTree(usb, {file(".bashrc", "b"), file(".config/x", "c"), file("brief.txt", "d")});
+    const std::string contentOnly = "NurVerzeichnisInhalt=1\n";
+
+    writeJob(home, {src + "=1"}, contentOnly);
+    auto r = run({"--allow-mass-delete", "--run", "Job01"}, excludeTrailing(home));
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    const std::string refusal = "Das Ziel \"" + home +
+                                "\" ist nicht erlaubt: es ist der Benutzerordner. Bitte einen "
+                                "eigenen Ordner für die Sicherung wählen.";
+    EXPECT_TRUE(has(r.out, "FEHLER:  " + refusal)) << r.out;
+    EXPECT_NE(r.err.find(refusal), std::string::npos) << r.err;
+    EXPECT_EQ(readTree(home), own);
+
+    writeJob(usb, {src + "=1"}, contentOnly);
+    r = run({"--run", "Job01"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(has(r.out, "Dieser Job hat noch keine Sicherung in das Zielverzeichnis \"" + usb +
+                               "\" abgeschlossen; das Löschen muss bestätigt werden."))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "WARNUNG:  Im Zielverzeichnis \"" + usb +
+                               "\" wären 3 von 3 Dateien gelöscht worden; das Löschen wird "
+                               "übersprungen."))
+        << r.out;
+    Tree copied = own;
+    copied["neu.txt"] = "file:n";
+    EXPECT_EQ(readTree(usb), copied);
+    EXPECT_EQ(test::readFile(ini).find("LetztesZiel"), std::string::npos)
+        << "a run that kept the files confirms nothing";
+
+    r = run({"--allow-mass-delete", "--run", "Job01"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(readTree(usb), (Tree{{"neu.txt", "file:n"}}));
+    EXPECT_NE(test::readFile(ini).find("\nLetztesZiel=" + usb + "\n"), std::string::npos);
+
+    // Confirmed once, later deletions go ahead as usual; a new destination asks again.
+    test::writeFile(usb + "alt.txt", "a");
+    r = run({"--run", "Job01"});
+    EXPECT_TRUE(has(r.out, "  lösche  " + usb + "alt.txt")) << r.out;
+    const std::string other = dir / "anderes/";
+    test::buildTree(other, {file("fremd.txt", "f")});
+    std::string text = test::readFile(ini);
+    text.replace(text.find("Ziel=" + usb), 5 + usb.size(), "Ziel=" + other);
+    test::writeFile(ini, text);
+    r = run({"--run", "Job01"});
+    EXPECT_EQ(readTree(other), (Tree{{"fremd.txt", "file:f"}, {"neu.txt", "file:n"}})) << r.out;
 }
 
 TEST_F(DeletionGuard, SourceInsideTheDestinationIsRefusedAndNeverListed) {

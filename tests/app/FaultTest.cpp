@@ -261,7 +261,7 @@ TEST_F(Fault, AnUnreadableSourceFolderKeepsItsCopyWhenDeleting) {
     test::buildTree(dst, {file("gesperrt/innen.txt", "alt", kOld),
                           file("gesperrt/tief/mehr.txt", "m", kOld), file("weg.txt", "w", kOld)});
     ini = dir / "cfg/einstellungen.ini";
-    writeIni(job(dst, src, "Löschen=1\n"));
+    writeIni(job(dst, src, "Löschen=1\nLetztesZiel=" + dst + "\n"));
     for (const std::string& folder : {dir / "cfg/", dst, dir / "config/", dir / "data/"}) {
         ::mkdir(folder.c_str(), 0755);
         ASSERT_EQ(::lchown(folder.c_str(), 65534, 65534), 0);

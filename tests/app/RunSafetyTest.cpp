@@ -98,9 +98,20 @@ TEST_F(RunSafety, AnUnpluggedDiskOfFstabGetsNoBackup) {
     EXPECT_EQ(plugged.exitCode, 0) << plugged.out << plugged.err;
     EXPECT_EQ(test::readFile(usb + "/Backup/a.txt"), "a");
 
-    const auto ordinary = runJob(dir / "neu/tief/");
+    const auto ordinary = runJob(dir / "neu/");
     EXPECT_EQ(ordinary.exitCode, 0) << ordinary.out << ordinary.err;
-    EXPECT_EQ(test::readFile(dir / "neu/tief/a.txt"), "a") << "ordinary folders are created";
+    EXPECT_EQ(test::readFile(dir / "neu/a.txt"), "a") << "the destination folder is created";
+
+    const auto deeper = runJob(dir / "weg/tief/");
+    EXPECT_EQ(deeper.exitCode, 1) << deeper.out << deeper.err;
+    EXPECT_TRUE(contains(deeper.err, "Der Ordner \"" + dir / "weg/" + "\" existiert nicht."))
+        << deeper.err;
+    EXPECT_TRUE(contains(deeper.out, "FEHLER:  Das Zielverzeichnis \"" + dir / "weg/tief/" +
+                                         "\" wird nicht erstellt, weil der Ordner \"" +
+                                         dir / "weg/" +
+                                         "\" fehlt (ist der Datenträger nicht angeschlossen?)."))
+        << deeper.out;
+    EXPECT_FALSE(test::exists(dir / "weg")) << "missing parents are not made without asking";
 }
 
 TEST_F(RunSafety, AnEmptyFolderBelowMediaGetsNoBackup) {
@@ -120,12 +131,14 @@ TEST_F(RunSafety, AnEmptyFolderBelowMediaGetsNoBackup) {
 }
 
 TEST_F(RunSafety, AStoredDestinationWithoutItsSlashKeepsIntervalsInside) {
+    ::mkdir((dir / "ziel").c_str(), 0755);
+    const std::string before = intervalFolderFor(kIntervalDaily, nowDateTime());
     const auto r = runJob(dir / "ziel//sub/.", "Intervall=2\n");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    const std::string day = intervalFolderFor(kIntervalDaily, nowDateTime());
-    const std::string tomorrow = intervalFolderFor(kIntervalDaily, nowDateTime() + 1);
-    EXPECT_TRUE(test::exists(dir / "ziel/sub/" + day + "a.txt") ||
-                test::exists(dir / "ziel/sub/" + tomorrow + "a.txt"))
+    // The run's own day (the clock may pass midnight meanwhile).
+    const std::string after = intervalFolderFor(kIntervalDaily, nowDateTime());
+    EXPECT_TRUE(test::exists(dir / "ziel/sub/" + before + "a.txt") ||
+                test::exists(dir / "ziel/sub/" + after + "a.txt"))
         << r.out;
     EXPECT_FALSE(test::exists(dir / "ziel/subtäglich"));
     EXPECT_EQ(readTree(dir / "ziel/sub/").count("a.txt"), 0u) << "nothing beside the interval";

@@ -98,24 +98,61 @@ TEST_F(JobRun, WithoutAnActiveSourceNothingHappens) {
     EXPECT_EQ(fJob.fStatistics.fErrors, 1);  // counted afresh for each run
 }
 
-TEST_F(JobRun, AMissingDestinationIsCreatedAndTheRunGoesOn) {
-    fJob.setDestination(fTmp / "new/deeper/dst");
-    fJob.fContentOnly = true;
+TEST_F(JobRun, AMissingDestinationIsMadeAndMissingParentsOnlyWhenTheUserSaysSo) {
     addSource("src", true, {file("a.txt", "a")});
-    EXPECT_TRUE(run());
-    const std::string text = "Zielverzeichnis \"" + fTmp.path() + "new/deeper/dst/\" neu erstellt.";
-    ASSERT_FALSE(fUi.shown.empty());
-    EXPECT_EQ(fUi.shown[0].text, text);
-    EXPECT_EQ(count(text), 1);
-    EXPECT_EQ(readTree(fJob.fDestination),
-              (std::map<std::string, std::string>{{"a.txt", "file:a"}}));
-    EXPECT_EQ(fJob.fStatusText, verdict(" wurde erfolgreich ausgeführt."));
-    EXPECT_EQ(fJob.fLastBackup, kNow);
+    fJob.fContentOnly = true;
+    const struct {
+        const char* destination;
+        const char* firstMissing;  // empty: only the destination itself is missing
+        std::deque<TMsgResult> answers;
+        bool created;
+    } cases[] = {
+        {"dst", "", {}, true},
+        {"new1/deeper/dst", "new1/", {TMsgResult::Yes}, true},
+        {"new2/deeper/dst", "new2/", {}, false},
+        {"new3/deeper/dst", "new3/", {TMsgResult::No}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.destination);
+        fJob.setDestination(fTmp / c.destination);
+        fUi.shown.clear();
+        fUi.answers = c.answers;
+        fProtocol.clear();
+        const std::string missing = fTmp / c.firstMissing;
+        const std::string made = "Zielverzeichnis \"" + fJob.fDestination + "\" neu erstellt.";
+        EXPECT_EQ(run(), c.created);
+        ASSERT_FALSE(fUi.shown.empty());
+        if (*c.firstMissing) {
+            EXPECT_EQ(fUi.shown[0].text, "Der Ordner \"" + missing +
+                                             "\" existiert nicht.\r\nSoll das Zielverzeichnis \"" +
+                                             fJob.fDestination +
+                                             "\" mit allen fehlenden Ordnern erstellt werden?");
+            EXPECT_EQ(fUi.shown[0].buttons, mbYes | mbNo);
+        }
+        EXPECT_EQ(std::count_if(fUi.shown.begin(), fUi.shown.end(),
+                                [&](const auto& shown) { return shown.text == made; }),
+                  c.created ? 1 : 0);
+        EXPECT_EQ(count(made), c.created ? 1 : 0);
+        EXPECT_EQ(count("FEHLER:  Das Zielverzeichnis \"" + fJob.fDestination +
+                        "\" wird nicht erstellt, weil der Ordner \"" + missing +
+                        "\" fehlt (ist der Datenträger nicht angeschlossen?)."),
+                  c.created ? 0 : 1);
+        if (c.created) {
+            EXPECT_EQ(readTree(fJob.fDestination),
+                      (std::map<std::string, std::string>{{"a.txt", "file:a"}}));
+            EXPECT_EQ(fJob.fStatusText, verdict(" wurde erfolgreich ausgeführt."));
+            EXPECT_EQ(fJob.fLastBackup, kNow);
+        } else {
+            EXPECT_FALSE(test::exists(missing));
+            EXPECT_EQ(fJob.fStatus, csError);
+            EXPECT_EQ(fJob.fStatistics.fErrors, 1);
+        }
+    }
 }
 
 TEST_F(JobRun, ADestinationThatCannotBeCreatedStopsTheRun) {
     test::writeFile(fTmp / "blocker", "x");
-    fJob.setDestination(fTmp / "blocker/dst");
+    fJob.setDestination(fTmp / "blocker");
     addSource("src", true, {file("a.txt", "a")});
     EXPECT_FALSE(run());
     EXPECT_EQ(count("FEHLER:  Das Zielverzeichnis existiert nicht!"), 1);
@@ -158,13 +195,15 @@ TEST_F(JobRun, FullPathOrContentOnlyDecideWhereTheSourceGoes) {
     EXPECT_EQ(test::readFile(fJob.fDestination + "x.jpg"), "x");
 }
 
-TEST_F(JobRun, AnAutomaticJobWritesIntoTheSubfolderOfItsNextRun) {
+TEST_F(JobRun, AnAutomaticJobRunByHandWritesIntoTheSubfolderOfItsOwnDay) {
     const std::string source = addSource("src", true, {file("a.txt", "a")});
     fJob.setSchedule(kIntervalDaily, encodeTime(8, 0, 0));  // next: tomorrow, the 12th
     ASSERT_EQ(fJob.fIntervalFolder, "täglich/d_12/");
     EXPECT_TRUE(run());
-    EXPECT_EQ(test::readFile(fJob.fDestination + "täglich/d_12/" + source.substr(1) + "a.txt"),
+    EXPECT_EQ(fJob.fRunIntervalFolder, "täglich/d_11/");
+    EXPECT_EQ(test::readFile(fJob.fDestination + "täglich/d_11/" + source.substr(1) + "a.txt"),
               "a");
+    EXPECT_FALSE(test::exists(fJob.fDestination + "täglich/d_12/"));
 
     fJob.fContentOnly = true;
     fJob.fEndTime = encodeTime(20, 0, 0);

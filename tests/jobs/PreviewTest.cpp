@@ -202,7 +202,8 @@ TEST_F(Preview, OfAMissingDestinationCreatesNothingAndSaysSo) {
     run(true);
     EXPECT_EQ(snapshot(tmp.path()), before);
     EXPECT_TRUE(logged("Vorschau: Das Zielverzeichnis \"" + job.fDestination +
-                       "\" existiert nicht; ein Lauf würde es neu erstellen."));
+                       "\" existiert nicht, und der Ordner \"" + tmp.path() +
+                       "fehlt/\" fehlt; ein Lauf fragt, ob sie erstellt werden sollen."));
     EXPECT_TRUE(logged("  erstelle " + job.fDestination + "a/b.txt"));
     EXPECT_TRUE(logged("  erstelle " + job.fDestination + "c.txt"));
     EXPECT_EQ(job.fStatistics.fAdded, 2);

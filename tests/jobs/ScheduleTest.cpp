@@ -118,6 +118,30 @@ TEST_F(Schedule, HourlyBeforeInsideAndAfterItsWindow) {
     }
 }
 
+TEST(RunIntervalFolder, ARunWritesIntoItsOwnPeriodAndTheSchedulerIntoItsSlots) {
+    const struct {
+        int interval;
+        TDateTime nextRun, now;
+        const char* folder;
+    } cases[] = {
+        // By hand after the start time: today's folder, not tomorrow's.
+        {kIntervalDaily, at(2026, 12, 8, 8, 0), at(2026, 12, 7, 9, 0), "täglich/d_07/"},
+        // Monday evening, next run next Monday: this week's folder.
+        {kIntervalWeekly, at(2026, 12, 14, 8, 0), at(2026, 12, 7, 19, 0), "wöchentlich/w_50/"},
+        {kIntervalWeekly, at(2026, 12, 14, 8, 0), at(2026, 12, 7, 19, 14), "wöchentlich/w_50/"},
+        {kIntervalHourly, at(2026, 12, 7, 10, 30), at(2026, 12, 7, 9, 45), "stündlich/h_09/"},
+        // The scheduler's run in the minute after its slot keeps the slot's folder.
+        {kIntervalDaily, at(2026, 12, 7, 23, 59, 30), at(2026, 12, 8, 0, 0, 20), "täglich/d_07/"},
+        {kIntervalHourly, at(2026, 12, 7, 9, 59, 50), at(2026, 12, 7, 10, 0, 40),
+         "stündlich/h_09/"},
+        // A minute late is no longer the slot's run.
+        {kIntervalHourly, at(2026, 12, 7, 9, 59, 0), at(2026, 12, 7, 10, 0, 0), "stündlich/h_10/"},
+        {kIntervalOnce, at(2026, 12, 7, 8, 0), at(2026, 12, 7, 9, 0), ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(runIntervalFolder(c.interval, c.nextRun, c.now), c.folder) << text(c.now);
+}
+
 TEST_F(Schedule, DueDuringTheMinuteAfterTheScheduledMoment) {
     const TDateTime moment = at(2027, 2, 15, 8, 0);
     setNow(at(2027, 2, 11, 10, 0));

@@ -120,7 +120,7 @@ TEST_F(MainWindowNewJobTest, AFinishedJobIsAppendedShownAndRuns) {
     const TCopyIt& mirror = *added.fCopyFolder;
     EXPECT_TRUE(mirror.OnProgress && mirror.OnStatusChange && mirror.OnMessage);
     EXPECT_TRUE(window->runJob());
-    EXPECT_TRUE(memoHas("vergleiche " + source + " mit " + target + added.fIntervalFolder +
+    EXPECT_TRUE(memoHas("vergleiche " + source + " mit " + target + added.fRunIntervalFolder +
                         source.substr(1)));
 }
 
