@@ -371,12 +371,10 @@ void TSelfTest::runStep(const TStep& step, bool& ok) {
         " Dateien übersprungen, " + std::to_string(step.deleted) + " Dateien gelöscht");
 
     if (ok && fBeforeRun) fBeforeRun(step.number);
-    // Taken before the run, whose end moves the schedule on.
-    const std::string intervalFolder = job.fIntervalFolder;
     if (ok) ok = fControl.runJob();
     if (ok && fAfterRun) fAfterRun(step.number);
     if (ok) ok = job.fStatistics.compareWith(fExpected, &fDeviations);
-    if (ok) ok = copiesMatch(step.number, intervalFolder);
+    if (ok) ok = copiesMatch(step.number, job.fRunIntervalFolder);
     if (!ok) {
         log(job.fJobName + ": Verifizierung fehlgeschlagen");
         std::string text;

@@ -51,6 +51,7 @@ class JobStorage : public ::testing::Test {
         job->fSkipFolders = "cache;.git";
         job->fContentOnly = true;
         job->fTimeTolerance = 7;
+        job->fLastDestination = "/media/usb/Alt/";
         return job;
     }
 
@@ -70,6 +71,7 @@ class JobStorage : public ::testing::Test {
         EXPECT_EQ(a.fSkipFolders, b.fSkipFolders);
         EXPECT_EQ(a.fContentOnly, b.fContentOnly);
         EXPECT_EQ(a.fTimeTolerance, b.fTimeTolerance);
+        EXPECT_EQ(a.fLastDestination, b.fLastDestination);
     }
 
     test::SettingsSandbox sandbox;

@@ -16,6 +16,7 @@
 #include "support/RecordingUserInterface.h"
 #include "support/TempDir.h"
 #include "support/Tree.h"
+#include "util/DateTime.h"
 #include "util/Sys.h"
 
 namespace qvb {
@@ -263,6 +264,28 @@ TEST_F(WeeklyCopyTime, ThreeSecondsOffFailTheTest) {
               "Abweichung: Die Dateizeit der Kopie \"" + copy +
                   "\" weicht um 3 Sekunden vom Original ab.");
     EXPECT_EQ(linesStartingWith("SOLL:").size(), 15u) << "the counters passed";
+}
+
+// Late on a Sunday the next runs of the hourly, daily and weekly job lie in the
+// next hour, day and week; the runs write into their own, and the copies are
+// checked there.
+TEST_F(SelfTestTest, TheAutomaticStepsWriteIntoTheFoldersOfTheirOwnPeriod) {
+    setClock([] { return encodeDateTime({2027, 2, 14, 23, 30, 0, 0}); });
+    std::vector<std::string> folders;
+    test.fAfterRun = [&](const std::string& step) {
+        if (step >= "14" && step <= "16")
+            for (const auto& [path, what] : test::readTree(test.dest()))
+                if (path.find('_') != std::string::npos && what == "dir" &&
+                    std::count(path.begin(), path.end(), '/') == 2 &&
+                    std::find(folders.begin(), folders.end(), path) == folders.end())
+                    folders.push_back(path);
+    };
+    const bool passed = test.runSelfTest();
+    setClock({});
+    EXPECT_TRUE(passed);
+    EXPECT_TRUE(linesStartingWith("Abweichung").empty());
+    EXPECT_EQ(folders,
+              (std::vector<std::string>{"stündlich/h_23/", "täglich/d_14/", "wöchentlich/w_06/"}));
 }
 
 TEST_F(SelfTestTest, GeneratedFilesAndTheirNames) {
