@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <set>
+#include <string_view>
 #include <thread>
+#include <tuple>
 
 #include "engine/CopyFolder.h"
 #include "engine/QV_FileList.h"
@@ -101,15 +103,30 @@ int64_t nanoseconds(const struct timespec& time) {
 // A missing root is created private. An existing one is used only when it is
 // a real folder of this user that nobody else may write to; it is never
 // changed, since it may be a folder the user relies on (/tmp, the home).
-std::optional<std::string> secureRoot(const std::string& root) {
+std::optional<std::string> secureRoot(const std::string& root, bool& created) {
     const std::string path = excludeTrailingDelimiter(root);
-    if (sys::mkdir(path.c_str(), 0700) == 0) return std::nullopt;
+    created = sys::mkdir(path.c_str(), 0700) == 0;
+    if (created) return std::nullopt;
     struct stat st {};
     if (errno != EEXIST || sys::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode) ||
         !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
         return "ist kein eigenes Verzeichnis des Benutzers.";
     if ((st.st_mode & 022) != 0) return "ist für andere Benutzer beschreibbar.";
     return std::nullopt;
+}
+
+bool hasRootMark(const std::string& root) {
+    struct stat st {};
+    return sys::lstat((root + TSelfTest::kRootMark).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool holdsEntries(const std::string& folder) {
+    sys::DirStream dir(sys::opendir(folder.c_str()));
+    if (!dir.valid()) return true;
+    while (const struct dirent* item = sys::readdir(dir.get()))
+        if (std::string_view(item->d_name) != "." && std::string_view(item->d_name) != "..")
+            return true;
+    return false;
 }
 
 bool sameContent(const std::string& original, const std::string& copy) {
@@ -446,9 +463,37 @@ void TSelfTest::createJob() {
     fControl.setCurrentJob(&job);
 }
 
+// A root it made bears the test's mark, also after an interrupted run whose
+// leftovers it then clears. An existing empty folder is marked and used but
+// kept; one that holds anything without the mark is not the test's to clear.
+std::optional<std::string> TSelfTest::claimRoot(const std::string& root, bool& removeAtEnd) {
+    bool created = false;
+    if (std::optional<std::string> fault = secureRoot(root, created)) return fault;
+    const bool marked = hasRootMark(root);
+    removeAtEnd = created || marked;
+    if (marked) return std::nullopt;
+    if (!created && holdsEntries(root))
+        return "enthält Dateien, die nicht vom Selbsttest stammen; es wird nichts gelöscht.";
+    if (!writeWholeFile(root + kRootMark, "Testverzeichnis des Selbsttests von QV_Backup\n"))
+        return "kann nicht als Testverzeichnis gekennzeichnet werden.";
+    return std::nullopt;
+}
+
+// Removes the marks and the roots the test made; an emptied folder that was
+// there before stays.
+void TSelfTest::releaseRoots() {
+    for (const auto& [root, claimed, remove] :
+         {std::tuple{&fRoots.source, fSourceRootSafe, fRemoveSourceRoot},
+          std::tuple{&fRoots.dest, fDestRootSafe, fRemoveDestRoot}}) {
+        if (!claimed || (root == &fRoots.dest && fRoots.dest == fRoots.source)) continue;
+        sys::unlink((*root + kRootMark).c_str());
+        if (remove && sys::rmdir(root->c_str()) == 0) log(" Verzeichnis  " + *root + "  gelöscht");
+    }
+}
+
 bool TSelfTest::secureRoots() {
-    const std::optional<std::string> sourceFault = secureRoot(fRoots.source);
-    const std::optional<std::string> destFault = secureRoot(fRoots.dest);
+    const std::optional<std::string> sourceFault = claimRoot(fRoots.source, fRemoveSourceRoot);
+    const std::optional<std::string> destFault = claimRoot(fRoots.dest, fRemoveDestRoot);
     fSourceRootSafe = !sourceFault;
     fDestRootSafe = !destFault;
     for (const auto& [root, fault] :
@@ -472,11 +517,11 @@ const std::string& TSelfTest::boundaryOf(const std::string& folder) const {
     return folder.rfind(fRoots.source, 0) == 0 ? fRoots.source : fRoots.dest;
 }
 
-// Creates the folder and its missing parents below its root, private, never
-// through a link. The root itself may have gone with an earlier clean-up.
+// Creates the folder and its missing parents below its marked root, private,
+// never through a link.
 bool TSelfTest::createTestFolder(const std::string& folder) {
     const std::string& root = boundaryOf(folder);
-    if (folder.rfind(root, 0) != 0 || secureRoot(root)) return false;
+    if (folder.rfind(root, 0) != 0 || !isRealDirectory(root) || !hasRootMark(root)) return false;
     for (size_t pos = folder.find('/', root.size()); pos != std::string::npos;
          pos = folder.find('/', pos + 1)) {
         const std::string path = folder.substr(0, pos);
@@ -566,17 +611,17 @@ bool TSelfTest::clearTestDir(const std::string& folder) {
         ++position;
     }
     // Deeper folders sort after their parents, so walking the list backwards
-    // empties a tree from its leaves; each walk climbs no higher than the root.
+    // empties a tree from its leaves; each walk stops below the root, which
+    // only goes with its mark.
     const std::string& root = boundaryOf(folder);
     bool removed = false;
     for (auto it = keep.rbegin(); it != keep.rend(); ++it) {
-        for (std::string path = *it; path.size() >= root.size() && path.rfind(root, 0) == 0;
+        for (std::string path = *it; path.size() > root.size() && path.rfind(root, 0) == 0;
              path = parentDir(path)) {
             if (sys::rmdir(path.c_str()) == 0) {
                 log(" Verzeichnis  " + path + "  gelöscht");
                 removed = true;
             }
-            if (path == root) break;
         }
     }
     if (!removed) log("Verzeichnis \"" + folder + "\" konnte nicht gelöscht werden!");
@@ -638,6 +683,8 @@ void TSelfTest::cleanUp() {
         const bool safe = &boundaryOf(*dir) == &fRoots.source ? fSourceRootSafe : fDestRootSafe;
         if (ok && safe) ok = clearTestDir(*dir);
     }
+    // Leftovers keep their root marked for the next run to clear.
+    if (ok) releaseRoots();
     if (!ok) log("letzter Schritt: fehlgeschlagen");
 }
 

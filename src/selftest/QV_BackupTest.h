@@ -37,6 +37,10 @@ TSelfTestRoots defaultSelfTestRoots();
 
 class TSelfTest {
   public:
+    // The file by which the test knows a root as its own. It deletes only
+    // below such a root, so nothing it did not make is ever removed.
+    static constexpr const char* kRootMark = ".QV_Backup-Selbsttest";
+
     TSelfTest(TRunControl& control, TSelfTestRoots roots);
     ~TSelfTest();
     TSelfTest(const TSelfTest&) = delete;
@@ -76,6 +80,8 @@ class TSelfTest {
 
     void log(const std::string& line);
     bool secureRoots();
+    std::optional<std::string> claimRoot(const std::string& root, bool& removeAtEnd);
+    void releaseRoots();
     bool createTestFolder(const std::string& folder);
     bool createFolders();
     void runStep(const TStep& step, bool& ok);
@@ -97,6 +103,9 @@ class TSelfTest {
     std::string fDir1, fDir2, fDir3, fSubdir, fDest;
     bool fSourceRootSafe = false;
     bool fDestRootSafe = false;
+    // Roots the test made, now or in an interrupted run: they go at the end.
+    bool fRemoveSourceRoot = false;
+    bool fRemoveDestRoot = false;
     std::unique_ptr<TCopyJob> fJob;
     TCopyStatistics fExpected;
     std::vector<std::string> fDeviations;

@@ -30,14 +30,17 @@ class SelfTestTest : public ::testing::Test {
     SelfTestTest() {
         ::mkdir((dir / "quellen").c_str(), 0700);
         ::mkdir((dir / "ziele").c_str(), 0700);
-        test.fFileSize = 20;
-        test.fSeed = 7;
+        configure(test);
+    }
+    void configure(TSelfTest& selfTest) {
+        selfTest.fFileSize = 20;
+        selfTest.fSeed = 7;
         // Instead of waiting, the copy of the file about to change is made a
         // minute older, as the wait of the real test would.
-        test.fSleep = [this](int ms) {
+        selfTest.fSleep = [this, &selfTest](int ms) {
             sleeps.push_back(ms);
-            const std::string copy = test.dest() + test.dir1().substr(1) + "TestDatei1.txt";
-            if (sleeps.size() == 1 && exists(copy)) {
+            const std::string copy = selfTest.dest() + selfTest.dir1().substr(1) + "TestDatei1.txt";
+            if (sleeps.size() % 21 == 1 && exists(copy)) {
                 struct stat st {};
                 ::stat(copy.c_str(), &st);
                 test::setMtime(copy, st.st_mtime - 60);
@@ -174,14 +177,67 @@ TEST_F(SelfTestTest, LeftoversAreClearedWithoutFollowingLinks) {
         {test::file("alt.txt", "a"), test::dir("leer/"), test::file("tief/tiefer/x.txt", "x"),
          test::link("verweis", dir / "draussen/"), test::file(".versteckt", "v")});
     EXPECT_TRUE(test.clearTestDir(test.dir3()));
-    EXPECT_FALSE(exists(roots.source)) << "the emptied root goes too";
-    EXPECT_TRUE(exists(dir / "quellen/"));
+    EXPECT_TRUE(exists(roots.source)) << "a root goes only with its mark, at the end";
+    EXPECT_FALSE(exists(test.dir3()));
     EXPECT_EQ(test::readFile(dir / "draussen/wichtig.txt"), "bleibt");
     EXPECT_EQ(count("Lösche Dateien in \"" + test.dir3() + "\":"), 1u);
     EXPECT_EQ(count(" Datei  " + test.dir3() + "alt.txt  gelöscht"), 1u);
-    EXPECT_EQ(count(" Verzeichnis  " + roots.source + "  gelöscht"), 1u);
+    EXPECT_EQ(count(" Verzeichnis  " + test.dir3() + "  gelöscht"), 1u);
 
     EXPECT_TRUE(test.clearTestDir(test.dir2())) << "a missing folder is no failure";
+}
+
+// The destination root as the test finds it: what it holds without the test's
+// mark is never removed, the root included; the leftovers of an interrupted
+// run below a marked root are cleared.
+TEST_F(SelfTestTest, OnlyWhatTheTestMadeIsEverDeleted) {
+    const struct {
+        const char* what;
+        std::vector<test::TNode> before;
+        bool passes;
+        bool rootStays;
+    } cases[] = {
+        {"empty", {test::dir("")}, true, true},
+        {"foreign",
+         {test::file("eigen.txt", "mein"), test::file("Backup/brief.txt", "b")},
+         false,
+         true},
+        {"foreign mark",
+         {test::link(TSelfTest::kRootMark, "/dev/null"), test::file("a", "a")},
+         false,
+         true},
+        {"interrupted",
+         {test::file(TSelfTest::kRootMark, "x"), test::file("Backup/alt/TestDatei1.txt", "alt")},
+         true,
+         false},
+    };
+    int number = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = std::to_string(++number) + "/";
+        const TSelfTestRoots caseRoots{dir / "quellen/" + name, dir / "ziele/" + name};
+        test::buildTree(caseRoots.dest, c.before);
+        ::chmod(caseRoots.dest.c_str(), 0700);
+        const auto before = test::readTree(caseRoots.dest);
+        TSelfTest selfTest(control, caseRoots);
+        configure(selfTest);
+        const size_t start = protocol.lines().size();
+        EXPECT_EQ(selfTest.runSelfTest(), c.passes);
+        EXPECT_EQ(exists(caseRoots.dest), c.rootStays);
+        EXPECT_FALSE(exists(caseRoots.source)) << "the source root was the test's own";
+        if (!c.passes) {
+            EXPECT_EQ(
+                std::count(protocol.lines().begin() + static_cast<long>(start),
+                           protocol.lines().end(),
+                           "FEHLER:  Das Testverzeichnis \"" + caseRoots.dest +
+                               "\" enthält Dateien, die nicht vom Selbsttest stammen; es wird "
+                               "nichts gelöscht."),
+                1);
+            EXPECT_EQ(test::readTree(caseRoots.dest), before);
+        } else if (c.rootStays) {
+            EXPECT_TRUE(test::readTree(caseRoots.dest).empty()) << "its mark is gone too";
+        }
+    }
 }
 
 TEST_F(SelfTestTest, ForeignRootIsNeverTouched) {
