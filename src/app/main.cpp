@@ -10,6 +10,7 @@
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
 #include "platform/DataFolder.h"
+#include "platform/SettingsFolders.h"
 #include "runcontrol/CancelSignals.h"
 #include "runcontrol/ConsoleOutput.h"
 #include "runcontrol/ProgressDisplay.h"
@@ -255,6 +256,15 @@ int main(int argc, char** argv) {
         printError(parsed.error);
         std::fprintf(stderr, "Hilfe: QV_Backup --help\n");
         return kExitUsage;
+    }
+    if (parsed.line.command != TCommand::Help && parsed.line.command != TCommand::Version) {
+        settleUserEnvironment();
+        // Jobs placed by another user would run with this user's rights.
+        const std::string untrusted = untrustedSettingsFolder(parsed.line.iniFile);
+        if (!untrusted.empty()) {
+            printError(untrusted);
+            return kExitUsage;
+        }
     }
     switch (parsed.line.command) {
         case TCommand::Help:

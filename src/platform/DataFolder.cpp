@@ -7,6 +7,8 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/SettingsFolders.h"
+#include "util/HomeFolder.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
 #include "util/Sys.h"
@@ -26,15 +28,7 @@ std::string executableFolder() {
 }
 
 std::string userDataFolder() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    std::string base;
-    if (xdg && *xdg == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home && *home ? home : "/tmp") + "/.local/share";
-    }
-    return includeTrailingDelimiter(base) + "QV_Backup/";
+    return userDataFolderFor(std::getenv("XDG_DATA_HOME"), homeFolder());
 }
 
 // Creates the folder and its missing parents (mode 0700 for what is new).

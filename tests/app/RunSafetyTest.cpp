@@ -174,6 +174,49 @@ TEST_F(RunSafety, ASecondRunIntoABusyFolderIsRefusedAtOnce) {
     EXPECT_EQ(test::readFile(dst + "a.txt"), "a");
 }
 
+// Settings another user placed or may change would run that user's jobs with
+// this user's rights: refused before a single value is read. Root in CI hands
+// one start to an unprivileged user without HOME.
+TEST_F(RunSafety, SettingsInAFolderOthersOwnOrMayWriteAreNeverRead) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can hand the run to another user";
+    const std::string job = "[Job01]\nName=Fremd\nZiel=" + dir / "z/" + "\n";
+    for (const char* folder : {"offen", "fremd", "eigen"}) {
+        ::mkdir((dir / folder).c_str(), 0755);
+        test::writeFile(dir / folder + "/job.ini", job);
+        ::chmod((dir / folder + "/job.ini").c_str(), 0644);
+    }
+    ::chmod((dir / "offen").c_str(), 0777);
+    for (const char* folder : {"offen", "eigen"}) {
+        ASSERT_EQ(::chown((dir / folder).c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown((dir / folder + "/job.ini").c_str(), 65534, 65534), 0);
+    }
+    const struct {
+        const char* folder;
+        const char* reason;  // empty: read
+    } cases[] = {
+        {"offen", "\" ist für andere Benutzer beschreibbar"},
+        {"fremd", "\" gehört einem anderen Benutzer"},
+        {"eigen", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const auto r = test::runCommand(
+            {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/env",
+             "-u", "HOME", "XDG_DATA_HOME=relativ", QVB_BINARY, "--ini",
+             dir / c.folder + "/job.ini", "--list"},
+            environment());
+        if (*c.reason) {
+            EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, "QV_Backup: Der Ordner \"" + dir / c.folder + "/" + c.reason +
+                                 "; Einstellungen und Protokoll werden dort nicht gelesen.\n");
+        } else {
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_EQ(r.out, "Job01\tFremd\t0\t1\t0\t" + dir / "z/" + "\n");
+        }
+    }
+}
+
 class SelfTestRoots : public RunSafety {
   protected:
     test::ProgramResult selfTest(const std::string& source, const std::string& dest) {
