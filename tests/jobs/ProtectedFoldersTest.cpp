@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "jobs/ProtectedFolders.h"
 
@@ -12,67 +13,33 @@ TEST(ProtectedFolders, HomeItsParentsAndSystemFoldersAreRefusedBelowThemAllowed)
     const char* old = std::getenv("HOME");
     const std::string saved = old ? old : "";
     ::setenv("HOME", "/srv/user/anna/", 1);
-    const std::string home = "es ist der Benutzerordner";
-    const std::string above = "es enthält den Benutzerordner";
-    const std::string system = "es ist ein Systemordner";
     const struct {
-        const char* destination;
         std::string reason;  // empty: allowed
+        std::vector<const char*> destinations;
     } cases[] = {
-        {"/srv/user/anna", home},
-        {"/srv/user/anna/", home},
-        {"/srv/user/anna/.", home},
-        {"/srv/user/anna/Fotos/..", home},
-        {"/srv/user/anna//", home},
-        {"/srv/user", above},
-        {"/srv/user/", above},
-        {"/srv", above},
-        {"/", above},
-        {"/srv/user/anna/Sicherung", ""},
-        {"/srv/user/annabell", ""},
-        {"/srv/use", ""},
-        {"/home", system},
-        {"/home/", system},
-        {"/root", system},
-        {"/usr", system},
-        {"/etc", system},
-        {"/var", system},
-        {"/var/tmp", system},
-        {"/var/tmp/", system},
-        {"/boot", system},
-        {"/opt", system},
-        {"/bin", system},
-        {"/sbin", system},
-        {"/lib", system},
-        {"/lib64", system},
-        {"/lib32/", system},
-        {"/proc", system},
-        {"/sys", system},
-        {"/dev", system},
-        {"/run", system},
-        {"/run/media", system},
-        {"/tmp", system},
-        {"/tmp/./", system},
-        {"/media", system},
-        {"/mnt", system},
-        {"/mnt/usb/..", system},
-        {"/home/bernd", ""},
-        {"/media/usb", ""},
-        {"/mnt/platte/Backup", ""},
-        {"/tmp/Sicherung", ""},
-        {"/lib/x", ""},
-        {"/run/media/anna/USB", ""},
-        {"/usr/local", ""},
-        {"", ""},
+        {"es ist der Benutzerordner",
+         {"/srv/user/anna", "/srv/user/anna/", "/srv/user/anna/.", "/srv/user/anna/Fotos/..",
+          "/srv/user/anna//"}},
+        {"es enthält den Benutzerordner", {"/srv/user", "/srv/user/", "/srv", "/"}},
+        {"es ist ein Systemordner",
+         {"/home",     "/home/", "/root", "/usr",       "/etc",  "/var",       "/var/tmp",
+          "/var/tmp/", "/boot",  "/opt",  "/bin",       "/sbin", "/lib",       "/lib64",
+          "/lib32/",   "/proc",  "/sys",  "/dev",       "/run",  "/run/media", "/tmp",
+          "/tmp/./",   "/media", "/mnt",  "/mnt/usb/.."}},
+        {"",
+         {"/srv/user/anna/Sicherung", "/srv/user/annabell", "/srv/use", "/home/bernd", "/media/usb",
+          "/mnt/platte/Backup", "/tmp/Sicherung", "/lib/x", "/run/media/anna/USB", "/usr/local",
+          ""}},
     };
-    for (const auto& c : cases) {
-        const std::string expected =
-            c.reason.empty()
-                ? std::string()
-                : "Das Ziel \"" + std::string(c.destination) + "\" ist nicht erlaubt: " + c.reason +
-                      ". Bitte einen eigenen Ordner für die Sicherung wählen.";
-        EXPECT_EQ(protectedDestinationError(c.destination), expected) << c.destination;
-    }
+    for (const auto& c : cases)
+        for (const char* destination : c.destinations)
+            EXPECT_EQ(protectedDestinationError(destination),
+                      c.reason.empty() ? std::string()
+                                       : "Das Ziel \"" + std::string(destination) +
+                                             "\" ist nicht erlaubt: " + c.reason +
+                                             ". Bitte einen eigenen Ordner für die Sicherung "
+                                             "wählen.")
+                << destination;
     if (old)
         ::setenv("HOME", saved.c_str(), 1);
     else
