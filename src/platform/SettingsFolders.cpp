@@ -1,5 +1,7 @@
 #include "platform/SettingsFolders.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -41,12 +43,26 @@ std::string userDataFolderFor(const char* xdgDataHome, const std::string& home) 
     return includeTrailingDelimiter(base) + "QV_Backup/";
 }
 
-std::string untrustedFolderReason(const std::string& folder, const struct stat& st, uid_t user) {
+gid_t userPrivateGroup() {
+    const struct passwd* user = ::getpwuid(::geteuid());
+    if (!user) return static_cast<gid_t>(-1);
+    const std::string name = user->pw_name;
+    const gid_t gid = user->pw_gid;
+    const struct group* group = ::getgrgid(gid);
+    if (!group || name != group->gr_name) return static_cast<gid_t>(-1);
+    for (char** member = group->gr_mem; *member; ++member)
+        if (name != *member) return static_cast<gid_t>(-1);
+    return gid;
+}
+
+std::string untrustedFolderReason(const std::string& folder, const struct stat& st, uid_t user,
+                                  gid_t privateGroup) {
+    const bool groupMayWrite = (st.st_mode & S_IWGRP) != 0 && st.st_gid != privateGroup;
     if (st.st_uid != user)
         return "Der Ordner \"" + folder +
                "\" gehört einem anderen Benutzer; Einstellungen und Protokoll werden dort nicht "
                "gelesen.";
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    if (groupMayWrite || (st.st_mode & S_IWOTH) != 0)
         return "Der Ordner \"" + folder +
                "\" ist für andere Benutzer beschreibbar; Einstellungen und Protokoll werden dort "
                "nicht gelesen.";
@@ -61,7 +77,8 @@ std::string untrustedSettingsFolder(const std::string& iniFile) {
     for (const std::string& folder : folders) {
         struct stat st {};
         if (folder.empty() || sys::stat(folder.c_str(), &st) != 0) continue;
-        const std::string reason = untrustedFolderReason(folder, st, ::geteuid());
+        const std::string reason =
+            untrustedFolderReason(folder, st, ::geteuid(), userPrivateGroup());
         if (!reason.empty()) return reason;
     }
     return {};

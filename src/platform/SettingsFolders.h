@@ -23,8 +23,14 @@ std::string userDataFolderFor(const char* xdgDataHome, const std::string& home);
 
 // The German reason why `folder`, as `st` describes it, must not hold the
 // settings or the protocol of user `user`: another owner, or write permission
-// for group or others. Empty when it may.
-std::string untrustedFolderReason(const std::string& folder, const struct stat& st, uid_t user);
+// for others or for a group other than `privateGroup`, the user's own group
+// of one member (umask 002 systems give it write permission everywhere).
+std::string untrustedFolderReason(const std::string& folder, const struct stat& st, uid_t user,
+                                  gid_t privateGroup);
+
+// The user's primary group when it is named after the user and has no other
+// members, else (gid_t)-1.
+gid_t userPrivateGroup();
 
 // The same for the folders this start would read from: the folder of the
 // settings file given with --ini (`iniFile`, may be empty), the data folder,

@@ -83,18 +83,21 @@ TEST(SettingsFolders, OnlyTheUsersOwnFolderThatNobodyElseMayWriteIsTrusted) {
     const struct {
         uid_t owner;
         mode_t mode;
+        gid_t group;
         std::string reason;  // empty: trusted
     } cases[] = {
-        {1000, 0700, ""}, {1000, 0755, ""},       {1000, 0750, ""},       {1001, 0700, other},
-        {0, 0755, other}, {1000, 0775, writable}, {1000, 0757, writable}, {1000, 01777, writable},
+        {1000, 0700, 100, ""},        {1000, 0755, 100, ""},         {1000, 0775, 1000, ""},
+        {1001, 0700, 1000, other},    {0, 0755, 0, other},           {1000, 0775, 100, writable},
+        {1000, 0757, 1000, writable}, {1000, 01777, 1000, writable},
     };
     for (const auto& c : cases) {
         struct stat st {};
         st.st_uid = c.owner;
+        st.st_gid = c.group;
         st.st_mode = S_IFDIR | c.mode;
         const std::string expected = c.reason.empty() ? "" : "Der Ordner \"/srv/qvb/" + c.reason;
-        EXPECT_EQ(untrustedFolderReason("/srv/qvb/", st, 1000), expected)
-            << c.owner << " " << std::oct << c.mode;
+        EXPECT_EQ(untrustedFolderReason("/srv/qvb/", st, 1000, 1000), expected)
+            << c.owner << " " << std::oct << c.mode << " " << c.group;
     }
 }
 
