@@ -147,23 +147,36 @@ class TConsoleSession {
         return kExitOk;
     }
 
-    TCopyJob* findJob(const std::string& name) {
+    // By key, else by name; a name that several jobs share is no choice.
+    std::vector<TCopyJob*> findJobs(const std::string& name) {
+        std::vector<TCopyJob*> found;
         for (int i = 0; i < fJobs->count(); ++i)
-            if (fJobs->getJob(i).fJobKey == name) return &fJobs->getJob(i);
+            if (fJobs->getJob(i).fJobKey == name) return {&fJobs->getJob(i)};
         for (int i = 0; i < fJobs->count(); ++i)
-            if (fJobs->getJob(i).fJobName == name) return &fJobs->getJob(i);
-        return nullptr;
+            if (fJobs->getJob(i).fJobName == name) found.push_back(&fJobs->getJob(i));
+        return found;
+    }
+
+    void printUnknownJob(const std::string& name, const std::vector<TCopyJob*>& found) {
+        if (found.empty()) {
+            printError("Unbekannter Job: \"" + name + "\"");
+            return;
+        }
+        std::string keys;
+        for (const TCopyJob* job : found) keys += (keys.empty() ? "" : ", ") + job->fJobKey;
+        printError("Mehrere Jobs heißen \"" + name + "\": " + keys +
+                   ". Bitte den Job mit seinem Schlüssel angeben.");
     }
 
     int runJobs() {
         std::vector<TCopyJob*> jobs;
         for (const std::string& name : fLine.jobs) {
-            TCopyJob* job = findJob(name);
-            if (!job) {
-                printError("Unbekannter Job: \"" + name + "\"");
+            const std::vector<TCopyJob*> found = findJobs(name);
+            if (found.size() != 1) {
+                printUnknownJob(name, found);
                 return kExitUsage;
             }
-            jobs.push_back(job);
+            jobs.push_back(found.front());
         }
         bool allDone = true;
         for (TCopyJob* job : jobs) {

@@ -107,6 +107,8 @@ class TCopyJob : public TCopyIt {
     bool exportToIni(TQVOptions& options);
     bool importFromIni();
     bool importFromIni(TQVOptions& options);
+    // The record of another section of the export file; the key stays.
+    bool importFromIni(TQVOptions& options, const std::string& section);
     // --- end of storage ---------------------------------------------------
 
     std::string fJobKey;

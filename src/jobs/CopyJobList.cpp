@@ -76,8 +76,31 @@ int TCopyJobList::indexOf(const TCopyJob* job) const {
 }
 
 TCopyJob& TCopyJobList::add(std::unique_ptr<TCopyJob> job) {
+    if (job->fJobKey.empty()) job->fJobKey = freeJobKey();
     fJobs.push_back(std::move(job));
     return *fJobs.back();
+}
+
+bool TCopyJobList::nameTaken(const std::string& name, const TCopyJob* except) const {
+    return std::any_of(fJobs.begin(), fJobs.end(), [&](const auto& job) {
+        return job.get() != except && job->fJobName == name;
+    });
+}
+
+std::string TCopyJobList::freeJobName() const {
+    int number = count() + 1;
+    while (nameTaken("Job_" + std::to_string(number))) ++number;
+    return "Job_" + std::to_string(number);
+}
+
+std::string TCopyJobList::freeJobKey() const {
+    const auto taken = [this](const std::string& key) {
+        return std::any_of(fJobs.begin(), fJobs.end(),
+                           [&](const auto& job) { return equalsIgnoreCase(job->fJobKey, key); });
+    };
+    int number = count() + 1;
+    while (taken(jobKeyFor(number))) ++number;
+    return jobKeyFor(number);
 }
 
 void TCopyJobList::remove(int index) {
@@ -119,26 +142,40 @@ bool TCopyJobList::checkStorable(const TQV_BackupOptions& opts, bool withOptions
     return fSaveError.empty();
 }
 
-bool TCopyJobList::save(TQV_BackupOptions& opts, bool withOptions) {
+// A save that fails leaves the keys and the store as they were: nothing of
+// it waits in the store for whichever write comes next.
+bool TCopyJobList::save(TQV_BackupOptions& opts, bool withOptions, int skippedIndex) {
     if (fCurrentJob < 1) fCurrentJob = 1;
     opts.CurrentJob = fCurrentJob;
-    std::vector<std::string> keys;
-    for (int i = 0; i < count(); ++i) keys.push_back(jobKeyFor(i + 1));
+    const auto undo = opts.undoPoint();
+    std::vector<std::string> oldKeys, keys;
+    for (int i = 0; i < count(); ++i) {
+        oldKeys.push_back(fJobs[static_cast<size_t>(i)]->fJobKey);
+        if (i != skippedIndex) keys.push_back(jobKeyFor(static_cast<int>(keys.size()) + 1));
+    }
     // Records of keys no longer used (a gap, a duplicate, a hand-made name)
     // would load again as ghost jobs.
+    // A deletion moves records to other keys: written anew, nothing of the
+    // job that had the key before stays in it.
+    if (skippedIndex >= 0)
+        for (const auto& job : fJobs) stageRecordErase(*job, opts);
     stageKeepOnlyRecords(keys, opts);
     bool ok = true;
-    for (int i = 0; i < count(); ++i) {
+    for (int i = 0, k = 0; i < count(); ++i) {
+        if (i == skippedIndex) continue;
         TCopyJob& job = *fJobs[static_cast<size_t>(i)];
-        job.fJobKey = keys[static_cast<size_t>(i)];
+        job.fJobKey = keys[static_cast<size_t>(k++)];
         ok = stageRecord(job, opts) && ok;
     }
     if (withOptions) ok = opts.stageOptions() && ok;
     ok = opts.flushStore() && ok;
-    if (!ok)
-        fSaveError = "Die Einstellungen können nicht in \"" + opts.storeFileName() +
-                     "\" gespeichert werden.";
-    return ok;
+    if (ok) return true;
+    undo();
+    for (int i = 0; i < count(); ++i)
+        fJobs[static_cast<size_t>(i)]->fJobKey = oldKeys[static_cast<size_t>(i)];
+    fSaveError =
+        "Die Einstellungen können nicht in \"" + opts.storeFileName() + "\" gespeichert werden.";
+    return false;
 }
 
 bool TCopyJobList::saveJobs() {
@@ -154,26 +191,94 @@ bool TCopyJobList::saveJobsAndOptions() {
 bool TCopyJobList::deleteJob(int index) {
     TQV_BackupOptions* opts = options();
     if (!opts || index < 0 || index >= count() || !checkStorable(*opts, false, index)) return false;
-    for (const auto& job : fJobs) stageRecordErase(*job, *opts);
+    if (!save(*opts, false, index)) return false;
     remove(index);
-    return save(*opts, false);
+    return true;
+}
+
+bool TCopyJobList::eraseJob(int index) {
+    TQV_BackupOptions* opts = options();
+    if (!opts || index < 0 || index >= count()) return false;
+    const auto undo = opts->undoPoint();
+    stageRecordErase(*fJobs[static_cast<size_t>(index)], *opts);
+    if (!opts->flushStore()) {
+        undo();
+        fSaveError = "Die Einstellungen können nicht in \"" + opts->storeFileName() +
+                     "\" gespeichert werden.";
+        return false;
+    }
+    remove(index);
+    return true;
 }
 
 bool TCopyJobList::exportJobs() {
     TQV_BackupOptions* opts = options();
     if (!opts) return false;
-    // A job that has no key yet has no section; the others are still written.
-    bool ok = true;
-    for (const auto& job : fJobs) ok = job->exportToIni(*opts) && ok;
-    return ok;
+    fSaveError.clear();
+    for (const auto& job : fJobs) {
+        if (job->exportToIni(*opts)) continue;
+        fSaveError = unstorableRecordReason(*job, true);
+        return false;
+    }
+    return true;
 }
 
-bool TCopyJobList::importJobs() {
+std::string TCopyJobList::importRefusal() const {
+    const TQV_BackupOptions* opts = options();
+    if (!opts || !opts->fExportFile) return "Es gibt keine Exportdatei.";
+    TIniFile& file = *opts->fExportFile;
+    if (!file.exists())
+        return "Die Exportdatei \"" + file.fileName() +
+               "\" ist nicht vorhanden.\r\nEs wurde nichts importiert.";
+    if (!file.readable())
+        return "Die Exportdatei \"" + file.fileName() +
+               "\" kann nicht gelesen werden.\r\nEs wurde nichts importiert.";
+    return "";
+}
+
+// `matched` marks the jobs of the list that a section of the file took
+// already: each takes at most one. With `byKey` only a job of the section's
+// key is taken, so that two jobs of one name each get their own section.
+TCopyJob* TCopyJobList::importTarget(const std::string& section, const std::string& name,
+                                     std::vector<bool>& matched, bool byKey) {
+    for (size_t i = 0; i < matched.size(); ++i) {
+        if (matched[i] || fJobs[i]->fJobName != name) continue;
+        if (byKey && !equalsIgnoreCase(fJobs[i]->fJobKey, section)) continue;
+        matched[i] = true;
+        return fJobs[i].get();
+    }
+    return nullptr;
+}
+
+TImportResult TCopyJobList::importJobs() {
+    TImportResult result;
     TQV_BackupOptions* opts = options();
-    if (!opts) return false;
-    bool ok = true;
-    for (const auto& job : fJobs) ok = job->importFromIni(*opts) && ok;
-    return ok;
+    if (!importRefusal().empty()) return result;
+    struct Incoming {
+        std::string section;
+        std::unique_ptr<TCopyJob> job;
+        TCopyJob* target = nullptr;
+    };
+    std::vector<Incoming> incoming;
+    for (const std::string& section : jobRecordOrder(opts->fExportFile->readSections())) {
+        incoming.push_back({section, std::make_unique<TCopyJob>()});
+        incoming.back().job->importFromIni(*opts, section);
+    }
+    std::vector<bool> matched(fJobs.size(), false);
+    for (const bool byKey : {true, false})
+        for (Incoming& in : incoming)
+            if (!in.target) in.target = importTarget(in.section, in.job->fJobName, matched, byKey);
+    for (Incoming& in : incoming) {
+        ++result.imported;
+        if (in.target) {
+            in.target->importFromIni(*opts, in.section);
+            continue;
+        }
+        in.job->setPassTo(in.job->fCopyFolder.get());
+        add(std::move(in.job));
+        ++result.appended;
+    }
+    return result;
 }
 
 }  // namespace qvb

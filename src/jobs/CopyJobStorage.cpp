@@ -50,13 +50,12 @@ TQVOptions* programOptions() {
     return backupOptions();
 }
 
-// Reads a job record from an INI file with the INI defaults; `importing`
-// selects the order and limits of the import.
-void readFromIni(TCopyJob& job, TIniFile& ini, bool importing) {
-    const std::string& s = job.fJobKey;
+// Reads the record of section `s` from an INI file with the INI defaults;
+// `importing` selects the order and limits of the import.
+void readFromIni(TCopyJob& job, TIniFile& ini, const std::string& s, bool importing) {
     const TDateTime now = nowDateTime();
     job.fSources.clear();
-    job.fJobName = ini.readString(s, kName, job.fJobKey);
+    job.fJobName = ini.readString(s, kName, s);
     job.fDestination = ini.readString(s, kDestination, kDefaultDestination);
     const int count = boundedSourceCount(ini.readInteger(s, kSourceCount, 0), ini.entryCount(s));
     for (int i = 0; i < count; ++i) job.fSources.push_back(ini.readString(s, sourceName(i), ""));
@@ -268,7 +267,7 @@ bool TCopyJob::loadFromStorage(TQVOptions& options) {
     bool result = true;
     if (options.fUseIniFile) {
         result = options.fIniFile->readable();
-        readFromIni(*this, *options.fIniFile, false);
+        readFromIni(*this, *options.fIniFile, fJobKey, false);
     } else if (options.fRegistry->keyExists(fJobKey)) {
         result = readFromRegistry(*this, *options.fRegistry);
     }
@@ -320,8 +319,12 @@ bool TCopyJob::importFromIni() {
 }
 
 bool TCopyJob::importFromIni(TQVOptions& options) {
+    return importFromIni(options, fJobKey);
+}
+
+bool TCopyJob::importFromIni(TQVOptions& options, const std::string& section) {
     if (!options.fExportFile) return false;
-    readFromIni(*this, *options.fExportFile, true);
+    readFromIni(*this, *options.fExportFile, section, true);
     fDestination = normalizedDestination(fDestination);
     return options.fExportFile->readable();
 }

@@ -178,6 +178,11 @@ bool TQVOptions::flushStore() {
     return fUseIniFile ? fIniFile->updateFile() : fRegistry->sync();
 }
 
+std::function<void()> TQVOptions::undoPoint() {
+    if (!fUseIniFile) return fRegistry->undoPoint();
+    return [ini = fIniFile.get()] { ini->discardChanges(); };
+}
+
 std::string TQVOptions::storeFileName() const {
     return fUseIniFile ? fIniFileName : fRegistry->fileName();
 }

@@ -55,6 +55,8 @@ class TQVOptions {
     bool stageOptions();
     // Writes the pending changes of the chosen store: one replace of its file.
     bool flushStore();
+    // What puts the chosen store back as it is now, pending changes dropped.
+    std::function<void()> undoPoint();
     // The file behind the chosen store (for messages).
     std::string storeFileName() const;
 

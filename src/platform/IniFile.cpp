@@ -628,4 +628,10 @@ bool TIniFile::updateFile() {
     return true;
 }
 
+void TIniFile::discardChanges() {
+    fDirty = false;
+    fReplaceAll = false;
+    fLoaded = false;
+}
+
 }  // namespace qvb

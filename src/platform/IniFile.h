@@ -162,6 +162,8 @@ class TIniFile {
     // Replaces the file with the pending changes (temporary file in the same
     // folder, flushed, renamed over it). True when nothing was pending.
     bool updateFile();
+    // Drops the pending changes; the next read sees the file as it is.
+    void discardChanges();
 
   private:
     struct FileStamp {

@@ -146,4 +146,15 @@ bool TRegistryStore::sync() {
     return fSettings->status() == QSettings::NoError;
 }
 
+// QSettings cannot drop pending changes (it writes them when it is
+// destroyed), so the values as they were are set again instead.
+std::function<void()> TRegistryStore::undoPoint() {
+    QList<std::pair<QString, QVariant>> values;
+    for (const QString& key : fSettings->allKeys()) values.append({key, fSettings->value(key)});
+    return [this, values] {
+        fSettings->clear();
+        for (const auto& [key, value] : values) fSettings->setValue(key, value);
+    };
+}
+
 }  // namespace qvb

@@ -11,6 +11,7 @@
 // from a good one.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,9 @@ class TRegistryStore {
     // Writes pending changes (QSettings replaces its file through a temporary
     // file and a rename) and reports whether that worked.
     bool sync();
+    // What undoes every change made after this call, written or pending: a
+    // refused operation puts the store back as it was.
+    std::function<void()> undoPoint();
 
   private:
     std::unique_ptr<QSettings> fSettings;

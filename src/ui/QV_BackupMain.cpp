@@ -102,6 +102,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     }
     placeWindow();
     fWizzard = new TfrmWizzard(*fOptions, this);
+    fWizzard->nameTaken = [this](const std::string& name) { return fJobs->nameTaken(name); };
     if (!createJobList()) {
         userInterface().showMessage(TMsgKind::Error, "Die JobList kann nicht erstellt werden.",
                                     mbOK, TMsgResult::OK);
@@ -311,11 +312,11 @@ void TfrmMain::connectRunControl() {
 void TfrmMain::showJob() {
     TCopyJob* job = currentJob();
     if (!job) return;
-    const QList<QListWidgetItem*> rows =
-        ui->CheckListBoxJobs->findItems(qs(job->fJobName), Qt::MatchExactly);
-    if (!rows.isEmpty()) {
-        setChecked(*rows.front(), job->fActive);
-        ui->CheckListBoxJobs->selectRow(ui->CheckListBoxJobs->row(rows.front()));
+    // By position: two jobs may share a name.
+    const int index = fJobs->indexOf(job);
+    if (QListWidgetItem* row = ui->CheckListBoxJobs->item(index)) {
+        setChecked(*row, job->fActive);
+        ui->CheckListBoxJobs->selectRow(index);
     }
     ui->edtZielVerzeichnis->setText(qs(job->fDestination));
     showSources(*job);
@@ -465,6 +466,8 @@ void TfrmMain::actionDeleteSourceDirExecute() {
     const int row = ui->CheckListBoxSourceDirs->selectedRow();
     if (!job || row < 0) return;
     delete ui->CheckListBoxSourceDirs->takeItem(row);
+    // The next row is not chosen for the user: one press, one source.
+    ui->CheckListBoxSourceDirs->clearSelection();
     storeSourceRows();
     saveSourcesToStorage(*job, *fOptions);
 }
@@ -602,6 +605,7 @@ void TfrmMain::lockActions(bool locked) {
     ui->actionPreview->setEnabled(!locked && jobThere);
     ui->actionCancelJob->setEnabled(locked);
     ui->actionNewJob->setEnabled(!locked);
+    ui->actionImport->setEnabled(!locked);
     ui->actionDeleteJob->setEnabled(!locked && jobThere);
     ui->actionRenameJob->setEnabled(!locked && jobThere);
     ui->actionDeleteSourceDir->setEnabled(jobThere);
@@ -663,7 +667,7 @@ void TfrmMain::actionNewJobExecute() {
     if (busy()) return;
     TCopyJob* remembered = currentJob();
     auto job = std::make_unique<TCopyJob>();
-    job->fJobName = "Job_" + std::to_string(fJobs->count() + 1);
+    job->fJobName = fJobs->freeJobName();
     fWizzard->fJob = job.get();
     hide();
     const auto showAgain = qScopeGuard([this] { show(); });
@@ -689,6 +693,7 @@ void TfrmMain::actionRenameJobExecute() {
     showLog(false);
     TfrmRename dialog(this);
     dialog.newName = job->fJobName;
+    dialog.nameTaken = [this, job](const std::string& name) { return fJobs->nameTaken(name, job); };
     dialog.exec();
     if (dialog.newName.empty()) return;
     job->fJobName = dialog.newName;
@@ -705,7 +710,7 @@ void TfrmMain::actionDeleteJobExecute() {
         return;
     }
     const int index = fJobs->indexOf(currentJob());
-    if (index < 0) return;
+    if (index < 0 || !confirmDeletion(*currentJob())) return;
     TCopyJob* shown = currentJob();
     fControl.setCurrentJob(nullptr);
     // A rest that cannot be stored keeps the job, in the list and in storage.
@@ -721,6 +726,13 @@ void TfrmMain::actionDeleteJobExecute() {
     showJob();
 }
 
+bool TfrmMain::confirmDeletion(const TCopyJob& job) {
+    return userInterface().showMessage(
+               TMsgKind::Confirmation,
+               "Soll der Backup-Job \"" + job.fJobName + "\" wirklich gelöscht werden?",
+               mbYes | mbNo, TMsgResult::No) == TMsgResult::Yes;
+}
+
 void TfrmMain::CheckListBoxJobsKeyDown(int key) {
     if (key != kDeleteKey || busy()) return;
     const int row = ui->CheckListBoxJobs->selectedRow();
@@ -729,16 +741,21 @@ void TfrmMain::CheckListBoxJobsKeyDown(int key) {
         userInterface().showMessage(TMsgKind::Warning, kOnlyJobWarning, mbOK, TMsgResult::OK);
         return;
     }
-    deleteJobRow(row);
+    if (confirmDeletion(fJobs->getJob(row))) deleteJobRow(row);
 }
 
 // Only the record of the deleted job goes; the others keep their keys until
 // the next save.
 void TfrmMain::deleteJobRow(int row) {
+    TCopyJob* shown = currentJob();
+    const bool wasShown = shown == &fJobs->getJob(row);
+    if (wasShown) fControl.setCurrentJob(nullptr);
+    if (!fJobs->eraseJob(row)) {
+        fControl.setCurrentJob(shown);
+        showSaveError();
+        return;
+    }
     delete ui->CheckListBoxJobs->takeItem(row);
-    fJobs->getJob(row).deleteFromStorage(*fOptions);
-    if (currentJob() == &fJobs->getJob(row)) fControl.setCurrentJob(nullptr);
-    fJobs->remove(row);
     const int next = row > 0 ? row - 1 : 0;
     ui->CheckListBoxJobs->selectRow(next);
     chooseJob(next);
@@ -768,23 +785,41 @@ void TfrmMain::actionSaveOptionsExecute() {
 }
 
 void TfrmMain::actionExportExecute() {
-    fOptions->exportOptions();
-    fJobs->exportJobs();
+    if (fOptions->exportOptions() && fJobs->exportJobs()) return;
+    std::string text = "Die Einstellungen können nicht nach \"" + fOptions->fExportFileName +
+                       "\" exportiert werden.";
+    if (!fJobs->fSaveError.empty()) text += "\r\n" + fJobs->fSaveError;
+    userInterface().showMessage(TMsgKind::Error, text, mbOK, TMsgResult::OK);
 }
 
+// A file that is missing or cannot be read changes nothing; otherwise the
+// window shows the jobs as imported, the first one current.
 void TfrmMain::actionImportExecute() {
-    fOptions->importOptions();
-    fJobs->importJobs();
-    if (fJobs->count() < 1) return;
-    fJobs->fCurrentJob = 0;
-    fControl.setCurrentJob(&fJobs->getJob(0));
-    ui->CheckListBoxJobs->clear();
-    for (int i = 0; i < fJobs->count(); ++i) {
-        const TCopyJob& job = fJobs->getJob(i);
-        setChecked(*new QListWidgetItem(qs(job.fJobName), ui->CheckListBoxJobs), job.fActive);
+    if (busy()) return;
+    if (const std::string refusal = fJobs->importRefusal(); !refusal.empty()) {
+        userInterface().showMessage(TMsgKind::Error, refusal, mbOK, TMsgResult::OK);
+        return;
     }
-    ui->CheckListBoxJobs->selectRow(0);
-    showJob();
+    fOptions->importOptions();
+    const TImportResult result = fJobs->importJobs();
+    if (fJobs->count() > 0) {
+        fJobs->fCurrentJob = 0;
+        fillJobRows();
+        fControl.setCurrentJob(&fJobs->getJob(0));
+        ui->CheckListBoxJobs->selectRow(0);
+        showLog(false);
+        showJob();
+        lockActions(false);
+    }
+    userInterface().showMessage(TMsgKind::Information, importReport(result), mbOK, TMsgResult::OK);
+}
+
+std::string TfrmMain::importReport(const TImportResult& result) {
+    std::string text = result.imported == 1 ? "Es wurde 1 Backup-Job importiert"
+                                            : "Es wurden " + std::to_string(result.imported) +
+                                                  " Backup-Jobs importiert";
+    if (result.appended > 0) text += ", davon " + std::to_string(result.appended) + " neu";
+    return text + ".";
 }
 
 void TfrmMain::actionShowInfoExecute() {

@@ -25,6 +25,7 @@ namespace qvb {
 
 class TCopyJob;
 class TCopyJobList;
+struct TImportResult;
 class TfrmWizzard;
 class TProtocolView;
 class TQV_BackupOptions;
@@ -123,6 +124,8 @@ class TfrmMain : public QMainWindow {
     void showLastBackup();
     void storeSourceRows();
     void deleteJobRow(int row);
+    bool confirmDeletion(const TCopyJob& job);
+    static std::string importReport(const TImportResult& result);
 
     void enterBusy();
     void leaveBusy();

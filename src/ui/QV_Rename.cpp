@@ -2,8 +2,14 @@
 
 #include "ui/WindowFlags.h"
 #include "ui_QV_Rename.h"
+#include "util/UserInterface.h"
 
 namespace qvb {
+
+std::string nameTakenWarning(const std::string& name) {
+    return "Es gibt schon einen Backup-Job \"" + name +
+           "\".\r\nBitte geben Sie eine andere Bezeichnung ein.";
+}
 
 TfrmRename::TfrmRename(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmRename) {
     ui->setupUi(this);
@@ -21,7 +27,14 @@ void TfrmRename::showEvent(QShowEvent* event) {
 }
 
 void TfrmRename::accept() {
-    newName = ui->edtName->text().toStdString();
+    const std::string typed = ui->edtName->text().toStdString();
+    if (!typed.empty() && nameTaken && nameTaken(typed)) {
+        userInterface().showMessage(TMsgKind::Warning, nameTakenWarning(typed), mbOK,
+                                    TMsgResult::OK);
+        ui->edtName->setFocus();
+        return;
+    }
+    newName = typed;
     QDialog::accept();
 }
 

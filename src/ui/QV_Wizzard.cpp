@@ -10,6 +10,7 @@
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJob.h"
 #include "jobs/Schedule.h"
+#include "ui/QV_Rename.h"
 #include "ui/QV_SelectDir.h"
 #include "ui/WindowFlags.h"
 #include "ui_QV_Wizzard.h"
@@ -216,7 +217,12 @@ bool TfrmWizzard::takeName() {
         warn(kNoNameWarning);
         return false;
     }
-    fJob->fJobName = ui->edtJobName->text().toStdString();
+    const std::string name = ui->edtJobName->text().toStdString();
+    if (nameTaken && nameTaken(name)) {
+        warn(nameTakenWarning(name));
+        return false;
+    }
+    fJob->fJobName = name;
     ui->lblJobName->setText(QStringLiteral("Backup-Job \"%1\"").arg(ui->edtJobName->text()));
     return true;
 }

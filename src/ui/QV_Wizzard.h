@@ -5,6 +5,7 @@
 // start date and times. Made once and reused for every new job.
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,8 @@ class TfrmWizzard : public QDialog {
     // In: the new job (not owned); the wizard fills its fields. exec() gives
     // Accepted once the job is complete, Rejected when the user gave up.
     TCopyJob* fJob = nullptr;
+    // Whether a job of the list has the name: the name step refuses it.
+    std::function<bool(const std::string&)> nameTaken;
     // The step shown, 1 to 5.
     int step() const { return fStep; }
 

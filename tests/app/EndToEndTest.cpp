@@ -195,14 +195,28 @@ TEST_F(EndToEnd, JobsRunInTheOrderGivenByKeyOrNameAndIntoTheirIntervalFolder) {
     EXPECT_TRUE(found) << "a daily job writes into its day folder";
 }
 
-TEST_F(EndToEnd, UnknownJobRunsNothing) {
+// A name no job has, or one that two jobs share, runs no job at all.
+TEST_F(EndToEnd, UnknownOrSharedJobNameRunsNothing) {
     test::buildTree(dir / "quelle/", {file("a.txt", "a")});
-    writeIni(job("Job01", "Fotos", dir / "ziel/", {dir / "quelle/=1"}));
-    const auto r = runWithIni({"--run", "Job01", "Urlaub"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "QV_Backup: Unbekannter Job: \"Urlaub\"\n");
-    EXPECT_FALSE(test::exists(dir / "ziel"));
+    const std::string fotos = job("Job01", "Fotos", dir / "ziel/", {dir / "quelle/=1"});
+    const struct {
+        std::string jobs;
+        std::string err;
+    } cases[] = {
+        {fotos, "QV_Backup: Unbekannter Job: \"Urlaub\"\n"},
+        {fotos + job("Job02", "Urlaub", dir / "ziel/", {}) +
+             job("Job03", "Urlaub", dir / "ziel/", {}),
+         "QV_Backup: Mehrere Jobs heißen \"Urlaub\": Job02, Job03. Bitte den Job mit seinem "
+         "Schlüssel angeben.\n"},
+    };
+    for (const auto& c : cases) {
+        writeIni(c.jobs);
+        const auto r = runWithIni({"--run", "Job01", "Urlaub"});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_FALSE(test::exists(dir / "ziel"));
+    }
 }
 
 TEST_F(EndToEnd, UnreadableSettingsAreAUsageError) {

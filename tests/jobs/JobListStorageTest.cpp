@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "JobStorageFixture.h"
+#include "engine/CopyFolder.h"
 #include "jobs/CopyJobStorage.h"
 #include "util/Sys.h"
 #include "util/TextCase.h"
@@ -215,7 +216,7 @@ TEST_F(JobListStorage, AValueThatCannotBeStoredRefusesTheWholeSave) {
         EXPECT_FALSE(list.saveJobsAndOptions());
         EXPECT_FALSE(list.deleteJob(0));
         EXPECT_EQ(list.count(), 4);
-        EXPECT_EQ(list.getJob(3).fJobKey, "") << "no key before a save that worked";
+        EXPECT_EQ(list.getJob(3).fJobKey, "Job04") << "its key from the start";
         EXPECT_FALSE(list.getJob(1).saveToStorage(*options));
         EXPECT_EQ(test::readFile(file), before);
         // Nothing half-written waits for the next write either.
@@ -310,8 +311,8 @@ class WindowsFile : public JobListStorage {
     }
 
     // The job of [job01] names only its destination: the INI defaults.
-    static void expectDefaultsBut(const TCopyJob& job) {
-        EXPECT_EQ(job.fJobKey, "job01");
+    static void expectDefaultsBut(const TCopyJob& job, const char* key = "job01") {
+        EXPECT_EQ(job.fJobKey, key);
         EXPECT_EQ(job.fJobName, "job01");
         EXPECT_EQ(job.fDestination, "F:\\Fotos\\");
         EXPECT_TRUE(job.fSources.empty());
@@ -379,19 +380,25 @@ TEST_F(WindowsFile, IsReadValueByValue) {
     EXPECT_EQ(other.fTimeTolerance, 2);  // below 2 becomes 2
 }
 
+// Into an empty list (a new computer) every job of the file is appended;
+// imported again, each finds its job by name and nothing is added.
 TEST_F(WindowsFile, IsImportedValueByValue) {
     test::writeFile(exportFile(), fixedFile());
     auto options = makeOptions();
     ASSERT_TRUE(options->importOptions());
     expectOptions(*options, false);
     TCopyJobList& list = listOf(options);
-    for (const char* key : {"job01", "Job03", "Zusatz"})
-        list.add(std::make_unique<TCopyJob>()).fJobKey = key;
-    ASSERT_TRUE(list.importJobs());
-    expectDefaultsBut(list.getJob(0));
-    expectEveryValue(list.getJob(1));
-    EXPECT_EQ(list.getJob(2).fWeekday, 1);
-    EXPECT_EQ(list.getJob(2).fTimeTolerance, 1) << "the import sets no lower limit";
+    for (const int appended : {3, 0}) {
+        const TImportResult result = list.importJobs();
+        EXPECT_EQ(result.imported, 3);
+        EXPECT_EQ(result.appended, appended);
+        ASSERT_EQ(list.count(), 3);
+        expectDefaultsBut(list.getJob(0), "Job01");
+        expectEveryValue(list.getJob(1));
+        EXPECT_EQ(list.getJob(1).fJobKey, "Job02");
+        EXPECT_EQ(list.getJob(2).fWeekday, 1);
+        EXPECT_EQ(list.getJob(2).fTimeTolerance, 1) << "the import sets no lower limit";
+    }
 }
 
 TEST_F(WindowsFile, SavedItHoldsTheOptionsAndExactlyTheJobsOfTheList) {
@@ -417,6 +424,75 @@ TEST_F(WindowsFile, SavedItHoldsTheOptionsAndExactlyTheJobsOfTheList) {
     expectDefaultsBut(list.getJob(0));
     expectEveryValue(list.getJob(1));
     EXPECT_EQ(list.getJob(2).fJobName, "Übrig");
+}
+
+// Jobs of the export file find the jobs of the list by name, by key where
+// the list holds two of one name; the others are appended, and jobs the file
+// does not name stay. A file that is missing or cannot be read changes nothing.
+TEST_F(JobListStorage, ImportMatchesJobsByName) {
+    auto options = makeOptions();
+    TCopyJobList& list = listOf(options);
+    for (const char* name : {"Musik", "Fotos", "Bleibt", "Doppelt", "Doppelt"})
+        list.add(sampleJob(name, 1)).fDestination = std::string("/alt/") + name + "/";
+    EXPECT_EQ(list.getJob(4).fJobKey, "Job05");
+    const auto destinations = [&list] {
+        Names shown;
+        for (int i = 0; i < list.count(); ++i)
+            shown.push_back(list.getJob(i).fJobKey + " " + list.getJob(i).fDestination);
+        return shown;
+    };
+    const Names before = destinations();
+
+    EXPECT_EQ(list.importRefusal(), "Die Exportdatei \"" + exportFile() +
+                                        "\" ist nicht vorhanden.\r\nEs wurde nichts importiert.");
+    ::mkdir(exportFile().c_str(), 0700);
+    EXPECT_EQ(list.importRefusal(), "Die Exportdatei \"" + exportFile() +
+                                        "\" kann nicht gelesen werden.\r\nEs wurde nichts "
+                                        "importiert.");
+    EXPECT_EQ(list.importJobs().imported, 0);
+    EXPECT_EQ(destinations(), before);
+    ::rmdir(exportFile().c_str());
+
+    test::writeFile(exportFile(),
+                    "[Options]\n[Job01]\nName=Fotos\nZiel=/neu/fotos/\n"
+                    "[Job03]\nName=Doppelt\nZiel=/neu/d3/\n[Job04]\nName=Doppelt\nZiel=/neu/d4/\n"
+                    "[Job06]\nName=Neu\nZiel=/neu/neu/\n[Job07]\nName=Musik\nZiel=/neu/musik/\n");
+    EXPECT_EQ(list.importRefusal(), "");
+    const TImportResult result = list.importJobs();
+    EXPECT_EQ(result.imported, 5);
+    EXPECT_EQ(result.appended, 1);
+    EXPECT_EQ(destinations(), (Names{"Job01 /neu/musik/", "Job02 /neu/fotos/", "Job03 /alt/Bleibt/",
+                                     "Job04 /neu/d4/", "Job05 /neu/d3/", "Job06 /neu/neu/"}));
+    EXPECT_EQ(list.getJob(5).fJobName, "Neu");
+    EXPECT_EQ(static_cast<TCopyIt*>(list.getJob(5).fCopyFolder.get()), list.getJob(5).fPassTo);
+}
+
+// A store that cannot be written refuses a deletion: the list, the keys and
+// the store stay, and nothing of the deletion waits for the next write.
+TEST_F(JobListStorage, ARefusedDeletionKeepsListKeysAndStore) {
+    test::writeFile(iniFile(), "");
+    auto options = makeOptions();
+    TCopyJobList& list = listOf(options);
+    for (const char* name : {"Eins", "Zwei", "Drei"}) list.add(sampleJob(name, 2));
+    ASSERT_TRUE(list.saveJobsAndOptions());
+    ASSERT_TRUE(list.eraseJob(1));
+    const std::string before = test::readFile(iniFile());
+    sys::setFaultHook([](sys::Op op, const char*) { return op == sys::Op::Rename ? EROFS : 0; });
+    for (const auto& remove : std::vector<std::function<bool()>>{
+             [&] { return list.deleteJob(0); }, [&] { return list.eraseJob(1); }}) {
+        EXPECT_FALSE(remove());
+        EXPECT_EQ(list.fSaveError,
+                  "Die Einstellungen können nicht in \"" + iniFile() + "\" gespeichert werden.");
+        EXPECT_EQ(jobNames(list), (Names{"Eins", "Drei"}));
+        EXPECT_EQ(list.getJob(1).fJobKey, "Job03");
+    }
+    sys::setFaultHook({});
+    EXPECT_EQ(test::readFile(iniFile()), before);
+    ASSERT_TRUE(options->saveOptions());
+    auto reloaded = makeOptions();
+    TCopyJobList& back = listOf(reloaded);
+    ASSERT_EQ(back.loadJobs(), 2);
+    EXPECT_EQ(jobNames(back), (Names{"Eins", "Drei"}));
 }
 
 // Every value of the jobs and the options, through both stores.

@@ -155,28 +155,33 @@ TEST_F(JobStorage, SavingRenumbersAndDeletingTheMiddleJobLeavesNoGap) {
     EXPECT_EQ(loaded.getJob(1).fJobName, "Drei");
 }
 
+// A job made since the last save is exported too; a job the file does not
+// name keeps its settings; importing twice adds nothing twice.
 TEST_F(JobStorage, ExportAndImportTwiceKeepsTheSourcesOfTheFile) {
     auto options = makeOptions();
     TCopyJobList list(options.get());
     list.add(sampleJob("Fotos", 2));
     list.add(sampleJob("Musik", 1));
     ASSERT_TRUE(list.saveJobs());
+    list.add(sampleJob("Neu", 1)).fDestination = "/neu/ziel/";
     ASSERT_TRUE(options->exportOptions());
     ASSERT_TRUE(list.exportJobs());
     list.getJob(0).fSources.push_back("/neu/=1");
-    list.add(std::make_unique<TCopyJob>()).fJobKey = "Job03";  // no section in the file
+    list.getJob(2).fDestination = "/anders/";
+    list.add(sampleJob("Ohne", 0)).fDestination = "/ohne/";  // not in the file
 
-    ASSERT_TRUE(list.importJobs());
-    ASSERT_TRUE(list.importJobs());
+    for (int round = 0; round < 2; ++round) {
+        const TImportResult result = list.importJobs();
+        EXPECT_EQ(result.imported, 3);
+        EXPECT_EQ(result.appended, 0);
+    }
+    ASSERT_EQ(list.count(), 4);
     EXPECT_EQ(list.getJob(0).fSources, sampleJob("", 2)->fSources);
     EXPECT_EQ(list.getJob(1).fJobName, "Musik");
     EXPECT_EQ(list.getJob(1).fTimeTolerance, 7);
-    const TCopyJob& fresh = list.getJob(2);
-    EXPECT_EQ(fresh.fJobName, "Job03");
-    EXPECT_EQ(fresh.fDestination, "");
-    EXPECT_TRUE(fresh.fSources.empty());
-    EXPECT_DOUBLE_EQ(fresh.fLastBackup, kNow);
-    EXPECT_TRUE(fresh.fActive);
+    EXPECT_EQ(list.getJob(2).fDestination, "/neu/ziel/");
+    EXPECT_EQ(list.getJob(3).fJobName, "Ohne");
+    EXPECT_EQ(list.getJob(3).fDestination, "/ohne/");
     EXPECT_EQ(test::readFile(exportFile()).find("[Options]\n"), 0u);
 }
 

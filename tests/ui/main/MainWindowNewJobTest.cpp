@@ -142,5 +142,61 @@ TEST_F(MainWindowNewJobTest, EachNewJobIsNumberedAfterTheList) {
     EXPECT_EQ(window->jobs().count(), 3);
 }
 
+TEST_F(MainWindowNewJobTest, TheProposedNameIsFreeAndATakenOneIsRefused) {
+    job(1).fJobName = "Job_3";
+    newJob([this](TfrmWizzard& wizard) {
+        auto* name = wizard.findChild<QLineEdit*>("edtJobName");
+        EXPECT_EQ(name->text(), "Job_4");
+        name->selectAll();
+        QTest::keyClicks(name, "Job 1");
+        QTest::mouseClick(wizard.findChild<QPushButton*>("btnNext"), Qt::LeftButton);
+        EXPECT_EQ(wizard.step(), 1);
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].text,
+                  "Es gibt schon einen Backup-Job \"Job 1\".\r\nBitte geben Sie eine andere "
+                  "Bezeichnung ein.");
+        QTest::keyClicks(name, " neu");
+        QTest::mouseClick(wizard.findChild<QPushButton*>("btnNext"), Qt::LeftButton);
+        EXPECT_EQ(wizard.step(), 2);
+    });
+}
+
+// A job made since the last save is exported; settings without jobs (a new
+// computer) import every job of the file; a missing file changes nothing.
+TEST_F(WizardSteps, ANewComputerImportsEveryExportedJob) {
+    storeJobs(2, 1);
+    open();
+    window->show();
+    buildTree(source, {file("brief.txt", "Hallo")});
+    newJob([this](TfrmWizzard& wizard) { fillIn(wizard); });
+    action("actionExport")->trigger();
+    std::vector<std::string> exported = TIniFile(exportFileName()).readSections();
+    std::sort(exported.begin(), exported.end());
+    EXPECT_EQ(exported, (std::vector<std::string>{"Job01", "Job02", "Job03", "Options"}));
+
+    window.reset();
+    writeFile(ini, "");
+    messages.shown.clear();
+    open();
+    action("actionImport")->trigger();
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "Es wurden 3 Backup-Jobs importiert, davon 3 neu.");
+    ASSERT_EQ(window->jobs().count(), 3);
+    EXPECT_EQ(jobRows()->item(2)->text(), "Briefe");
+    EXPECT_EQ(job(2).fSources, std::vector<std::string>{source + "=1"});
+    EXPECT_EQ(window->currentJob(), &job(0));
+    EXPECT_EQ(child<TListBox>("lbxNext")->count(), 3);
+    EXPECT_TRUE(action("actionBackup")->isEnabled());
+
+    ::unlink(exportFileName().c_str());
+    action("actionImport")->trigger();
+    ASSERT_EQ(messages.shown.size(), 2u);
+    EXPECT_EQ(messages.shown[1].text, "Die Exportdatei \"" + exportFileName() +
+                                          "\" ist nicht vorhanden.\r\nEs wurde nichts importiert.");
+    EXPECT_EQ(window->jobs().count(), 3);
+    window->close();
+    EXPECT_EQ(storedRecords(), (std::vector<std::string>{"Job01", "Job02", "Job03", "Options"}));
+}
+
 }  // namespace
 }  // namespace qvb::test

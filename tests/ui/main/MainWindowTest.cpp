@@ -47,20 +47,6 @@ TEST_F(MainWindowTest, StoredCurrentJobEqualToTheCountShowsTheLastJob) {
     EXPECT_EQ(child<QLineEdit>("edtZielVerzeichnis")->text().toStdString(), dir / "ziel3/");
 }
 
-TEST_F(MainWindowTest, TwoJobsOfOneNameMarkTheFirstRow) {
-    storeJobs({[](TCopyJob& j) { j.fJobName = "Fotos"; },
-               [](TCopyJob& j) {
-                   j.fJobName = "Fotos";
-                   j.fActive = false;
-               }},
-              2);
-    open();
-    EXPECT_EQ(window->currentJob(), &job(1));
-    EXPECT_EQ(jobRows()->selectedRow(), 0);
-    EXPECT_EQ(jobRows()->item(0)->checkState(), Qt::Unchecked);
-    EXPECT_EQ(child<QLineEdit>("edtZielVerzeichnis")->text().toStdString(), dir / "ziel2/");
-}
-
 TEST_F(MainWindowTest, ShowingAJobLeavesItUnchanged) {
     storeJobs({[](TCopyJob& j) {
         j.setInterval(2);
@@ -172,6 +158,7 @@ TEST_F(MainWindowTest, DeleteKeyOnASourceRewritesTheStoredSources) {
 TEST_F(MainWindowTest, DeleteActionOnTheMiddleJobSelectsTheNextAndRenumbers) {
     storeJobs(3, 2);
     open();
+    messages.answers = {TMsgResult::Yes};
     action("actionDeleteJob")->trigger();
     EXPECT_EQ(window->jobs().count(), 2);
     EXPECT_EQ(jobRows()->selectedRow(), 1);
@@ -183,6 +170,7 @@ TEST_F(MainWindowTest, DeleteActionOnTheMiddleJobSelectsTheNextAndRenumbers) {
 TEST_F(MainWindowTest, DeleteKeyOnTheMiddleJobSelectsTheFirstAndErasesOnlyItsRecord) {
     storeJobs(3, 2);
     open();
+    messages.answers = {TMsgResult::Yes};
     QTest::keyClick(jobRows(), Qt::Key_Delete);
     EXPECT_EQ(window->jobs().count(), 2);
     EXPECT_EQ(jobRows()->selectedRow(), 0);
@@ -227,9 +215,10 @@ TEST_F(MainWindowTest, ExportThenImportMakesTheFirstJobCurrent) {
     storeJobs(3, 3);
     open();
     action("actionExport")->trigger();
-    job(0).fJobName = "geändert";
     job(0).fDestination = "/anders/";
     action("actionImport")->trigger();
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "Es wurden 3 Backup-Jobs importiert.");
     EXPECT_EQ(window->currentJob(), &job(0));
     EXPECT_EQ(window->jobs().fCurrentJob, 0);
     EXPECT_EQ(jobRows()->selectedRow(), 0);
