@@ -59,8 +59,9 @@ bool createDirectories(const std::string& path) {
 }
 
 // The highest missing folder on the way to `path` (with its trailing "/"),
-// `path` itself when only it is missing.
+// `path` itself when only it is missing. No path has no parents to ask for.
 std::string firstMissingFolder(const std::string& path) {
+    if (path.empty()) return path;
     std::string missing = includeTrailingDelimiter(path);
     for (std::string parent = parentDir(missing); parent != missing && !isDirectory(parent);
          parent = parentDir(parent))

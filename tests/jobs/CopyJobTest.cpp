@@ -152,13 +152,17 @@ TEST_F(JobRun, AMissingDestinationIsMadeAndMissingParentsOnlyWhenTheUserSaysSo) 
 
 TEST_F(JobRun, ADestinationThatCannotBeCreatedStopsTheRun) {
     test::writeFile(fTmp / "blocker", "x");
-    fJob.setDestination(fTmp / "blocker");
     addSource("src", true, {file("a.txt", "a")});
-    EXPECT_FALSE(run());
-    EXPECT_EQ(count("FEHLER:  Das Zielverzeichnis existiert nicht!"), 1);
-    EXPECT_EQ(fJob.fStatus, csError);
-    EXPECT_EQ(fJob.fStatistics.fErrors, 1);
-    EXPECT_EQ(position("vergleiche " + fTmp.path() + "src/ mit " + fJob.fDestination), -1);
+    for (const std::string& destination : {fTmp / "blocker", std::string()}) {
+        fJob.setDestination(destination);
+        fProtocol.clear();
+        EXPECT_FALSE(run());
+        EXPECT_EQ(count("FEHLER:  Das Zielverzeichnis existiert nicht!"), 1) << destination;
+        EXPECT_EQ(fJob.fStatus, csError);
+        EXPECT_EQ(fJob.fStatistics.fErrors, 1);
+        EXPECT_EQ(position("vergleiche " + fTmp.path() + "src/ mit " + fJob.fDestination), -1);
+    }
+    EXPECT_TRUE(fUi.shown.size() == 2 && fUi.shown[1].buttons == mbOK) << "nothing to ask";
 }
 
 TEST_F(JobRun, AMissingFirstSourceDoesNotStopTheSecond) {
