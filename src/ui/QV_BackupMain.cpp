@@ -16,6 +16,7 @@
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
 #include "platform/DataFolder.h"
+#include "ui/DestinationInput.h"
 #include "ui/ListBox.h"
 #include "ui/ProtocolView.h"
 #include "ui/QV_BackupHelp.h"
@@ -86,6 +87,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     connect(&fViewTimer, &QTimer::timeout, this, &TfrmMain::applyView);
     connectActions();
     connectEdits();
+    connectTypedTimes();
     connectRunControl();
     connectScheduler();
 
@@ -319,6 +321,7 @@ void TfrmMain::showJob() {
         ui->CheckListBoxJobs->selectRow(index);
     }
     ui->edtZielVerzeichnis->setText(qs(job->fDestination));
+    fDestinationBeforeEdit = job->fDestination;
     showSources(*job);
     showStartGroup(job->fInterval);
     ui->dtpStartZeit->setTime(timeOfDay(job->fStartTime));
@@ -506,20 +509,36 @@ void TfrmMain::btnDirDestClick() {
     const std::string dir = includeTrailingDelimiter(dialog.selectedDir);
     ui->edtZielVerzeichnis->setText(qs(dir));
     job->setDestination(dir);
+    fDestinationBeforeEdit = job->fDestination;
 }
 
-// The job follows every change; the closing "/" is added only once the user
-// leaves the field, so that it does not land between typed letters.
+// The job follows every change it may take ("~" is the home folder); a text
+// it may not take leaves it with the destination it had before the edit.
+// The closing "/" is added only once the user leaves the field, so that it
+// does not land between typed letters.
 void TfrmMain::edtZielVerzeichnisChange(const QString& text) {
-    if (TCopyJob* job = currentJob(); job && !text.isEmpty())
-        job->setDestination(text.toStdString());
+    TCopyJob* job = currentJob();
+    if (!job || text.isEmpty()) return;
+    const std::string typed = expandedDestination(text.toStdString());
+    job->setDestination(destinationInputError(typed).empty() ? typed : fDestinationBeforeEdit);
 }
 
+// Left with a text the job may not take, the field shows the old destination
+// again and says why.
 void TfrmMain::edtZielVerzeichnisExit() {
     const QString text = ui->edtZielVerzeichnis->text();
-    if (text.isEmpty()) return;
-    if (!text.endsWith(QLatin1Char('/'))) ui->edtZielVerzeichnis->setText(text + QLatin1Char('/'));
+    TCopyJob* job = currentJob();
+    if (!job || text.isEmpty()) return;
+    const std::string typed = expandedDestination(text.toStdString());
+    if (const std::string error = destinationInputError(typed); !error.empty()) {
+        job->setDestination(fDestinationBeforeEdit);
+        ui->edtZielVerzeichnis->setText(qs(fDestinationBeforeEdit));
+        userInterface().showMessage(TMsgKind::Warning, error, mbOK, TMsgResult::OK);
+        return;
+    }
+    ui->edtZielVerzeichnis->setText(qs(includeTrailingDelimiter(typed)));
     edtZielVerzeichnisChange(ui->edtZielVerzeichnis->text());
+    fDestinationBeforeEdit = job->fDestination;
 }
 
 void TfrmMain::rgpIntervallClick(int index) {
@@ -545,6 +564,19 @@ void TfrmMain::dtpStartZeitExit() {
 void TfrmMain::dtpEndZeitExit() {
     if (TCopyJob* job = currentJob())
         job->fEndTime = withTimeOfDay(job->fEndTime, ui->dtpEndZeit->time());
+}
+
+// A time counts as soon as it is typed: a save (Ctrl+S), a close or a run
+// while the picker still has the focus must see it. Showing a job sets the
+// pickers to its own times, which changes nothing.
+void TfrmMain::connectTypedTimes() {
+    connect(ui->dtpStartZeit, &QTimeEdit::timeChanged, this, [this](const QTime& time) {
+        if (TCopyJob* job = currentJob(); job && time != timeOfDay(job->fStartTime))
+            dtpStartZeitExit();
+    });
+    connect(ui->dtpEndZeit, &QTimeEdit::timeChanged, this, [this](const QTime& time) {
+        if (TCopyJob* job = currentJob(); job && time != timeOfDay(job->fEndTime)) dtpEndZeitExit();
+    });
 }
 
 void TfrmMain::cbxLoeschenClick(bool checked) {

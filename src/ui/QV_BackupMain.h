@@ -94,6 +94,7 @@ class TfrmMain : public QMainWindow {
     void connectActions();
     void connectButton(QPushButton* button, QAction* action, bool ownCaption);
     void connectEdits();
+    void connectTypedTimes();
     void connectRunControl();
 
     void chooseJob(int row);
@@ -162,6 +163,9 @@ class TfrmMain : public QMainWindow {
     // The window was closed while busy: the program ends once that is over.
     bool fCloseWhenIdle = false;
     bool fClosed = false;
+    // The destination the job had before the field was edited: kept when
+    // the field is left with one the job may not take.
+    std::string fDestinationBeforeEdit;
 };
 
 }  // namespace qvb

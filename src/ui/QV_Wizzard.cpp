@@ -10,6 +10,7 @@
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJob.h"
 #include "jobs/Schedule.h"
+#include "ui/DestinationInput.h"
 #include "ui/QV_Rename.h"
 #include "ui/QV_SelectDir.h"
 #include "ui/WindowFlags.h"
@@ -28,6 +29,8 @@ const char* const kNoSourceWarning =
     "Was soll gesichert werden?\r\nBitte geben Sie mindestens ein Quellverzeichnis an.";
 const char* const kNoDestinationWarning =
     "Wohin soll gesichert werden?\r\nBitte geben Sie das Zielverzeichnis an.";
+const char* const kCancelQuestion =
+    "Die Angaben zum neuen Backup-Job gehen verloren.\r\nDen Assistenten abbrechen?";
 const char* const kDeleteExplanation =
     "Ein Häkchen hier bedeutet, dass das Ziel-\nverzeichnis eine 1:1 Kopie des Quellver-\n"
     "zeichnisses wird. D.h. Dateien, die im\nQuellverzeichnis gelöscht wurden, werden\n"
@@ -123,6 +126,7 @@ TfrmWizzard::TfrmWizzard(TQV_BackupOptions& options, QWidget* parent)
     connect(fIntervals, &QButtonGroup::idClicked, this, &TfrmWizzard::RadioGroup1Click);
     connect(ui->btnNext, &QPushButton::clicked, this, &TfrmWizzard::btnNextClick);
     connect(ui->btnPrev, &QPushButton::clicked, this, &TfrmWizzard::btnPrevClick);
+    connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmWizzard::cancelAsking);
     connect(ui->btnDirSource, &QPushButton::clicked, this, &TfrmWizzard::btnDirSourceClick);
     connect(ui->btnDirDest, &QPushButton::clicked, this, &TfrmWizzard::btnDirDestClick);
 }
@@ -144,12 +148,26 @@ void TfrmWizzard::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
 }
 
+// Closing the frame cancels like "Abbrechen".
 void TfrmWizzard::closeEvent(QCloseEvent* event) {
     event->ignore();
+    cancelAsking();
 }
 
-// The check boxes and the date and time pickers keep what the previous job
-// left in them.
+void TfrmWizzard::reject() {
+    cancelAsking();
+}
+
+// What the user filled in past the name step is not thrown away unasked.
+void TfrmWizzard::cancelAsking() {
+    if (fStep > 1 && userInterface().showMessage(TMsgKind::Confirmation, kCancelQuestion,
+                                                 mbYes | mbNo, TMsgResult::No) != TMsgResult::Yes)
+        return;
+    done(QDialog::Rejected);
+}
+
+// Every new job starts from the defaults: nothing of the job made before
+// (its deletion option least of all) carries over.
 void TfrmWizzard::FormShow() {
     fStep = 1;
     showStep();
@@ -164,6 +182,11 @@ void TfrmWizzard::FormShow() {
     RadioGroup1Click(interval);
     ui->btnNext->setText(QStringLiteral("Weiter"));
     ui->lblLoeschen->setText(QString::fromUtf8(kDeleteExplanation));
+    ui->cbxLoeschen->setChecked(fJob->fDelete);
+    ui->cbxContentOnly->setChecked(fJob->fContentOnly);
+    ui->dtpDatum->setDate(calendarDate(nowDateTime()));
+    ui->dtpStartZeit->setTime(QTime(8, 0));
+    ui->dtpEndZeit->setTime(QTime(18, 0));
 }
 
 // One panel at a time, with the step's big number beside it.
@@ -171,6 +194,8 @@ void TfrmWizzard::showStep() {
     ui->pnlSteps->setCurrentIndex(fStep - 1);
     ui->lblNr1->move(ui->lblNr1->x(), (fStep - 1) * ui->lblNr1->height() + 8);
     ui->lblNr1->setText(QString::number(fStep));
+    // On the first step "Abbrechen" is the left button itself.
+    ui->btnCancel->setVisible(fStep > 1);
 }
 
 // --- Stepping ---------------------------------------------------------------
@@ -227,8 +252,8 @@ bool TfrmWizzard::takeName() {
     return true;
 }
 
-// Every row becomes an active source, whatever its check mark. The rows
-// replace the job's sources, so stepping back and forth lists each once.
+// The rows become the sources with their check marks as shown. They replace
+// the job's sources, so stepping back and forth lists each once.
 bool TfrmWizzard::takeSources() {
     QListWidget& rows = *ui->WizzardCheckListBoxSourceDirs;
     if (rows.count() == 0) {
@@ -237,7 +262,8 @@ bool TfrmWizzard::takeSources() {
     }
     fJob->fSources.clear();
     for (int row = 0; row < rows.count(); ++row)
-        fJob->fSources.push_back(makeSourceEntry(rowPath(*rows.item(row)), true));
+        fJob->fSources.push_back(
+            makeSourceEntry(rowPath(*rows.item(row)), rows.item(row)->checkState() == Qt::Checked));
     return true;
 }
 
@@ -245,13 +271,19 @@ bool TfrmWizzard::takeSources() {
 // shows the job's destination, its bytes are kept as they are.
 bool TfrmWizzard::takeDestination() {
     const QString text = ui->edtDestDir->text();
-    fJob->setDestination(text == shown(fJob->fDestination) ? fJob->fDestination
-                                                           : QFile::encodeName(text).toStdString());
-    ui->edtDestDir->setText(shown(fJob->fDestination));
-    if (fJob->fDestination.empty()) {
+    if (text.isEmpty()) {
         warn(kNoDestinationWarning);
         return false;
     }
+    const std::string typed = expandedDestination(text == shown(fJob->fDestination)
+                                                      ? fJob->fDestination
+                                                      : QFile::encodeName(text).toStdString());
+    if (const std::string error = destinationInputError(typed); !error.empty()) {
+        warn(error);
+        return false;
+    }
+    fJob->setDestination(typed);
+    ui->edtDestDir->setText(shown(fJob->fDestination));
     if (sourceInDestination()) return false;
     warnDestinationInSource();
     ui->btnNext->setText(

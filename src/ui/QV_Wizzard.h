@@ -38,9 +38,8 @@ class TfrmWizzard : public QDialog {
 
     void btnNextClick();
     void btnPrevClick();
-    // The wizard ends only through its own buttons: neither Escape nor the
-    // window frame may throw a half-made job away or keep it.
-    void reject() override {}
+    // Escape cancels like "Abbrechen", asking once steps were filled.
+    void reject() override;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -50,6 +49,7 @@ class TfrmWizzard : public QDialog {
 
   private:
     void FormShow();
+    void cancelAsking();
     void RadioGroup1Click(int index);
     void btnDirSourceClick();
     void btnDirDestClick();

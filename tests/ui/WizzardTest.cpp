@@ -192,7 +192,7 @@ class WizzardTest : public QObject {
         });
     }
 
-    void sourcesAreListedOnceAndAllBecomeActive() {
+    void sourcesAreListedOnceWithTheirTicks() {
         const std::string source = folders / "Quelle/";
         const std::string other = folders / "Andere/";
         runWizard([&, this](TfrmWizzard& w) {
@@ -213,7 +213,7 @@ class WizzardTest : public QObject {
             QCOMPARE(w.step(), 3);
             prev();
             next();
-            QCOMPARE(job->fSources, (std::vector<std::string>{other + "=1", source + "=1"}));
+            QCOMPARE(job->fSources, (std::vector<std::string>{other + "=0", source + "=1"}));
         });
         QCOMPARE(options->LastSrcDir, other);
     }
@@ -389,35 +389,80 @@ class WizzardTest : public QObject {
         }
     }
 
-    void thePickersStartAt8And18AndThenKeepTheLastValues() {
+    // Nothing of the job made before carries over: not its times, and not
+    // its deletion option least of all.
+    void eachNewJobStartsFromTheDefaults() {
         setClock([] { return encodeDateTime({2026, 3, 4, 7, 0, 0, 0}); });
-        runWizard([this](TfrmWizzard&) {
-            toStep4();
-            chooseInterval(3);
-            next();
-            next();
-        });
-        QCOMPARE(hourOf(job->fStartTime), 8);
-        QCOMPARE(hourOf(job->fEndTime), 18);
         runWizard([this](TfrmWizzard& w) {
             toStep4();
-            control<QCheckBox>(w, "cbxLoeschen")->setChecked(true);
+            control<QCheckBox>(w, "cbxLoeschen")->click();
+            control<QCheckBox>(w, "cbxContentOnly")->click();
             chooseInterval(3);
             next();
             control<QTimeEdit>(w, "dtpStartZeit")->setTime(QTime(9, 30));
             control<QTimeEdit>(w, "dtpEndZeit")->setTime(QTime(17, 0));
             next();
         });
+        QVERIFY(job->fDelete);
+        QCOMPARE(hourOf(job->fStartTime), 9);
         runWizard([this](TfrmWizzard& w) {
             toStep4();
-            QVERIFY(control<QCheckBox>(w, "cbxLoeschen")->isChecked());
+            QVERIFY(!control<QCheckBox>(w, "cbxLoeschen")->isChecked());
+            QVERIFY(!control<QCheckBox>(w, "cbxContentOnly")->isChecked());
             chooseInterval(3);
             next();
             next();
         });
-        QCOMPARE(hourOf(job->fStartTime), 9);
-        QCOMPARE(minuteOf(job->fStartTime), 30);
-        QCOMPARE(hourOf(job->fEndTime), 17);
+        QVERIFY(!job->fDelete);
+        QVERIFY(!job->fContentOnly);
+        QCOMPARE(hourOf(job->fStartTime), 8);
+        QCOMPARE(minuteOf(job->fStartTime), 0);
+        QCOMPARE(hourOf(job->fEndTime), 18);
+    }
+
+    // "~" is the home folder; a relative path, the home folder itself and
+    // system folders keep the wizard on the destination step.
+    void aTypedDestinationMustBeAFolderOfItsOwn() {
+        const std::string home = folders / "Heim";
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", QByteArray::fromStdString(home));
+        makeDir(home);
+        const struct {
+            const char* typed;
+            std::string warning;  // empty: taken
+            std::string destination;
+        } cases[] = {
+            {"~/Sicherung", "", home + "/Sicherung/"},
+            {"Sicherung", "Wohin soll gesichert werden?\r\nBitte geben Sie das Zielverzeichnis an.",
+             ""},
+            {"~",
+             "Das Ziel \"" + home +
+                 "\" ist nicht erlaubt: es ist der Benutzerordner. Bitte "
+                 "einen eigenen Ordner für die Sicherung wählen.",
+             ""},
+            {"/usr/",
+             "Das Ziel \"/usr/\" ist nicht erlaubt: es ist ein Systemordner. Bitte einen "
+             "eigenen Ordner für die Sicherung wählen.",
+             ""},
+        };
+        for (const auto& c : cases) {
+            init();
+            runWizard([&, this](TfrmWizzard& w) {
+                next();
+                addSource(folders / "Quelle/");
+                next();
+                auto* field = control<QLineEdit>(w, "edtDestDir");
+                field->clear();
+                QTest::keyClicks(field, c.typed);
+                QTest::mouseClick(control<QPushButton>(w, "btnNext"), Qt::LeftButton);
+                QCOMPARE(w.step(), c.warning.empty() ? 4 : 3);
+                QCOMPARE(warnings(), c.warning.empty()
+                                         ? QStringList()
+                                         : QStringList{QString::fromStdString(c.warning)});
+                QCOMPARE(job->fDestination, c.destination);
+            });
+        }
+        qputenv("HOME", oldHome);
     }
 
     void enterActsOnPressLikeWeiter() {
@@ -441,14 +486,39 @@ class WizzardTest : public QObject {
         QCOMPARE(job->fInterval, 2);
     }
 
-    void neitherEscapeNorTheFrameEndIt() {
-        runWizard([this](TfrmWizzard& w) {
-            next();
-            QTest::keyClick(&w, Qt::Key_Escape);
-            w.close();
-            QVERIFY(w.isVisible());
-            QCOMPARE(w.step(), 2);
-        });
+    // "Abbrechen" on every step, Escape and the frame end the wizard; once
+    // a step was filled, only after a "Ja".
+    void abbrechenEscapeAndTheFrameCancelAskingOnceStepsWereFilled() {
+        const QString question =
+            "Die Angaben zum neuen Backup-Job gehen verloren.\r\nDen Assistenten abbrechen?";
+        const std::function<void(TfrmWizzard&)> ways[] = {
+            [](TfrmWizzard& w) {
+                QTest::mouseClick(control<QPushButton>(w, "btnCancel"), Qt::LeftButton);
+            },
+            [](TfrmWizzard& w) { QTest::keyClick(&w, Qt::Key_Escape); },
+            [](TfrmWizzard& w) { w.close(); },
+        };
+        for (const auto& cancel : ways) {
+            init();
+            const int result = runWizard([&, this](TfrmWizzard& w) {
+                QVERIFY(!control<QPushButton>(w, "btnCancel")->isVisible());
+                next();
+                QVERIFY(control<QPushButton>(w, "btnCancel")->isVisible());
+                cancel(w);
+                QVERIFY(w.isVisible());
+                QCOMPARE(w.step(), 2);
+                messages->answers = {TMsgResult::Yes};
+                cancel(w);
+                QVERIFY(!w.isVisible());
+            });
+            QCOMPARE(result, int(QDialog::Rejected));
+            QCOMPARE(messages->shown.size(), size_t{2});
+            QCOMPARE(QString::fromStdString(messages->shown[0].text), question);
+        }
+        init();
+        const int result = runWizard([](TfrmWizzard& w) { QTest::keyClick(&w, Qt::Key_Escape); });
+        QCOMPARE(result, int(QDialog::Rejected));
+        QVERIFY(messages->shown.empty());
     }
 };
 

@@ -1,12 +1,15 @@
-// The job list by keyboard and mouse: rows tied to their jobs, the question
-// before a deletion, a deletion the store refuses, one source per Entf, and
-// names that another job has already.
+// The job list and the job's fields by keyboard and mouse: rows tied to their
+// jobs, the question before a deletion, a deletion the store refuses, one
+// source per Entf, names that another job has already, the destination field
+// and times that count as typed.
 
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QTimeEdit>
 
 #include "MainWindowFixture.h"
 #include "ui/QV_Rename.h"
+#include "util/HomeFolder.h"
 #include "util/Sys.h"
 
 namespace qvb::test {
@@ -189,6 +192,55 @@ TEST_F(JobListTest, RenameRefusesANameAnotherJobHas) {
               "Bezeichnung ein.");
     EXPECT_EQ(job(1).fJobName, "Musik") << "its own name is no other job's";
     EXPECT_EQ(rowTexts(), (std::vector<std::string>{"Fotos", "Musik"}));
+}
+
+// The field takes what the wizard takes; left with anything else it shows
+// the destination from before the edit again, and the job keeps it.
+TEST_F(JobListTest, TheDestinationFieldRefusesWhatTheWizardRefuses) {
+    storeJobs(1);
+    openShown();
+    const std::string old = dir / "ziel1/";
+    const struct {
+        const char* typed;
+        std::string destination;
+        bool warned;
+    } cases[] = {
+        {"Sicherung", old, true},
+        {"/usr", old, true},
+        {"~/Sicherung", homeFolder() + "/Sicherung/", false},
+        {"/media/usb", "/media/usb/", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        messages.shown.clear();
+        auto* field = child<QLineEdit>("edtZielVerzeichnis");
+        field->selectAll();
+        QTest::keyClicks(field, c.typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        EXPECT_EQ(job(0).fDestination, c.destination);
+        EXPECT_EQ(field->text().toStdString(), c.destination);
+        EXPECT_EQ(messages.shown.size(), c.warned ? 1u : 0u);
+        if (c.warned && !messages.shown.empty()) {
+            EXPECT_EQ(messages.shown[0].kind, TMsgKind::Warning);
+        }
+    }
+}
+
+// A time set by keyboard in a picker that still has the focus is saved by
+// Ctrl+S.
+TEST_F(JobListTest, TypedTimesCountAtOnce) {
+    storeJobs({[](TCopyJob& j) { j.setInterval(3); }});
+    openShown();
+    for (const char* name : {"dtpStartZeit", "dtpEndZeit"}) {
+        auto* picker = child<QTimeEdit>(name);
+        QTest::mouseClick(picker, Qt::LeftButton, {}, QPoint(6, picker->height() / 2));
+        for (int hour = 0; hour < 7; ++hour) QTest::keyClick(picker, Qt::Key_Up);
+    }
+    EXPECT_TRUE(child<QTimeEdit>("dtpEndZeit")->hasFocus());
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    TIniFile stored(ini);
+    EXPECT_EQ(decodeDateTime(stored.readDateTime("Job01", "Startzeit", 0)).hour, 7);
+    EXPECT_EQ(decodeDateTime(stored.readDateTime("Job01", "Endzeit", 0)).hour, 7);
 }
 
 }  // namespace
