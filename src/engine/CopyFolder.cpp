@@ -175,6 +175,7 @@ bool TCopyFolder::Execute() {
     fSourceList->Clear();
     fDestList->Clear();
     fSourceList->fTimeTolerance = fTimeTolerance;
+    fSourceList->fDestLocalTime = false;
     if (fStatus == csCancelled) return false;
     if (!checkFolders()) {
         doProgress();
@@ -190,6 +191,12 @@ bool TCopyFolder::Execute() {
     fDestFolder = upToLastDelimiter(fDest);
     fTree.setDryRun(fPreview);
     fTree.open(fDestFolder);
+    // An open descriptor would keep the destination's disk from being unmounted after the run.
+    const struct CloseTree {
+        TDestTree& tree;
+        ~CloseTree() { tree.close(); }
+    } closeTree{fTree};
+    fSourceList->fDestLocalTime = storesLocalTime(fDestFolder);
     fBlocked.clear();
     fRetyped.clear();
     fAttributesWarned = false;

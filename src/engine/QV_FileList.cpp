@@ -396,7 +396,9 @@ int TFileList::compare(const TFileEntry& entry, std::optional<int64_t> destMtime
     if (!destMtimeNs) return 2;
     const __int128 newer = static_cast<__int128>(entry.mtimeNs) - *destMtimeNs;
     const __int128 tolerance = static_cast<__int128>(fTimeTolerance) * 1'000'000'000;
-    if (newer > tolerance) return 1;
+    constexpr __int128 kHour = __int128{3600} * 1'000'000'000;
+    const bool hourOff = fDestLocalTime && newer - kHour <= tolerance && kHour - newer <= tolerance;
+    if (newer > tolerance && !hourOff) return 1;
     if (newer < -tolerance) return 0;
     return destSize && *destSize != entry.size ? 1 : 0;
 }

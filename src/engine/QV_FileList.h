@@ -107,6 +107,9 @@ class TFileList {
     std::string fErrorText;
     std::string fExclude, fIncludeOnly;
     int32_t fTimeTolerance = 0;
+    // The destination keeps times in local time: a time one hour off (within
+    // the tolerance) is the same time seen across a change of daylight-saving time.
+    bool fDestLocalTime = false;
     TCopyIt* fOwner = nullptr;
     // Scanned on a thread other than the window's: the scan leaves the
     // window's events alone (give it no owner either).

@@ -108,6 +108,55 @@ bool onNetworkFileSystem(const std::string& path) {
     return false;
 }
 
+namespace {
+
+constexpr unsigned long kFatType = 0x4d44;
+constexpr unsigned long kFuseType = 0x65735546;
+
+}  // namespace
+
+bool isLocalTimeType(unsigned long fsType, const std::string& mountType) {
+    if (fsType == kFatType) return true;
+    if (fsType != kFuseType) return false;
+    const size_t dot = mountType.find('.');
+    if (dot == std::string::npos) return false;
+    const std::string subtype = mountType.substr(dot + 1);
+    return subtype == "fusefat" || subtype == "vfat" || subtype == "msdos" || subtype == "fat";
+}
+
+std::string mountTypeOf(const std::string& mountinfo, const std::string& path) {
+    const std::string folder = includeTrailingDelimiter(path);
+    std::string type;
+    size_t deepest = 0;
+    std::istringstream lines(mountinfo);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream stream(line);
+        std::vector<std::string> fields;
+        for (std::string field; stream >> field;) fields.push_back(field);
+        if (fields.size() < 5) continue;
+        const std::string point = includeTrailingDelimiter(unescapeMountField(fields[4]));
+        size_t separator = 5;
+        while (separator < fields.size() && fields[separator] != "-") ++separator;
+        // A later mount on the same point covers an earlier one.
+        if (separator + 1 < fields.size() && isAtOrBelow(folder, point) &&
+            point.size() >= deepest) {
+            deepest = point.size();
+            type = fields[separator + 1];
+        }
+    }
+    return type;
+}
+
+bool storesLocalTime(const std::string& path, const TMountTables& tables) {
+    struct statfs st {};
+    if (sys::statfs(nearestExistingAncestor(path).c_str(), &st) != 0) return false;
+    const auto type = static_cast<unsigned long>(st.f_type) & 0xFFFFFFFFul;
+    if (type != kFuseType) return isLocalTimeType(type, {});
+    const std::optional<std::string> mountinfo = readSmallFile(tables.mountinfo);
+    return mountinfo &&
+           isLocalTimeType(type, mountTypeOf(*mountinfo, nearestExistingAncestor(path)));
+}
+
 std::string unescapeMountField(const std::string& field) {
     std::string text;
     for (size_t i = 0; i < field.size(); ++i) {

@@ -30,6 +30,16 @@ std::optional<std::string> missingMount(const std::string& path, const TMountTab
 // time keeps the order of writes and spares the server. False when unknown.
 bool onNetworkFileSystem(const std::string& path);
 
+// True when the file system of `path` keeps file times in local time (FAT,
+// also through FUSE): its times move by the clock's offset when daylight-saving
+// time begins or ends. `tables.mountinfo` names FUSE mounts.
+bool storesLocalTime(const std::string& path, const TMountTables& tables = {});
+// The same decision from the statfs type and the mount table's type field
+// ("vfat", "fuse.fusefat").
+bool isLocalTimeType(unsigned long fsType, const std::string& mountType);
+// The type field of the mount that holds the absolute `path` in a mountinfo table; empty when none.
+std::string mountTypeOf(const std::string& mountinfo, const std::string& path);
+
 // The mount point field of a mount table: "\040" and the like stand for
 // blanks, tabs, newlines and backslashes.
 std::string unescapeMountField(const std::string& field);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "support/RecordingUserInterface.h"
 #include "support/TempDir.h"
 #include "support/Tree.h"
+#include "util/Mounts.h"
 #include "util/Sys.h"
 
 namespace qvb {
@@ -157,6 +159,117 @@ TEST_F(KeptOnDiskTest, FailedSearchForDataHandsTheFileToTheNextMethod) {
         "  2. Versuch: Kopiermethode \"XCopy\"... "};
     EXPECT_NE(std::search(log.begin(), log.end(), expected.begin(), expected.end()), log.end());
     expectSameTree();
+}
+
+TEST(LocalTimeDestination, FatTypesDirectAndThroughFuse) {
+    const std::string mountinfo =
+        "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+        "45 22 0:40 / /media/mein\\040stick rw,nosuid - fuse.fusefat fusefat rw\n"
+        "46 45 0:41 / /media/mein\\040stick/innen rw - fuse.sshfs host: rw\n"
+        "47 22 8:17 / /media/exfat rw - fuseblk /dev/sdb1 rw\n";
+    const struct {
+        std::string path;
+        std::string type;
+    } mounts[] = {{"/home/anna/", "ext4"},
+                  {"/media/mein stick/Backup/", "fuse.fusefat"},
+                  {"/media/mein stick/innen/x", "fuse.sshfs"},
+                  {"/media/exfat", "fuseblk"}};
+    for (const auto& m : mounts) EXPECT_EQ(mountTypeOf(mountinfo, m.path), m.type) << m.path;
+
+    const struct {
+        unsigned long fsType;
+        const char* mountType;
+        bool local;
+    } types[] = {{0x4d44, "vfat", true},
+                 {0x4d44, "", true},
+                 {0x65735546, "fuse.fusefat", true},
+                 {0x65735546, "fuse.vfat", true},
+                 {0x65735546, "fuseblk", false},
+                 {0x65735546, "fuse.sshfs", false},
+                 {0xEF53, "ext4", false},
+                 {0x2011BAB0, "exfat", false}};
+    for (const auto& t : types)
+        EXPECT_EQ(isLocalTimeType(t.fsType, t.mountType), t.local) << t.mountType;
+}
+
+TEST(LocalTimeDestination, AnHourOffWithinTheToleranceIsTheSameTime) {
+    test::TempDir tmp;
+    test::writeFile(tmp / "f", "12345", kT);
+    TFileList list;
+    list.setBaseDir(tmp.path());
+    ASSERT_TRUE(list.scan());
+    list.fTimeTolerance = 2;
+    constexpr int64_t kS = 1'000'000'000;
+    const int64_t source = int64_t{kT} * kS;
+    const struct {
+        int64_t destOffsetS;  // destination time minus source time
+        int64_t destSize;
+        int localTime;  // compare's answer with a local-time destination
+        int utc;        // and with any other
+    } cases[] = {{-3600, 5, 0, 1}, {-3602, 5, 0, 1}, {-3603, 5, 1, 1}, {3600, 5, 0, 0},
+                 {-3600, 4, 1, 1}, {-1800, 5, 1, 1}, {-7200, 5, 1, 1}, {0, 5, 0, 0}};
+    for (const auto& c : cases) {
+        for (const bool local : {true, false}) {
+            list.fDestLocalTime = local;
+            EXPECT_EQ(list.compare("f", source + c.destOffsetS * kS, c.destSize),
+                      local ? c.localTime : c.utc)
+                << c.destOffsetS << " s, size " << c.destSize << (local ? ", local" : ", UTC");
+        }
+    }
+}
+
+// A FAT image mounted through FUSE by a driver that reads its times in the
+// zone `tz`; two mounts in zones an hour apart show what a change of
+// daylight-saving time does to a FAT disk.
+class FatMount {
+  public:
+    FatMount(const std::string& image, const std::string& point) : fImage(image), fPoint(point) {
+        ::mkdir(point.c_str(), 0755);
+        fCreated = std::system(("truncate -s 32M '" + image + "' && mkfs.vfat '" + image +
+                                "' >/dev/null 2>&1")
+                                   .c_str()) == 0;
+    }
+    ~FatMount() { unmount(); }
+    bool mount(const std::string& tz) {
+        unmount();
+        fMounted = fCreated && std::system(("TZ=" + tz + " fusefat -o rw+ '" + fImage + "' '" +
+                                            fPoint + "' >/dev/null 2>&1")
+                                               .c_str()) == 0;
+        return fMounted;
+    }
+    void unmount() {
+        if (fMounted) {
+            EXPECT_EQ(std::system(("fusermount3 -u '" + fPoint + "'").c_str()), 0);
+        }
+        fMounted = false;
+    }
+
+  private:
+    std::string fImage, fPoint;
+    bool fCreated = false;
+    bool fMounted = false;
+};
+
+TEST_F(KeptOnDiskTest, FatDestinationSkipsTheDaylightSavingHour) {
+    FatMount fat(tmp / "fat.img", tmp / "fat");
+    if (!fat.mount("UTC0")) {
+        // CI runs as root with FUSE: there the FAT disk must be reachable.
+        if (::geteuid() == 0) FAIL() << "no FAT file system through fusefat";
+        GTEST_SKIP() << "fusefat needs root or /dev/fuse";
+    }
+    test::buildTree(src, {file("a.txt", "A", kT), file("sub/b.txt", "BB", kT + 2)});
+    mirror.fDest = dst = tmp / "fat/Backup/";
+    mirror.fTimeTolerance = 2;
+    ASSERT_TRUE(mirror.Execute());
+    EXPECT_EQ(mirror.fStatistics.fAdded, 2);
+    // The driver loses a time on a rename: the times a FAT disk holds after a copy.
+    test::setMtime(dst + "a.txt", kT);
+    test::setMtime(dst + "sub/b.txt", kT + 2);
+    ASSERT_TRUE(fat.mount("XXX-1"));
+    mirror.Execute();
+    EXPECT_EQ(mirror.fStatistics.fSkipped, 2);
+    EXPECT_EQ(mirror.fStatistics.fReplaced, 0);
+    EXPECT_EQ(test::readFile(dst + "sub/b.txt"), "BB");
 }
 
 }  // namespace
