@@ -1,46 +1,79 @@
 #include "ui/QV_SelectDir.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemModel>
-#include <QScrollBar>
+#include <QStandardItemModel>
+#include <algorithm>
 
 #include "ui/WindowFlags.h"
 #include "ui_QV_SelectDir.h"
+#include "util/Sys.h"
 
 namespace qvb {
 
 namespace {
+
+// Where an item keeps its folder's full path as bytes, and whether its
+// subfolders were listed.
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kListedRole = Qt::UserRole + 1;
 
 // File names are bytes; Qt's strings hold them in the local (UTF-8) encoding.
 QString toPath(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
 
-std::string fromPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+std::string pathOf(const QStandardItem& item) {
+    return item.data(kPathRole).toByteArray().toStdString();
 }
 
-QDir::Filters folderFilter(bool hidden) {
-    return QDir::AllDirs | QDir::NoDotAndDotDot | (hidden ? QDir::Hidden : QDir::Filters());
+std::string childPath(const std::string& folder, const std::string& name) {
+    return folder.ends_with('/') ? folder + name : folder + "/" + name;
+}
+
+// The folders directly in `folder` (links to folders too), sorted as a user
+// reads them.
+std::vector<std::string> subfolders(const std::string& folder, bool hidden) {
+    std::vector<std::string> names;
+    sys::DirStream dir(sys::opendir(folder.c_str()));
+    if (!dir.get()) return names;
+    while (const dirent* entry = sys::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == ".." || (!hidden && name.starts_with('.'))) continue;
+        struct stat st {};
+        if (sys::stat(childPath(folder, name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return toPath(a).compare(toPath(b), Qt::CaseInsensitive) < 0;
+    });
+    return names;
+}
+
+QStandardItem* folderItem(const std::string& path, const std::string& name) {
+    auto* item = new QStandardItem(toPath(name));
+    item->setEditable(false);
+    item->setData(QByteArray::fromStdString(path), kPathRole);
+    // Shows the arrow until the folder is opened and found empty.
+    item->appendRow(new QStandardItem());
+    return item;
 }
 
 }  // namespace
 
 TfrmSelectDir::TfrmSelectDir(QWidget* parent)
-    : QDialog(parent), ui(new Ui::TfrmSelectDir), fModel(new QFileSystemModel(this)) {
+    : QDialog(parent), ui(new Ui::TfrmSelectDir), fModel(new QStandardItemModel(this)) {
     ui->setupUi(this);
     setWindowFlags(kToolDialogFlags);
-    fModel->setFilter(folderFilter(false));
     ui->DirectoryListBox->setModel(fModel);
-    for (int column = 1; column < fModel->columnCount(); ++column)
-        ui->DirectoryListBox->hideColumn(column);
+    ui->DirectoryListBox->setHeaderHidden(true);
     connect(ui->DriveComboBox, &QComboBox::activated, this, &TfrmSelectDir::rootChosen);
-    connect(fModel, &QFileSystemModel::rowsInserted, this, &TfrmSelectDir::keepCurrentInView);
-    connect(fModel, &QFileSystemModel::layoutChanged, this, &TfrmSelectDir::keepCurrentInView);
-    connect(ui->DirectoryListBox, &QTreeView::pressed, this, &TfrmSelectDir::stopFollowing);
-    connect(ui->DirectoryListBox->verticalScrollBar(), &QScrollBar::actionTriggered, this,
-            &TfrmSelectDir::stopFollowing);
+    connect(ui->DirectoryListBox, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        if (QStandardItem* item = fModel->itemFromIndex(index)) listFolders(*item);
+    });
     connect(ui->cbxHidden, &QCheckBox::toggled, this, &TfrmSelectDir::showHiddenChanged);
     connect(ui->btnOK, &QPushButton::clicked, this, &TfrmSelectDir::accept);
     connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmSelectDir::reject);
@@ -64,26 +97,38 @@ void TfrmSelectDir::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
-// The model reads and sorts folders in the background, so rows keep arriving
-// after the folder was opened: the tree follows the folder until the user
-// takes over.
+void TfrmSelectDir::listFolders(QStandardItem& parent) {
+    if (parent.data(kListedRole).toBool()) return;
+    parent.setData(true, kListedRole);
+    parent.removeRows(0, parent.rowCount());
+    const std::string folder = pathOf(parent);
+    for (const std::string& name : subfolders(folder, ui->cbxHidden->isChecked()))
+        parent.appendRow(folderItem(childPath(folder, name), name));
+}
+
+// Opens the folders from the root down to `path`, as far as they exist.
 void TfrmSelectDir::openFolder(const std::string& path) {
-    const QModelIndex folder = fModel->index(toPath(path));
-    ui->DirectoryListBox->setCurrentIndex(folder);
-    for (QModelIndex parent = folder.parent(); parent.isValid(); parent = parent.parent())
-        ui->DirectoryListBox->expand(parent);
-    fFollowCurrent = true;
-    keepCurrentInView();
-}
-
-void TfrmSelectDir::keepCurrentInView() {
-    if (fFollowCurrent)
-        ui->DirectoryListBox->scrollTo(ui->DirectoryListBox->currentIndex(),
-                                       QAbstractItemView::PositionAtCenter);
-}
-
-void TfrmSelectDir::stopFollowing() {
-    fFollowCurrent = false;
+    QStandardItem* item = fModel->item(0);
+    const std::string below = path.substr(std::min(path.size(), fRoot.size()));
+    size_t start = 0;
+    while (item && start < below.size()) {
+        const size_t end = std::min(below.find('/', start), below.size());
+        const std::string name = below.substr(start, end - start);
+        start = end + 1;
+        if (name.empty()) continue;
+        listFolders(*item);
+        QStandardItem* found = nullptr;
+        for (int row = 0; row < item->rowCount() && !found; ++row)
+            if (pathOf(*item->child(row)) == childPath(pathOf(*item), name))
+                found = item->child(row);
+        if (!found) break;
+        if (item != fModel->item(0)) ui->DirectoryListBox->expand(item->index());
+        item = found;
+    }
+    if (item && item != fModel->item(0)) {
+        ui->DirectoryListBox->setCurrentIndex(item->index());
+        ui->DirectoryListBox->scrollTo(item->index(), QAbstractItemView::PositionAtCenter);
+    }
 }
 
 // A root the list does not offer (any more) falls back to "/".
@@ -92,10 +137,12 @@ void TfrmSelectDir::openRoot(const std::string& root) {
     for (size_t i = 0; i < fRoots.size(); ++i)
         if (fRoots[i].path == root) index = static_cast<int>(i);
     fRoot = fRoots[index].path;
-    stopFollowing();
     ui->DriveComboBox->setCurrentIndex(index);
-    const QModelIndex top = fModel->setRootPath(toPath(fRoot));
-    ui->DirectoryListBox->setRootIndex(top);
+    fModel->clear();
+    QStandardItem* top = folderItem(fRoot, fRoot);
+    fModel->appendRow(top);
+    listFolders(*top);
+    ui->DirectoryListBox->setRootIndex(top->index());
     ui->DirectoryListBox->setCurrentIndex(QModelIndex());
 }
 
@@ -103,13 +150,16 @@ void TfrmSelectDir::rootChosen(int index) {
     if (index >= 0 && index < static_cast<int>(fRoots.size())) openRoot(fRoots[index].path);
 }
 
-void TfrmSelectDir::showHiddenChanged(bool show) {
-    fModel->setFilter(folderFilter(show));
+// The tree is listed again, and the folder that was open opens again.
+void TfrmSelectDir::showHiddenChanged(bool) {
+    const std::string open = currentFolder();
+    openRoot(fRoot);
+    if (open != fRoot) openFolder(open);
 }
 
 std::string TfrmSelectDir::currentFolder() const {
-    const QModelIndex current = ui->DirectoryListBox->currentIndex();
-    return current.isValid() ? fromPath(fModel->filePath(current)) : fRoot;
+    const QStandardItem* current = fModel->itemFromIndex(ui->DirectoryListBox->currentIndex());
+    return current ? pathOf(*current) : fRoot;
 }
 
 void TfrmSelectDir::accept() {

@@ -9,7 +9,8 @@
 
 #include "ui/FileSystemRoots.h"
 
-class QFileSystemModel;
+class QStandardItem;
+class QStandardItemModel;
 
 namespace Ui {
 class TfrmSelectDir;
@@ -45,15 +46,15 @@ class TfrmSelectDir : public QDialog {
     void rootChosen(int index);
     void showHiddenChanged(bool show);
     void openFolder(const std::string& path);
-    void keepCurrentInView();
-    void stopFollowing();
+    void listFolders(QStandardItem& parent);
     std::string currentFolder() const;
 
     std::unique_ptr<Ui::TfrmSelectDir> ui;
-    QFileSystemModel* fModel;
+    // Folders as bytes: a name that is not valid UTF-8 is shown with
+    // replacement characters and chosen as it is on disk.
+    QStandardItemModel* fModel;
     std::vector<TFileSystemRoot> fRoots;
     std::string fRoot = "/";
-    bool fFollowCurrent = false;
 };
 
 }  // namespace qvb

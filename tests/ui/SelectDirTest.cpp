@@ -3,7 +3,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileSystemModel>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
@@ -106,6 +105,33 @@ class SelectDirTest : public QObject {
         QTRY_COMPARE(shownFolders(dialog), (QStringList{"Dokumente", "Verweis"}));
         dialog.findChild<QCheckBox*>("cbxHidden")->setChecked(true);
         QTRY_COMPARE(shownFolders(dialog), (QStringList{".versteckt", "Dokumente", "Verweis"}));
+    }
+
+    // A name that is not valid UTF-8 is listed with replacement characters
+    // and chosen with its bytes.
+    void aFolderNameThatIsNoUtf8IsListedAndChosenAsItIs() {
+        const std::string odd = tree / "M\xfcll";
+        makeDir(odd);
+        TfrmSelectDir dialog;
+        dialog.startDir = tree.path();
+        showWith(dialog, [](TfrmSelectDir& shown) {
+            auto* folders = shown.findChild<QTreeView*>("DirectoryListBox");
+            const QModelIndex open = folders->currentIndex();
+            QTest::keyClick(folders, Qt::Key_Right);  // opens the folder
+            int row = 0;
+            while (row < folders->model()->rowCount(open) &&
+                   folders->model()->index(row, 0, open).data().toString() != QString("M\uFFFDll"))
+                ++row;
+            QVERIFY(row < folders->model()->rowCount(open));
+            const QModelIndex odd = folders->model()->index(row, 0, open);
+            folders->scrollTo(odd);
+            QTest::mouseClick(folders->viewport(), Qt::LeftButton, {},
+                              folders->visualRect(odd).center());
+            QCOMPARE(folders->currentIndex(), odd);
+            clickOK(shown);
+        });
+        QCOMPARE(dialog.selectedDir, odd);
+        ::rmdir(odd.c_str());
     }
 
     void rootsComeFromTheMountTable() {

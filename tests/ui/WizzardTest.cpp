@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
-#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -47,10 +46,15 @@ void whenFolderDialogShows(const std::string& pick = {}) {
     QTimer::singleShot(0, [pick] {
         auto* dialog = qobject_cast<TfrmSelectDir*>(QApplication::activeModalWidget());
         QVERIFY(dialog);
+        // A folder directly below the one the dialog opened with.
         if (!pick.empty()) {
             auto* tree = control<QTreeView>(*dialog, "DirectoryListBox");
-            auto* model = static_cast<QFileSystemModel*>(tree->model());
-            tree->setCurrentIndex(model->index(QString::fromStdString(pick)));
+            const QModelIndex open = tree->currentIndex();
+            tree->expand(open);
+            const QString name = QString::fromStdString(pick.substr(pick.rfind('/') + 1));
+            for (int row = 0; row < tree->model()->rowCount(open); ++row)
+                if (tree->model()->index(row, 0, open).data().toString() == name)
+                    tree->setCurrentIndex(tree->model()->index(row, 0, open));
         }
         control<QPushButton>(*dialog, "btnOK")->click();
     });
