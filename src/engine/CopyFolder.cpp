@@ -357,7 +357,7 @@ bool TCopyFolder::enoughSpace() {
     addMessage(" ");
     setStatus(csError);
     userInterface().bringToFront();
-    userInterface().showMessage(TMsgKind::Error, text, mbCancel, TMsgResult::Cancel, "Fehler");
+    ask(TMsgKind::Error, text, mbCancel, TMsgResult::Cancel, "Fehler");
     return false;
 }
 
@@ -411,8 +411,8 @@ bool TCopyFolder::largeDeletionConfirmed(int32_t doomed) {
                    counts + " gelöscht werden sollen; gezeigt wird die Antwort \"Ja\".");
         return true;
     }
-    if (!fUnattended && userInterface().showMessage(TMsgKind::Confirmation, question, mbYes | mbNo,
-                                                    TMsgResult::No) == TMsgResult::Yes)
+    if (ask(TMsgKind::Confirmation, question, mbYes | mbNo | mbDefaultNo, TMsgResult::No) ==
+        TMsgResult::Yes)
         return true;
     addMessage("WARNUNG:  Im Zielverzeichnis \"" + fDestFolder + "\" wären " + counts +
                " gelöscht worden; das Löschen wird übersprungen.");

@@ -61,8 +61,6 @@ class TCopyFolder : public TCopyIt {
     bool fHoldDeletion = false;
     // A large deletion goes ahead without asking.
     bool fAllowMassDelete = false;
-    // Nobody to ask (a run the scheduler started): a large deletion is skipped unless allowed.
-    bool fUnattended = false;
     // The job never finished a run into this destination: it may hold the
     // user's own files, so a deletion of even one file is asked like a large one.
     bool fUnconfirmedDestination = false;

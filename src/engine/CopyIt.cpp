@@ -57,6 +57,12 @@ void TCopyIt::setDelete(bool value) {
     if (fPassTo) fPassTo->setDelete(value);
 }
 
+TMsgResult TCopyIt::ask(TMsgKind kind, const std::string& text, unsigned buttons,
+                        TMsgResult unattended, const std::string& title) {
+    if (fUnattended) return unattended;
+    return userInterface().showMessage(kind, text, buttons, unattended, title);
+}
+
 void TCopyIt::setPreview(bool value) {
     fPreview = value;
     if (fPassTo) fPassTo->setPreview(value);

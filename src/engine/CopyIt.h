@@ -46,11 +46,19 @@ class TCopyIt {
 
     // Takes all queued lines out of the queue.
     std::vector<std::string> takeMessages();
+    // A box of this operation: shown to the user, or answered at once with
+    // `unattended` while the operation runs unattended.
+    TMsgResult ask(TMsgKind kind, const std::string& text, unsigned buttons, TMsgResult unattended,
+                   const std::string& title = {});
 
     TCopyIt* fPassTo = nullptr;
     int32_t fPercent = 0;
     bool fDelete = false;
     bool fPreview = false;
+    // Nobody to ask (a run the scheduler started): its boxes take their
+    // unattended answer, a large deletion is skipped unless allowed. Boxes
+    // of the window outside the run are still shown.
+    bool fUnattended = false;
     std::vector<std::string> fMessages;
     TCopyEvent OnProgress;
     TCopyEvent OnMessage;

@@ -317,7 +317,7 @@ void TCopyJob::failWith(const std::string& text, const std::string& boxText) {
     fStatusText = text;
     addMessage(fStatusText);
     ++fStatistics.fErrors;
-    userInterface().showMessage(TMsgKind::Error, boxText, mbOK, TMsgResult::OK);
+    ask(TMsgKind::Error, boxText, mbOK, TMsgResult::OK);
 }
 
 // Like a missing source: the run must never read as a success. With no
@@ -409,8 +409,8 @@ bool TCopyJob::createDestination() {
         const std::string question =
             "Der Ordner \"" + missing + "\" existiert nicht.\r\nSoll das Zielverzeichnis \"" +
             fDestination + "\" mit allen fehlenden Ordnern erstellt werden?";
-        if (userInterface().showMessage(TMsgKind::Confirmation, question, mbYes | mbNo,
-                                        TMsgResult::No) != TMsgResult::Yes) {
+        if (ask(TMsgKind::Confirmation, question, mbYes | mbNo, TMsgResult::No) !=
+            TMsgResult::Yes) {
             refuseWith("FEHLER:  Das Zielverzeichnis \"" + fDestination +
                        "\" wird nicht erstellt, weil der Ordner \"" + missing +
                        "\" fehlt (ist der Datenträger nicht angeschlossen?).");
@@ -419,7 +419,7 @@ bool TCopyJob::createDestination() {
     }
     if (createDirectories(fDestination)) {
         const std::string text = "Zielverzeichnis \"" + fDestination + "\" neu erstellt.";
-        userInterface().showMessage(TMsgKind::Error, text, mbOK, TMsgResult::OK);
+        ask(TMsgKind::Error, text, mbOK, TMsgResult::OK);
         addMessage(text);
     }
     return true;
@@ -447,8 +447,8 @@ bool TCopyJob::checkSource(const std::string& source) {
         addMessage("Vorschau: Ein Lauf fragt hier; gezeigt wird die Antwort \"Ja\".");
         return true;
     }
-    if (userInterface().showMessage(TMsgKind::Warning, kSameDriveQuestion, mbYes | mbNo,
-                                    TMsgResult::Yes) == TMsgResult::Yes)
+    if (ask(TMsgKind::Warning, kSameDriveQuestion, mbYes | mbNo, TMsgResult::Yes) ==
+        TMsgResult::Yes)
         return true;
     setStatus(csCancelled);
     fStatusText = "  kein Backup auf demselben Laufwerk.";

@@ -137,12 +137,9 @@ class TCopyJob : public TCopyIt {
     std::string fLastDestination;
     bool fDone = false;
     int fActiveSourceCount = 0;
-    // Run properties, not stored: a deletion of more than half the files of a
-    // destination (and more than 50) goes ahead without asking; nobody is
-    // there to ask (a run the scheduler started), so such a deletion is skipped
-    // unless allowed.
+    // Run property, not stored: a deletion of more than half the files of a
+    // destination (and more than 50) goes ahead without asking.
     bool fAllowMassDelete = false;
-    bool fUnattended = false;
     std::unique_ptr<TCopyFolder> fCopyFolder;
     // Where checkDestination learns which disks are mounted.
     TMountTables fMountTables;

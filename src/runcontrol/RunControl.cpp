@@ -40,51 +40,64 @@ void TRunControl::hookJob(TCopyJob& job) {
     job.setOnMessage([this](TCopyIt* sender) { showMessages(sender); });
 }
 
-bool TRunControl::run(TCopyJob& runningJob, bool preview) {
+bool TRunControl::run(TCopyJob& runningJob, bool preview, TAnswers answers) {
     if (fRunningJob) return false;
     TCopyJob* job = &runningJob;
     fRunningJob = job;
     job->setPreview(preview);
+    job->fUnattended = answers == TAnswers::Unattended;
     if (fCallbacks.onRunning) fCallbacks.onRunning(true);
     bool finished = false;
+    // A run that breaks off, by whatever was thrown, must still leave a
+    // readable protocol and an unlocked program; the job did not finish.
     try {
-        log(" ");
-        log(formatGermanDateTime(nowDateTime()) +
-            (preview ? ":  Vorschau (es wird nichts geschrieben) von Backup-"
-                     : ":  starte Backup-") +
-            job->fJobKey + " \"" + job->fJobName + "\"");
-        log(std::string(85, '-'));
-        if (logLevel() > 3)
-            log("Zeittoleranz = " + std::to_string(job->fTimeTolerance) + " Sekunden");
-        const bool ok = job->Execute();
-        showMessages(job);
-        if (ok) {
-            fView.copyText = job->fStatusText;
-            log(job->fStatusText);
-            logErrorBanner(job->fStatistics.fErrors);
-        }
-        if (job->fActiveSourceCount > 1) logOverallResult(*job);
+        logRun(*job, preview);
         finished = job->fStatus == csDone;
-        if (finished && !preview) {
-            job->fLastBackup = nowDateTime();
-            fView.lastBackupText = formatGermanDateTime(job->fLastBackup);
-            log("letzte Sicherung: " + fView.lastBackupText);
-            job->updateSchedule();
-        } else if (!finished) {
-            log(job->fStatusText);
-        }
-        log("");
     } catch (const std::exception& e) {
-        // A run that breaks off must still leave a readable protocol and an
-        // unlocked program; the job did not finish.
-        showMessages(job);
-        log("FEHLER:  " + std::string(e.what()));
-        log("");
-        finished = false;
+        logBrokenRun(*job, e.what());
+    } catch (...) {
+        logBrokenRun(*job, "Unbekannter Fehler");
     }
     job->setPreview(false);
+    job->fUnattended = false;
     finishRun();
     return finished;
+}
+
+void TRunControl::logRun(TCopyJob& job, bool preview) {
+    log(" ");
+    log(formatGermanDateTime(nowDateTime()) +
+        (preview ? ":  Vorschau (es wird nichts geschrieben) von Backup-" : ":  starte Backup-") +
+        job.fJobKey + " \"" + job.fJobName + "\"");
+    log(std::string(85, '-'));
+    if (logLevel() > 3) log("Zeittoleranz = " + std::to_string(job.fTimeTolerance) + " Sekunden");
+    const bool ok = job.Execute();
+    showMessages(&job);
+    if (ok) {
+        fView.copyText = job.fStatusText;
+        log(job.fStatusText);
+        logErrorBanner(job.fStatistics.fErrors);
+    }
+    if (job.fActiveSourceCount > 1) logOverallResult(job);
+    const bool finished = job.fStatus == csDone;
+    if (finished && !preview) {
+        job.fLastBackup = nowDateTime();
+        fView.lastBackupText = formatGermanDateTime(job.fLastBackup);
+        log("letzte Sicherung: " + fView.lastBackupText);
+        job.updateSchedule();
+    } else if (!finished) {
+        log(job.fStatusText);
+    }
+    log("");
+}
+
+void TRunControl::logBrokenRun(TCopyJob& job, const std::string& reason) {
+    showMessages(&job);
+    job.fStatus = csError;
+    ++job.fStatistics.fErrors;
+    log("FEHLER:  " + reason);
+    logErrorBanner(job.fStatistics.fErrors);
+    log("");
 }
 
 void TRunControl::logErrorBanner(int errors) {

@@ -26,6 +26,11 @@ struct TRunView {
     std::string lastBackupText;  // "07.12.2026 14:30:00" after a finished run
 };
 
+// Who answers the boxes of one run: the user, or nobody (a run the scheduler
+// started may find nobody at the screen, and a box left open would hold up
+// every later job). The window's own boxes meanwhile are always shown.
+enum class TAnswers { User, Unattended };
+
 struct TRunCallbacks {
     // true when a run starts (lock the actions, scheduler off), false after it.
     std::function<void(bool running)> onRunning;
@@ -54,13 +59,13 @@ class TRunControl {
 
     // Runs the current job; true when it ended with status csDone. Only then
     // the job's last backup time and schedule change.
-    bool runJob() { return fCurrentJob && run(*fCurrentJob, false); }
+    bool runJob() { return fCurrentJob && run(*fCurrentJob, false, TAnswers::User); }
     // Runs `job` without making it the current one (the scheduler's runs).
     // Refused (false) while another run is active.
-    bool runJob(TCopyJob& job) { return run(job, false); }
+    bool runJob(TCopyJob& job, TAnswers answers) { return run(job, false, answers); }
     // The current job with its writing switched off: true when it would end
     // with csDone; the last backup time and schedule stay.
-    bool runPreview() { return fCurrentJob && run(*fCurrentJob, true); }
+    bool runPreview() { return fCurrentJob && run(*fCurrentJob, true, TAnswers::User); }
     void showMessages(TCopyIt* sender);
     void showProgress(TCopyIt* sender);
     void showFileCounts(TCopyIt* sender);
@@ -75,7 +80,9 @@ class TRunControl {
     static std::string countText(int files, int folders);
 
   private:
-    bool run(TCopyJob& job, bool preview);
+    bool run(TCopyJob& job, bool preview, TAnswers answers);
+    void logRun(TCopyJob& job, bool preview);
+    void logBrokenRun(TCopyJob& job, const std::string& reason);
     TCopyJob* activeJob() const { return fRunningJob ? fRunningJob : fCurrentJob; }
     void log(const std::string& line) { fProtocol.append(line); }
     void logErrorBanner(int errors);

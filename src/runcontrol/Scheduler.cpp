@@ -10,45 +10,6 @@ namespace qvb {
 
 namespace {
 
-// Everything goes to the interface in force, except that a message box takes
-// its unattended answer at once: a scheduled run may find nobody at the
-// screen, and a box left open would hold up every later job. The operations
-// write the box texts into the protocol themselves.
-class TUnattendedInterface : public TUserInterface {
-  public:
-    TUnattendedInterface() : fPrevious(userInterface()) { setUserInterface(this); }
-    ~TUnattendedInterface() override { setUserInterface(&fPrevious); }
-    TUnattendedInterface(const TUnattendedInterface&) = delete;
-    TUnattendedInterface& operator=(const TUnattendedInterface&) = delete;
-
-    TMsgResult showMessage(TMsgKind, const std::string&, unsigned, TMsgResult unattended,
-                           const std::string&) override {
-        return unattended;
-    }
-    void setBusy(bool busy) override { fPrevious.setBusy(busy); }
-    void processEvents() override { fPrevious.processEvents(); }
-    void bringToFront() override { fPrevious.bringToFront(); }
-
-  private:
-    TUserInterface& fPrevious;
-};
-
-// The job runs unattended for as long as the object lives.
-class TUnattendedRun {
-  public:
-    explicit TUnattendedRun(TCopyJob& job) : fJob(job), fWasUnattended(job.fUnattended) {
-        fJob.fUnattended = true;
-    }
-    ~TUnattendedRun() { fJob.fUnattended = fWasUnattended; }
-    TUnattendedRun(const TUnattendedRun&) = delete;
-    TUnattendedRun& operator=(const TUnattendedRun&) = delete;
-
-  private:
-    TCopyJob& fJob;
-    bool fWasUnattended;
-    TUnattendedInterface fInterface;
-};
-
 void appendCount(std::string& text, int32_t count, const char* one, const char* many) {
     if (count > 0) text += std::to_string(count) + (count == 1 ? one : many);
 }
@@ -107,9 +68,7 @@ void TScheduler::checkJob(TCopyJob& job, int row) {
 }
 
 void TScheduler::runScheduled(TCopyJob& job) {
-    if (!fHooks.runJob) return;
-    const TUnattendedRun unattended(job);
-    fHooks.runJob(job);
+    if (fHooks.runJob) fHooks.runJob(job);
 }
 
 void TScheduler::setRow(int row, const std::string& text) {

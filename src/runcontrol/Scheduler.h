@@ -36,8 +36,8 @@ int32_t minutesToScheduledRun(TCopyJob& job);
 struct TSchedulerHooks {
     // Replaces the text of one row of the next-run list.
     std::function<void(int row, const std::string& text)> setRow;
-    // Runs the job to its end without making it the window's current job;
-    // true when it finished.
+    // Runs the job to its end, unattended, without making it the window's
+    // current job; true when it finished.
     std::function<bool(TCopyJob& job)> runJob;
 };
 

@@ -388,8 +388,9 @@ void TfrmMain::setNextRunRow(int row, const std::string& text) {
 }
 
 void TfrmMain::connectScheduler() {
-    fScheduler.setHooks({[this](int row, const std::string& text) { setNextRunRow(row, text); },
-                         [this](TCopyJob& job) { return fControl.runJob(job); }});
+    fScheduler.setHooks(
+        {[this](int row, const std::string& text) { setNextRunRow(row, text); },
+         [this](TCopyJob& job) { return fControl.runJob(job, TAnswers::Unattended); }});
 }
 
 void TfrmMain::tmrIntervallTimer() {

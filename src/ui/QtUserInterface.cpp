@@ -70,8 +70,10 @@ std::unique_ptr<QMessageBox> createMessageBox(TMsgKind kind, const std::string& 
     box->setProperty(kResultProperty, static_cast<int>(escapeResult(buttons)));
     const QList<QAbstractButton*> all = box->buttons();
     for (QAbstractButton* button : all) {
-        if (button->property(kResultProperty).toInt() == static_cast<int>(escapeResult(buttons)))
-            box->setEscapeButton(button);
+        const int result = button->property(kResultProperty).toInt();
+        if (result == static_cast<int>(escapeResult(buttons))) box->setEscapeButton(button);
+        if ((buttons & mbDefaultNo) && result == static_cast<int>(TMsgResult::No))
+            box->setDefaultButton(qobject_cast<QPushButton*>(button));
     }
     return box;
 }

@@ -18,6 +18,8 @@ enum TMsgButton : unsigned {
     mbCancel = 1u << 1,  // shown as "&Abbrechen"
     mbYes = 1u << 2,
     mbNo = 1u << 3,
+    // Enter answers "Nein": for questions whose "Ja" cannot be undone.
+    mbDefaultNo = 1u << 4,
 };
 
 enum class TMsgResult { OK, Cancel, Yes, No };

@@ -192,7 +192,7 @@ TEST_F(CopyFolderTest, LargeDeletionIsAskedForAndSkippedUnlessConfirmed) {
                                     "Dateien wirklich gelöscht werden?")
         << "the link where the destination holds a file counts";
     EXPECT_EQ(ui.shown[0].kind, TMsgKind::Confirmation);
-    EXPECT_EQ(ui.shown[0].buttons, unsigned{mbYes | mbNo});
+    EXPECT_EQ(ui.shown[0].buttons, unsigned{mbYes | mbNo | mbDefaultNo});  // Enter keeps the files
     EXPECT_TRUE(logged("WARNUNG:  Im Zielverzeichnis \"" + dst +
                        "\" wären 61 von 61 Dateien gelöscht worden; das Löschen wird "
                        "übersprungen."));

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -193,6 +195,34 @@ TEST_F(RunControlTest, NewJobWithoutKeyAndAJobChosenDuringTheRun) {
     EXPECT_GT(job.fLastBackup, 0.0);
     EXPECT_EQ(other.fLastBackup, 0.0) << "only the job that ran gets its time";
     EXPECT_EQ(control.currentJob(), &other);
+}
+
+// Whatever a run throws, the program is unlocked again and the run counts
+// as failed with one error.
+TEST_F(RunControlTest, AnythingThrownEndsTheRunAsAnError) {
+    addSource("quelle", {file("a.txt", "a")});
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[] { throw std::runtime_error("Platte weg"); }, "FEHLER:  Platte weg"},
+        {[] { throw 42; }, "FEHLER:  Unbekannter Fehler"},
+    };
+    for (const auto& [thrower, line] : cases) {
+        runningCalls.clear();
+        job.fStatistics.fErrors = 0;
+        const size_t from = protocol.lines().size();
+        ui.onEvents = [&, thrower = thrower] {
+            if (control.running()) thrower();
+        };
+        EXPECT_FALSE(control.runJob()) << line;
+        ui.onEvents = {};
+        const auto lines = linesFrom(from);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+        EXPECT_NE(std::find(lines.begin(), lines.end(),
+                            "  Es ist ein FEHLER augetreten, bitte Protokoll prüfen! "),
+                  lines.end());
+        EXPECT_EQ(job.fStatus, csError);
+        EXPECT_EQ(runningCalls, (std::vector<bool>{true, false})) << line;
+        EXPECT_FALSE(control.running());
+    }
 }
 
 TEST(RunControlText, CountText) {

@@ -51,10 +51,7 @@ class SchedulerTest : public ::testing::Test {
     // A run as Execute ends it, taking `runTime` on the clock.
     bool fakeRun(TCopyJob& job) {
         runs.push_back(job.fJobName);
-        unattendedDuringRun = job.fUnattended;
         rowDuringRun = rows[jobs.indexOf(&job)];
-        answerDuringRun =
-            userInterface().showMessage(TMsgKind::Warning, "?", mbYes | mbNo, TMsgResult::Yes);
         fNow += runTime;
         job.fDone = true;
         return true;
@@ -71,9 +68,7 @@ class SchedulerTest : public ::testing::Test {
     TScheduler scheduler;
     std::map<int, std::string> rows;
     std::vector<std::string> runs;
-    bool unattendedDuringRun = false;
     std::string rowDuringRun;
-    TMsgResult answerDuringRun = TMsgResult::No;
 };
 
 TEST(MinutesToText, DaysHoursAndMinutesInGerman) {
@@ -85,9 +80,8 @@ TEST(MinutesToText, DaysHoursAndMinutesInGerman) {
     EXPECT_EQ(minutesToText(2 * 1440 + 2 * 60 + 2), "2 Tage, 2 Stunden, 2 Minuten...");
 }
 
-TEST_F(SchedulerTest, DueJobRunsOnceUnattendedAndShowsDoneUntilItsMinuteEnds) {
-    TCopyJob& job = addJob("A", kIntervalDaily, encodeTime(8, 0, 0));
-    ui.answers = {TMsgResult::No};
+TEST_F(SchedulerTest, DueJobRunsOnceAndShowsDoneUntilItsMinuteEnds) {
+    addJob("A", kIntervalDaily, encodeTime(8, 0, 0));
     tickAt(at(7, 59, 30));
     EXPECT_EQ(rows[0], "1 Minute...");
     for (int second : {1, 2, 30, 59}) tickAt(at(8, 0, second));
@@ -95,12 +89,6 @@ TEST_F(SchedulerTest, DueJobRunsOnceUnattendedAndShowsDoneUntilItsMinuteEnds) {
     EXPECT_EQ(rows[0], kRowDone);
     EXPECT_EQ(runs, std::vector<std::string>{"A"});
     EXPECT_EQ(rowDuringRun, kRowRunning);
-    // Nobody is asked; the box takes the answer it has without a window.
-    EXPECT_TRUE(unattendedDuringRun);
-    EXPECT_EQ(answerDuringRun, TMsgResult::Yes);
-    EXPECT_TRUE(ui.shown.empty());
-    EXPECT_FALSE(job.fUnattended);
-    EXPECT_EQ(&userInterface(), &ui);
 
     tickAt(at(8, 1, 1));
     EXPECT_EQ(rows[0], "23 Stunden, 59 Minuten...");
@@ -205,8 +193,9 @@ class ScheduledRunTest : public SchedulerTest {
   protected:
     void SetUp() override {
         SchedulerTest::SetUp();
-        scheduler.setHooks({[this](int row, const std::string& text) { rows[row] = text; },
-                            [this](TCopyJob& job) { return control.runJob(job); }});
+        scheduler.setHooks(
+            {[this](int row, const std::string& text) { rows[row] = text; },
+             [this](TCopyJob& job) { return control.runJob(job, TAnswers::Unattended); }});
         control.setCurrentJob(&shown);
     }
     TCopyJob& addBackup(int interval, TDateTime start, TDateTime end) {
@@ -232,7 +221,18 @@ class ScheduledRunTest : public SchedulerTest {
 TEST_F(ScheduledRunTest, FailedHourlyJobRunsEveryHourOutsideItsWindowUntilItFinishes) {
     fNow = at(8, 30);
     TCopyJob& job = addBackup(kIntervalHourly, encodeTime(8, 0, 0), encodeTime(9, 0, 0));
+    // A box of the window itself during the scheduled run (a refused save)
+    // is still shown; only the run's own boxes are answered unattended.
+    ui.onEvents = [this] {
+        if (control.running() && ui.shown.empty())
+            userInterface().showMessage(TMsgKind::Error, "eigene", mbOK, TMsgResult::OK);
+    };
     tickAt(at(9, 0, 30));
+    ui.onEvents = {};
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, "eigene");
+    EXPECT_FALSE(job.fUnattended);
+    ui.shown.clear();
     tickAt(at(9, 0, 40));
     EXPECT_EQ(rows[0], kRowDone);
     EXPECT_TRUE(

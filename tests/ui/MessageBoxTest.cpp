@@ -94,6 +94,21 @@ class MessageBoxTest : public QObject {
                  TMsgResult::No);
     }
 
+    // Enter answers "Ja" unless the question asks for "Nein" as its default
+    // (a deletion that cannot be undone).
+    void enterGivesTheDefaultAnswer() {
+        TQtUserInterface ui;
+        const std::pair<unsigned, TMsgResult> cases[] = {
+            {mbYes | mbNo, TMsgResult::Yes},
+            {mbYes | mbNo | mbDefaultNo, TMsgResult::No},
+        };
+        for (const auto& [buttons, answer] : cases) {
+            whenBoxShows([](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); });
+            QCOMPARE(ui.showMessage(TMsgKind::Confirmation, "Löschen?", buttons, TMsgResult::Yes),
+                     answer);
+        }
+    }
+
     void installsItselfWhileItLives() {
         {
             TQtUserInterface ui;
