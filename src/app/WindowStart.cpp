@@ -12,6 +12,7 @@
 #include "app/CommandLine.h"
 #include "app/DisplayProbe.h"
 #include "platform/DataFolder.h"
+#include "ui/GermanQtTexts.h"
 #include "ui/JpegPicture.h"
 #include "ui/QV_BackupMain.h"
 #include "ui/QtUserInterface.h"
@@ -47,6 +48,7 @@ int runWindow(int& argc, char** argv, const std::string& iniFile) {
     // Lets a Wayland desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("de.nerk.QV_Backup"));
     QApplication::setWindowIcon(QPixmap::fromImage(programPicture()));
+    installGermanQtTexts(app);
     if (!iniFile.empty()) setProgramIniFile(expandFileName(iniFile));
     TSingleWindow single(settingsFileInUse());
     switch (single.claim()) {

@@ -53,6 +53,7 @@ class TRunControl {
     void setCurrentJob(TCopyJob* job) { fCurrentJob = job; }
     TCopyJob* currentJob() const { return fCurrentJob; }
     bool running() const { return fRunningJob != nullptr; }
+    TCopyJob* runningJob() const { return fRunningJob; }
 
     // Routes the job's three events to the handlers below.
     void hookJob(TCopyJob& job);

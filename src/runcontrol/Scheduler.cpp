@@ -35,16 +35,17 @@ int32_t minutesToScheduledRun(TCopyJob& job) {
 }
 
 bool TScheduler::tick(TCopyJobList& jobs) {
-    if (fTicking) return false;
+    if (fTicking || fHalted) return false;
     fTicking = true;
     struct TEndTick {
         bool& ticking;
         ~TEndTick() { ticking = false; }
     } endTick{fTicking};
-    for (int row = 0; row < jobs.count(); ++row) {
+    for (int row = 0; row < jobs.count() && !fHalted; ++row) {
         processPendingEvents();
-        // The events may have removed jobs from the end of the list.
-        if (row >= jobs.count()) break;
+        // The events may have removed jobs from the end of the list, or
+        // closed the window.
+        if (row >= jobs.count() || fHalted) break;
         checkJob(jobs.getJob(row), row);
     }
     return true;

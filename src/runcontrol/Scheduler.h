@@ -50,6 +50,9 @@ class TScheduler {
     // comes while one is under way does nothing and returns false.
     bool tick(TCopyJobList& jobs);
     bool ticking() const { return fTicking; }
+    // The window is closing: no job starts any more, and a tick under way
+    // ends after the run it is in.
+    void halt() { fHalted = true; }
 
     // The rows of the rebuilt list, one per job in list order.
     static std::vector<std::string> nextRunRows(TCopyJobList& jobs);
@@ -61,6 +64,7 @@ class TScheduler {
 
     TSchedulerHooks fHooks;
     bool fTicking = false;
+    bool fHalted = false;
 };
 
 }  // namespace qvb

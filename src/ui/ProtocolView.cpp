@@ -1,5 +1,6 @@
 #include "ui/ProtocolView.h"
 
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 
 namespace qvb {
@@ -8,6 +9,18 @@ TProtocolView::TProtocolView(QPlainTextEdit* memo) : QObject(memo), fMemo(memo) 
     fTimer.setSingleShot(true);
     fTimer.setInterval(kBatchMillis);
     connect(&fTimer, &QTimer::timeout, this, &TProtocolView::flush);
+    memo->installEventFilter(this);
+}
+
+bool TProtocolView::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched != fMemo || (type != QEvent::ShortcutOverride && type != QEvent::KeyPress))
+        return false;
+    if (!static_cast<QKeyEvent*>(event)->matches(QKeySequence::SelectAll)) return false;
+    event->accept();
+    if (type == QEvent::ShortcutOverride) return false;
+    fMemo->selectAll();
+    return true;
 }
 
 void TProtocolView::append(const std::string& line) {

@@ -25,6 +25,11 @@ class TProtocolView : public QObject {
     void flush();
     bool pending() const { return fPendingLines > 0; }
 
+  protected:
+    // Ctrl+A in the protocol selects its text: the window's own Ctrl+A (run
+    // or cancel) would otherwise take the key from the read-only memo.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     QPlainTextEdit* fMemo;
     QString fPending;

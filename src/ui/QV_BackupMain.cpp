@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QTime>
 #include <algorithm>
+#include <utility>
 
 #include "engine/CopyFolder.h"
 #include "jobs/BU_Options.h"
@@ -24,6 +25,7 @@
 #include "ui/QV_Rename.h"
 #include "ui/QV_SelectDir.h"
 #include "ui/QV_Wizzard.h"
+#include "ui/SessionEnd.h"
 #include "ui_QV_BackupMain.h"
 #include "util/DateTime.h"
 #include "util/QV_Basics.h"
@@ -87,7 +89,6 @@ TfrmMain::TfrmMain(QWidget* parent)
     connect(&fViewTimer, &QTimer::timeout, this, &TfrmMain::applyView);
     connectActions();
     connectEdits();
-    connectTypedTimes();
     connectRunControl();
     connectScheduler();
 
@@ -105,6 +106,9 @@ TfrmMain::TfrmMain(QWidget* parent)
     placeWindow();
     fWizzard = new TfrmWizzard(*fOptions, this);
     fWizzard->nameTaken = [this](const std::string& name) { return fJobs->nameTaken(name); };
+    // A run the scheduler started while the wizard was open holds up the
+    // wizard's return: the window must not stay hidden until that run ends.
+    connect(fWizzard, &QDialog::finished, this, &QWidget::show);
     if (!createJobList()) {
         userInterface().showMessage(TMsgKind::Error, "Die JobList kann nicht erstellt werden.",
                                     mbOK, TMsgResult::OK);
@@ -124,6 +128,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     fExeDirWritable = isDirWritable(extractFilePath(programIniFileName()));
     lockActions(false);
     tmrRefresh.start();
+    new TSessionEnd([this] { endSession(); }, this);
     fStarted = true;
     // A first start: no place stored yet, and an empty job would mean nothing
     // to a new user.
@@ -284,8 +289,10 @@ void TfrmMain::connectEdits() {
     // Only a click of the user: showing a job sets the buttons without it.
     connect(intervals, &QButtonGroup::idClicked, this, &TfrmMain::rgpIntervallClick);
     connect(ui->cbxWochentag, &QComboBox::activated, this, &TfrmMain::cbxWochentagChange);
-    connect(ui->dtpStartZeit, &QTimeEdit::editingFinished, this, &TfrmMain::dtpStartZeitExit);
-    connect(ui->dtpEndZeit, &QTimeEdit::editingFinished, this, &TfrmMain::dtpEndZeitExit);
+    // Every typed step counts at once: a time left in the picker must not be
+    // lost to a save, a run or the end of the program.
+    connect(ui->dtpStartZeit, &QTimeEdit::timeChanged, this, &TfrmMain::dtpStartZeitChange);
+    connect(ui->dtpEndZeit, &QTimeEdit::timeChanged, this, &TfrmMain::dtpEndZeitChange);
     connect(ui->cbxLoeschen, &QCheckBox::clicked, this, &TfrmMain::cbxLoeschenClick);
     connect(ui->cbxContentOnly, &QCheckBox::clicked, this, &TfrmMain::cbxContentOnlyClick);
     connect(ui->edtExclude, &QLineEdit::textEdited, this, &TfrmMain::edtExcludeChange);
@@ -301,6 +308,7 @@ void TfrmMain::connectRunControl() {
                                    return;
                                }
                                fProtocolView->flush();
+                               takeOverEditsMadeDuringRun();
                                applyView();
                                showLastBackup();
                                leaveBusy();
@@ -312,10 +320,10 @@ void TfrmMain::connectRunControl() {
 // --- Showing a job ---------------------------------------------------------
 
 void TfrmMain::showJob() {
-    TCopyJob* job = currentJob();
+    TCopyJob* job = editedJob();
     if (!job) return;
     // By position: two jobs may share a name.
-    const int index = fJobs->indexOf(job);
+    const int index = fJobs->indexOf(currentJob());
     if (QListWidgetItem* row = ui->CheckListBoxJobs->item(index)) {
         setChecked(*row, job->fActive);
         ui->CheckListBoxJobs->selectRow(index);
@@ -366,7 +374,7 @@ void TfrmMain::showStartGroup(int interval) {
     const bool hourly = interval == 3;
     ui->cbxWochentag->setVisible(weekly);
     ui->lblStartTag->setVisible(weekly);
-    if (weekly) ui->cbxWochentag->setCurrentIndex(currentJob()->fWeekday - 1);
+    if (weekly) ui->cbxWochentag->setCurrentIndex(editedJob()->fWeekday - 1);
     ui->dtpEndZeit->setVisible(hourly);
     ui->lblEndStunde->setVisible(hourly);
     ui->lblEndUhr->setVisible(hourly);
@@ -401,12 +409,15 @@ void TfrmMain::tmrIntervallTimer() {
     ui->lblDate->setText(qs(formatGermanDate(now)));
     ui->lblTime->setText(qs(formatGermanTime(now)));
     fScheduler.tick(*fJobs);
-    if (!busy()) tmrIntervall.start();
+    if (!busy() && !fClosed) tmrIntervall.start();
 }
 
 void TfrmMain::showLastBackup() {
-    if (const TCopyJob* job = currentJob())
-        ui->lblLastBackupzeit->setText(qs(formatGermanDateTime(job->fLastBackup)));
+    const TCopyJob* job = currentJob();
+    if (!job) return;
+    // Day 0 is no date a user has seen a backup on.
+    ui->lblLastBackupzeit->setText(job->fLastBackup > 0 ? qs(formatGermanDateTime(job->fLastBackup))
+                                                        : QStringLiteral("noch nie"));
 }
 
 void TfrmMain::showLog(bool show) {
@@ -430,6 +441,7 @@ void TfrmMain::CheckListBoxJobsChoose() {
     if (row >= 0) chooseJob(row);
     for (int k = 0; k < fJobs->count() && k < ui->CheckListBoxJobs->count(); ++k)
         fJobs->getJob(k).fActive = ui->CheckListBoxJobs->item(k)->checkState() == Qt::Checked;
+    if (fEditsDuringRun) fEditsDuringRun->fActive = fEditsFor->fActive;
     showJob();
 }
 
@@ -444,8 +456,60 @@ void TfrmMain::lbxNextChoose() {
 
 // --- Edits of the current job ----------------------------------------------
 
-void TfrmMain::storeSourceRows() {
+namespace {
+
+// What the settings controls edit; the run's results (last backup, schedule
+// state) are not among them.
+void copySettings(const TCopyJob& from, TCopyJob& to) {
+    to.fJobKey = from.fJobKey;
+    to.fJobName = from.fJobName;
+    to.setDestination(from.fDestination);
+    to.fSources = from.fSources;
+    to.fInterval = from.fInterval;
+    to.fStartTime = from.fStartTime;
+    to.fEndTime = from.fEndTime;
+    to.fWeekday = from.fWeekday;
+    to.fActive = from.fActive;
+    to.fExclude = from.fExclude;
+    to.fIncludeOnly = from.fIncludeOnly;
+    to.fSkipFolders = from.fSkipFolders;
+    to.fContentOnly = from.fContentOnly;
+    to.setDelete(from.fDelete);
+    to.fTimeTolerance = from.fTimeTolerance;
+}
+
+bool sameSchedule(const TCopyJob& a, const TCopyJob& b) {
+    return a.fInterval == b.fInterval && a.fStartTime == b.fStartTime && a.fEndTime == b.fEndTime &&
+           a.fWeekday == b.fWeekday;
+}
+
+}  // namespace
+
+// A run works on its job as it was when it started: while the shown job
+// runs, its controls edit a copy, which the job takes over when the run ends.
+TCopyJob* TfrmMain::editedJob() {
     TCopyJob* job = currentJob();
+    if (!job || job != fControl.runningJob()) return job;
+    if (!fEditsDuringRun) {
+        fEditsDuringRun = std::make_unique<TCopyJob>();
+        copySettings(*job, *fEditsDuringRun);
+        fEditsFor = job;
+    }
+    return fEditsDuringRun.get();
+}
+
+void TfrmMain::takeOverEditsMadeDuringRun() {
+    if (!fEditsDuringRun) return;
+    const std::unique_ptr<TCopyJob> edits = std::move(fEditsDuringRun);
+    TCopyJob& job = *std::exchange(fEditsFor, nullptr);
+    const bool rescheduled = !sameSchedule(*edits, job);
+    copySettings(*edits, job);
+    if (rescheduled) job.updateSchedule();
+    showJob();
+}
+
+void TfrmMain::storeSourceRows() {
+    TCopyJob* job = editedJob();
     if (!job) return;
     std::vector<std::string> sources;
     for (int i = 0; i < ui->CheckListBoxSourceDirs->count(); ++i) {
@@ -466,7 +530,7 @@ void TfrmMain::CheckListBoxSourceDirsKeyDown(int key) {
 // The stored record keeps its sources in row order, so the rows that remain
 // are written back rather than one value dropped by its index.
 void TfrmMain::actionDeleteSourceDirExecute() {
-    TCopyJob* job = currentJob();
+    TCopyJob* job = editedJob();
     const int row = ui->CheckListBoxSourceDirs->selectedRow();
     if (!job || row < 0) return;
     delete ui->CheckListBoxSourceDirs->takeItem(row);
@@ -477,7 +541,7 @@ void TfrmMain::actionDeleteSourceDirExecute() {
 }
 
 void TfrmMain::btnDirSourceClick() {
-    TCopyJob* job = currentJob();
+    TCopyJob* job = editedJob();
     if (!job) return;
     TfrmSelectDir dialog(this);
     dialog.setWindowTitle(QStringLiteral("Quellverzeichnis"));
@@ -497,7 +561,7 @@ void TfrmMain::btnDirSourceClick() {
 }
 
 void TfrmMain::btnDirDestClick() {
-    TCopyJob* job = currentJob();
+    TCopyJob* job = editedJob();
     if (!job) return;
     TfrmSelectDir dialog(this);
     dialog.setWindowTitle(QStringLiteral("Zielverzeichnis"));
@@ -518,7 +582,7 @@ void TfrmMain::btnDirDestClick() {
 // The closing "/" is added only once the user leaves the field, so that it
 // does not land between typed letters.
 void TfrmMain::edtZielVerzeichnisChange(const QString& text) {
-    TCopyJob* job = currentJob();
+    TCopyJob* job = editedJob();
     if (!job || text.isEmpty()) return;
     const std::string typed = expandedDestination(text.toStdString());
     job->setDestination(destinationInputError(typed).empty() ? typed : fDestinationBeforeEdit);
@@ -528,7 +592,7 @@ void TfrmMain::edtZielVerzeichnisChange(const QString& text) {
 // again and says why.
 void TfrmMain::edtZielVerzeichnisExit() {
     const QString text = ui->edtZielVerzeichnis->text();
-    TCopyJob* job = currentJob();
+    TCopyJob* job = editedJob();
     if (!job || text.isEmpty()) return;
     const std::string typed = expandedDestination(text.toStdString());
     if (const std::string error = destinationInputError(typed); !error.empty()) {
@@ -543,62 +607,58 @@ void TfrmMain::edtZielVerzeichnisExit() {
 }
 
 void TfrmMain::rgpIntervallClick(int index) {
-    TCopyJob* job = currentJob();
+    TCopyJob* job = editedJob();
     if (!job) return;
     job->setInterval(index);
     job->fActive = index > 0;
     showJob();
 }
 
+// Weekday, start and end time move the next run at once, so that the
+// next-run list never shows a schedule the job no longer has.
 void TfrmMain::cbxWochentagChange(int index) {
-    TCopyJob* job = currentJob();
+    TCopyJob* job = editedJob();
     if (!job) return;
     job->fWeekday = index + 1;
+    job->updateSchedule();
     showJob();
 }
 
-void TfrmMain::dtpStartZeitExit() {
-    if (TCopyJob* job = currentJob())
-        job->setStartTime(withTimeOfDay(job->fStartTime, ui->dtpStartZeit->time()));
+// Also called when showing a job sets the picker: only a changed time counts.
+void TfrmMain::dtpStartZeitChange(const QTime& time) {
+    TCopyJob* job = editedJob();
+    if (!job || timeOfDay(job->fStartTime) == time) return;
+    job->setStartTime(withTimeOfDay(job->fStartTime, time));
+    showNextRuns();
 }
 
-void TfrmMain::dtpEndZeitExit() {
-    if (TCopyJob* job = currentJob())
-        job->fEndTime = withTimeOfDay(job->fEndTime, ui->dtpEndZeit->time());
-}
-
-// A time counts as soon as it is typed: a save (Ctrl+S), a close or a run
-// while the picker still has the focus must see it. Showing a job sets the
-// pickers to its own times, which changes nothing.
-void TfrmMain::connectTypedTimes() {
-    connect(ui->dtpStartZeit, &QTimeEdit::timeChanged, this, [this](const QTime& time) {
-        if (TCopyJob* job = currentJob(); job && time != timeOfDay(job->fStartTime))
-            dtpStartZeitExit();
-    });
-    connect(ui->dtpEndZeit, &QTimeEdit::timeChanged, this, [this](const QTime& time) {
-        if (TCopyJob* job = currentJob(); job && time != timeOfDay(job->fEndTime)) dtpEndZeitExit();
-    });
+void TfrmMain::dtpEndZeitChange(const QTime& time) {
+    TCopyJob* job = editedJob();
+    if (!job || timeOfDay(job->fEndTime) == time) return;
+    job->fEndTime = withTimeOfDay(job->fEndTime, time);
+    job->updateSchedule();
+    showNextRuns();
 }
 
 void TfrmMain::cbxLoeschenClick(bool checked) {
-    if (TCopyJob* job = currentJob()) job->setDelete(checked);
+    if (TCopyJob* job = editedJob()) job->setDelete(checked);
 }
 
 void TfrmMain::cbxContentOnlyClick(bool checked) {
-    if (TCopyJob* job = currentJob()) job->fContentOnly = checked;
+    if (TCopyJob* job = editedJob()) job->fContentOnly = checked;
 }
 
 void TfrmMain::edtExcludeChange(const QString& text) {
-    if (TCopyJob* job = currentJob()) job->fExclude = toLowerCase(text.toStdString());
+    if (TCopyJob* job = editedJob()) job->fExclude = toLowerCase(text.toStdString());
 }
 
 void TfrmMain::EdtIncludeChange(const QString& text) {
     ui->edtExclude->setEnabled(text.isEmpty());
-    if (TCopyJob* job = currentJob()) job->fIncludeOnly = toLowerCase(text.toStdString());
+    if (TCopyJob* job = editedJob()) job->fIncludeOnly = toLowerCase(text.toStdString());
 }
 
 void TfrmMain::edt_skipFolderChange(const QString& text) {
-    if (TCopyJob* job = currentJob()) job->fSkipFolders = toLowerCase(text.toStdString());
+    if (TCopyJob* job = editedJob()) job->fSkipFolders = toLowerCase(text.toStdString());
 }
 
 // --- Runs ------------------------------------------------------------------
@@ -899,6 +959,8 @@ void TfrmMain::actionCloseExecute() {
 
 bool TfrmMain::saveSettingsOrAsk() {
     if (!fExeDirWritable || saveSettings()) return true;
+    // Nobody is left to answer at the end of the session.
+    if (fSessionEnding) return true;
     const std::string question = saveErrorText() + "\r\n\r\nOhne Speichern beenden?";
     return userInterface().showMessage(TMsgKind::Confirmation, question, mbYes | mbNo,
                                        TMsgResult::No) == TMsgResult::Yes;
@@ -909,9 +971,9 @@ void TfrmMain::saveLogOnClose() {
         fProtocol.saveToFile(protocolFile());
 }
 
-// A close while a run or the self-test is active saves at once and hides the
-// window; the run goes on to its end, saves what it changed and then closes
-// the window for good.
+// A close while a run or the self-test is active saves at once; the window
+// stays up, showing the run, until the run ends, saves what it changed and
+// then closes the window for good. No scheduled job starts after the close.
 void TfrmMain::closeEvent(QCloseEvent* event) {
     if (!fStarted || fClosed) {
         event->accept();
@@ -921,15 +983,25 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    fScheduler.halt();
     saveLogOnClose();
     if (busy()) {
         fCloseWhenIdle = true;
-        hide();
+        showLog(true);
         event->ignore();
         return;
     }
     fClosed = true;
+    tmrIntervall.stop();
     event->accept();
+}
+
+// The session ends (logout, SIGTERM, SIGHUP): a run is cancelled rather than
+// waited for, then the window saves and closes as on a close by the user.
+void TfrmMain::endSession() {
+    fSessionEnding = true;
+    if (fControl.running()) fControl.cancel();
+    close();
 }
 
 }  // namespace qvb

@@ -15,6 +15,7 @@
 #include "selftest/QV_BackupTest.h"
 
 class QAction;
+class QTime;
 class QPushButton;
 
 namespace Ui {
@@ -86,6 +87,7 @@ class TfrmMain : public QMainWindow {
 
   private:
     void offerWizard();
+    void endSession();
     bool createOptions();
     bool createJobList();
     void placeWindow();
@@ -94,7 +96,6 @@ class TfrmMain : public QMainWindow {
     void connectActions();
     void connectButton(QPushButton* button, QAction* action, bool ownCaption);
     void connectEdits();
-    void connectTypedTimes();
     void connectRunControl();
 
     void chooseJob(int row);
@@ -109,14 +110,16 @@ class TfrmMain : public QMainWindow {
     void edtZielVerzeichnisExit();
     void rgpIntervallClick(int index);
     void cbxWochentagChange(int index);
-    void dtpStartZeitExit();
-    void dtpEndZeitExit();
+    void dtpStartZeitChange(const QTime& time);
+    void dtpEndZeitChange(const QTime& time);
     void cbxLoeschenClick(bool checked);
     void cbxContentOnlyClick(bool checked);
     void edtExcludeChange(const QString& text);
     void EdtIncludeChange(const QString& text);
     void edt_skipFolderChange(const QString& text);
 
+    TCopyJob* editedJob();
+    void takeOverEditsMadeDuringRun();
     void showStartGroup(int interval);
     void showSources(const TCopyJob& job);
     void showNextRuns();
@@ -155,6 +158,9 @@ class TfrmMain : public QMainWindow {
     QTimer tmrRefresh;
     QTimer fViewTimer;
     TRunView fShownView;
+    // The settings edited while their job runs, and that job.
+    std::unique_ptr<TCopyJob> fEditsDuringRun;
+    TCopyJob* fEditsFor = nullptr;
     TSelfTestRoots fSelfTestRoots;
     bool fStarted = false;
     bool fExeDirWritable = false;
@@ -166,6 +172,8 @@ class TfrmMain : public QMainWindow {
     // The destination the job had before the field was edited: kept when
     // the field is left with one the job may not take.
     std::string fDestinationBeforeEdit;
+    // No question can be answered any more: the session is ending.
+    bool fSessionEnding = false;
 };
 
 }  // namespace qvb

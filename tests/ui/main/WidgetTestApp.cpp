@@ -4,6 +4,8 @@
 
 #include <QApplication>
 
+#include "ui/GermanQtTexts.h"
+
 namespace {
 
 class QtApplicationEnvironment : public ::testing::Environment {
@@ -14,6 +16,8 @@ class QtApplicationEnvironment : public ::testing::Environment {
         static char name[] = "test_ui";
         static char* argv[] = {name, nullptr};
         fApp = new QApplication(argc, argv);
+        // As the program starts the window: Qt's key names in German.
+        qvb::installGermanQtTexts(*fApp);
     }
     void TearDown() override { delete fApp; }
 

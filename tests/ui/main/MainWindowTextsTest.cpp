@@ -1,0 +1,133 @@
+// What the main window says: German key names, one mnemonic per letter in
+// each menu and in the button row, "noch nie" for a job never run, and every
+// text whole at the smallest and at the default window size.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QStyle>
+#include <QTimeEdit>
+#include <map>
+
+#include "MainWindowFixture.h"
+#include "jobs/Schedule.h"
+#include "runcontrol/Scheduler.h"
+#include "util/DateTime.h"
+
+namespace qvb::test {
+namespace {
+
+class MainWindowTextsTest : public MainWindowTest {
+  protected:
+    void TearDown() override {
+        MainWindowTest::TearDown();
+        setClock({});
+    }
+    // The letters after "&" of the captions, and which caption claims each twice.
+    static std::vector<QString> doubleMnemonics(const QStringList& captions) {
+        std::map<QChar, QString> seen;
+        std::vector<QString> doubles;
+        for (const QString& caption : captions) {
+            const int amp = caption.indexOf(QLatin1Char('&'));
+            if (amp < 0 || amp + 1 >= caption.size()) continue;
+            const QChar letter = caption.at(amp + 1).toLower();
+            if (seen.count(letter)) doubles.push_back(seen[letter] + " / " + caption);
+            seen[letter] = caption;
+        }
+        return doubles;
+    }
+    // What the style needs for the button's caption: the text and, around it,
+    // the frame and margins of a push button or the mark of a check box.
+    static int textWidth(const QAbstractButton& button) {
+        const QStyle& style = *button.style();
+        QString text = button.text();
+        text.remove(QLatin1Char('&'));
+        const int advance = button.fontMetrics().horizontalAdvance(text);
+        if (qobject_cast<const QCheckBox*>(&button))
+            return advance + style.pixelMetric(QStyle::PM_IndicatorWidth) +
+                   style.pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+        if (qobject_cast<const QRadioButton*>(&button))
+            return advance + style.pixelMetric(QStyle::PM_ExclusiveIndicatorWidth) +
+                   style.pixelMetric(QStyle::PM_RadioButtonLabelSpacing);
+        return advance + 2 * style.pixelMetric(QStyle::PM_ButtonMargin);
+    }
+    QString nextRow() const { return child<TListBox>("lbxNext")->item(0)->text(); }
+};
+
+TEST_F(MainWindowTextsTest, KeyNamesAreGermanAndMnemonicsUniquePerMenuAndButtonRow) {
+    storeJobs(1);
+    open();
+    EXPECT_EQ(action("actionNewJob")->shortcut().toString(QKeySequence::NativeText), "Strg+N");
+    EXPECT_EQ(action("actionCancelJob")->text(), "Abb&ruch");
+    EXPECT_EQ(child<QLabel>("lblLastBackupzeit")->text(), "noch nie");
+
+    QStringList titles;
+    for (QAction* entry : child<QMenuBar>("MainMenu1")->actions()) {
+        titles << entry->text();
+        QStringList captions;
+        for (QAction* item : entry->menu()->actions()) captions << item->text();
+        EXPECT_EQ(doubleMnemonics(captions), std::vector<QString>{}) << entry->text().toStdString();
+    }
+    // The buttons share the window's Alt keys with the menu bar.
+    QStringList row = titles;
+    for (QPushButton* button : child<QWidget>("gbxButtons")->findChildren<QPushButton*>())
+        row << button->text();
+    EXPECT_EQ(doubleMnemonics(row), std::vector<QString>{});
+}
+
+// Weekday, start time and end time change the next-run row as soon as they
+// are chosen or typed. 10.02.2027 is a Wednesday.
+TEST_F(MainWindowTextsTest, ScheduleControlsMoveTheNextRunAtOnce) {
+    struct Case {
+        int interval;
+        const char* control;
+        std::vector<int> keys;
+        const char* before;
+        const char* after;
+    };
+    const Case cases[] = {
+        // Monday to Thursday with three steps down.
+        {kIntervalWeekly,
+         "cbxWochentag",
+         {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down},
+         "4 Tage, 21 Stunden, 41 Minuten...",
+         "21 Stunden, 41 Minuten..."},
+        // 08:00 typed over as 12 o'clock.
+        {kIntervalDaily,
+         "dtpStartZeit",
+         {Qt::Key_1, Qt::Key_2},
+         "21 Stunden, 41 Minuten...",
+         "1 Stunde, 41 Minuten..."},
+        // The end 18:00 typed over as 10 o'clock, which has passed.
+        {kIntervalHourly,
+         "dtpEndZeit",
+         {Qt::Key_1, Qt::Key_0},
+         "41 Minuten...",
+         "21 Stunden, 41 Minuten..."},
+    };
+    setClock([] { return encodeDateTime({2027, 2, 10, 10, 20, 0}); });
+    for (const Case& c : cases) {
+        storeJobs({[&](TCopyJob& j) {
+            j.fWeekday = 1;
+            j.fActive = true;
+            j.fEndTime = encodeTime(18, 0, 0);
+            j.setSchedule(c.interval, encodeTime(8, 0, 0));
+        }});
+        open();
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        EXPECT_EQ(nextRow().toStdString(), c.before) << c.control;
+        auto* control = child<QWidget>(c.control);
+        control->setFocus();
+        for (int key : c.keys) QTest::keyClick(control, static_cast<Qt::Key>(key));
+        EXPECT_EQ(nextRow().toStdString(), c.after) << c.control;
+        window.reset();
+    }
+}
+
+}  // namespace
+}  // namespace qvb::test
