@@ -17,6 +17,7 @@
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
 #include "platform/DataFolder.h"
+#include "ui/ButtonRows.h"
 #include "ui/DestinationInput.h"
 #include "ui/ListBox.h"
 #include "ui/ProtocolView.h"
@@ -249,6 +250,9 @@ void TfrmMain::connectActions() {
     connectButton(ui->btnRename, ui->actionRenameJob, false);
     connectButton(ui->btnDelete, ui->actionDeleteJob, false);
     connectButton(ui->Button3, ui->actionShowLog, false);
+    new TButtonRows(ui->gbxButtons, ui->layoutButtons,
+                    {ui->Button1, ui->btnPreview, ui->Button2, ui->btnNewJob, ui->btnRename,
+                     ui->btnDelete, ui->Button3});
 }
 
 // A button shows its action's state (and caption, unless it has its own) and

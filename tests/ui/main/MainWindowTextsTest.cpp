@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QTimeEdit>
 #include <map>
 
@@ -39,20 +40,27 @@ class MainWindowTextsTest : public MainWindowTest {
         }
         return doubles;
     }
-    // What the style needs for the button's caption: the text and, around it,
-    // the frame and margins of a push button or the mark of a check box.
-    static int textWidth(const QAbstractButton& button) {
-        const QStyle& style = *button.style();
+    // The room the style leaves for a button's caption against its text.
+    static bool buttonFits(const QAbstractButton& button) {
         QString text = button.text();
         text.remove(QLatin1Char('&'));
-        const int advance = button.fontMetrics().horizontalAdvance(text);
-        if (qobject_cast<const QCheckBox*>(&button))
-            return advance + style.pixelMetric(QStyle::PM_IndicatorWidth) +
-                   style.pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
-        if (qobject_cast<const QRadioButton*>(&button))
-            return advance + style.pixelMetric(QStyle::PM_ExclusiveIndicatorWidth) +
-                   style.pixelMetric(QStyle::PM_RadioButtonLabelSpacing);
-        return advance + 2 * style.pixelMetric(QStyle::PM_ButtonMargin);
+        QStyleOptionButton option;
+        option.initFrom(&button);
+        option.text = button.text();
+        QStyle::SubElement element = QStyle::SE_PushButtonContents;
+        if (qobject_cast<const QCheckBox*>(&button)) element = QStyle::SE_CheckBoxContents;
+        if (qobject_cast<const QRadioButton*>(&button)) element = QStyle::SE_RadioButtonContents;
+        const QRect room = button.style()->subElementRect(element, &option, &button);
+        return button.fontMetrics().horizontalAdvance(text) <= room.width();
+    }
+    // A wrapping label needs its height for its width and every word whole.
+    static bool labelFits(const QLabel& label) {
+        const QRect room = label.contentsRect();
+        const QFontMetrics metrics = label.fontMetrics();
+        if (!label.wordWrap()) return metrics.horizontalAdvance(label.text()) <= room.width();
+        for (const QString& word : label.text().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            if (metrics.horizontalAdvance(word) > room.width()) return false;
+        return label.heightForWidth(label.width()) <= label.height();
     }
     QString nextRow() const { return child<TListBox>("lbxNext")->item(0)->text(); }
 };
@@ -127,6 +135,46 @@ TEST_F(MainWindowTextsTest, ScheduleControlsMoveTheNextRunAtOnce) {
         EXPECT_EQ(nextRow().toStdString(), c.after) << c.control;
         window.reset();
     }
+}
+
+// No text is cut: at the smallest size and at the size of a first start,
+// idle and after a run with long texts in the status line.
+TEST_F(MainWindowTextsTest, EveryTextFitsItsWidget) {
+    const std::string source = dir / "Quelle mit einem recht langen Namen/";
+    buildTree(source, {file("a.txt", "a")});
+    storeJobs({[&](TCopyJob& j) {
+        j.fJobName = "Dokumente nach extern";
+        j.fSources = {source + "=1"};
+        j.setSchedule(kIntervalHourly, encodeTime(8, 0, 0));
+    }});
+    open();
+    const QSize defaultSize = window->size();
+    window->show();
+    const auto cutTexts = [this] {
+        std::vector<std::string> cut;
+        for (QLabel* label : window->findChildren<QLabel*>()) {
+            if (!label->isVisibleTo(window.get())) continue;
+            if (!labelFits(*label))
+                cut.push_back(label->objectName().toStdString() + ": " +
+                              label->text().toStdString());
+        }
+        for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+            if (!button->isVisibleTo(window.get()) || button->text().isEmpty()) continue;
+            if (!buttonFits(*button))
+                cut.push_back(button->objectName().toStdString() + ": " +
+                              button->text().toStdString());
+        }
+        return cut;
+    };
+    for (const QSize size : {window->minimumSize(), defaultSize}) {
+        window->resize(size);
+        QApplication::processEvents();
+        EXPECT_EQ(cutTexts(), std::vector<std::string>{}) << size.width() << "x" << size.height();
+    }
+    action("actionBackup")->trigger();
+    action("actionShowLog")->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(cutTexts(), std::vector<std::string>{}) << "after a run";
 }
 
 }  // namespace
