@@ -97,11 +97,19 @@ press() {
 
 start_screen
 export DISPLAY=":$(cat "$work/display")"
+# On a busy machine the screen may name itself before it takes connections.
+for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
 make_job "$work/QV_Backup.ini"
 "$program" --ini "$work/QV_Backup.ini" >"$work/window.log" 2>&1 &
 app_pid=$!
 main=$(window_titled "${QVB_MAIN_TITLE:-QV_Backup.*}")
 shoot "$main" main-window
+# The smallest size the window allows and the size of a first start: no caption is cut.
+xdotool windowsize "$main" 445 620
+shoot "$main" main-window-smallest
+xdotool windowsize "$main" 600 620
+shoot "$main" main-window-default
+xdotool windowsize "$main" 820 700
 press "$main" ctrl+b
 sleep 3
 # After the run the window shows the job again; "Protokoll" brings the run's protocol back.
