@@ -25,6 +25,7 @@ struct TTargetPlace {
     int dir = AT_FDCWD;
     std::string prefix;  // put before a name in that folder: "" or the folder's path
     std::string base;    // the target's own name
+    std::string path;    // the whole target path, for messages
 
     std::string at(const std::string& name) const { return prefix + name; }
     std::string target() const { return at(base); }
@@ -42,6 +43,10 @@ using TPlace = TTargetPlace;
 constexpr int64_t kMinStep = 1 << 20;  // bytes moved between two cancel checks, at least
 constexpr size_t kBufferSize = 1 << 20;
 constexpr int kWaitStepMs = 500;
+// Copies more of a file that changed while it was copied, at most.
+constexpr int kRecopies = 2;
+// Stands for "the destination cannot store this name" where an errno would go.
+constexpr int kUnstorableName = -1;
 
 struct TMethod {
     bool (TCopyFile::*run)(const std::string&, const std::string&);
@@ -201,24 +206,77 @@ class TTempFile {
     std::string fName;
 };
 
-// Gives the written copy the source's owner (as root), mode and modification
-// time; 0 or the errno of a failure that spoils the copy. A file system that
-// refuses owners or modes still gets the whole copy; `refused` tells why.
-int applyAttributes(int fd, const struct stat& st, mode_t createdMode, int& refused) {
+// A file system that refuses to set a file's times (some FAT and network
+// mounts) rather than failing to write it.
+bool timesRefused(int err) {
+    return err == EPERM || err == EACCES || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
+}
+
+// Gives the written copy the source's owner (as root), mode and times;
+// 0 or the errno of a failure that spoils the copy. A file system that
+// refuses owners, modes or times still gets the whole copy; `refused` and
+// `timesError` tell why. Both times are set: FAT drivers through FUSE ignore
+// a modification time that comes without the access time.
+int applyAttributes(int fd, const struct stat& st, mode_t createdMode, int& refused,
+                    int& timesError) {
     mode_t mode = st.st_mode & 07777;
     if (runningAsRoot() && !ownedAsSource(fd, st) && sys::fchown(fd, st.st_uid, st.st_gid) != 0) {
         refused = errno;
         mode &= 0777;  // never a setuid copy that belongs to the wrong user
     }
     if (mode != createdMode && sys::fchmod(fd, mode) != 0 && refused == 0) refused = errno;
-    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-    if (sys::futimens(fd, times) != 0) return errno;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (sys::futimens(fd, times) != 0) {
+        if (!timesRefused(errno)) return errno;
+        timesError = errno;
+    }
     return 0;
 }
 
 // Failures of the destination that no other copy method can get round.
 bool hopelessForOthers(int err) {
-    return err == EACCES || err == EPERM || err == EROFS || err == ENOSPC || err == EDQUOT;
+    return err == EACCES || err == EPERM || err == EROFS || err == ENOSPC || err == EDQUOT ||
+           err == ENAMETOOLONG || err == kUnstorableName;
+}
+
+// Failures of the source that no copy program overcomes: it reads the same
+// file as the same user.
+bool sourceHopeless(int err) {
+    return err == EACCES || err == EPERM || err == ENOENT;
+}
+
+std::string causeText(int err) {
+    return err == kUnstorableName ? "Der Name kann im Zielverzeichnis nicht gespeichert werden"
+                                  : sys::errorText(err);
+}
+
+bool onReadOnlyFileSystem(const std::string& path) {
+    struct statvfs st {};
+    return sys::statvfs(extractFilePath(path).c_str(), &st) == 0 && (st.f_flag & ST_RDONLY) != 0;
+}
+
+// What a failure of the destination really means: a file system remounted
+// read-only shows as a bad descriptor or an I/O error.
+int destinationCause(int err, const std::string& target) {
+    return (err == EBADF || err == EIO) && onReadOnlyFileSystem(target) ? EROFS : err;
+}
+
+// The file's size, time or identity differ from `before`; a file gone since
+// counts as unchanged (its copy is all there is).
+bool changedSince(const std::string& path, const struct stat& before) {
+    struct stat now {};
+    if (sys::lstat(path.c_str(), &now) != 0) return false;
+    return now.st_size != before.st_size || now.st_ino != before.st_ino ||
+           now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+           now.st_mtim.tv_nsec != before.st_mtim.tv_nsec;
+}
+
+// A file system that cannot store a name (":" on FAT) refuses it with one of
+// these while the folder takes the temporary name; a target that exists has a
+// name it can store.
+bool nameRefused(int err, const TTargetPlace& place) {
+    return (err == EPERM || err == EACCES || err == ENOENT || err == EINVAL) &&
+           !place.exists(place.base);
 }
 
 }  // namespace
@@ -244,11 +302,13 @@ bool TCopyFile::Execute() {
         ~ClearHint() {
             copier.fTargetMissing = false;
             copier.fDestDir = AT_FDCWD;
+            copier.fOpened = TSource{};
         }
     } clearHint{*this};
     fBytesCopied = 0;
     fPercent = 0;
     fAttributeError = 0;
+    fTimesError = 0;
     if (fStatus == csCancelled) return false;
     fStatusText = "kopiere " + fSource + "...";
     setStatus(csIdle);
@@ -259,22 +319,55 @@ bool TCopyFile::Execute() {
         setStatus(csError);
         return false;
     }
+    if (!openCopyableSource()) return false;
+    fDestTarget = target;
+    // A file written to while it was copied would keep a copy that looks
+    // current: it is copied again, and a copy still behind is marked so that
+    // the next run replaces it.
+    for (int round = 0;; ++round) {
+        const struct stat read = fOpened.st;
+        if (!copyWithMethods(target)) return false;
+        if (fSource == target || !changedSince(fSource, read)) break;
+        if (round == kRecopies) {
+            leaveStale(target);
+            return true;
+        }
+        fOpened = TSource{};
+        openSource(fSource, fOpened);
+        if (fOpened.err != 0 || !isCopyable(fOpened.st)) break;  // the copy made stays
+    }
+    setStatus(csDone);
+    return true;
+}
+
+bool TCopyFile::openCopyableSource() {
     fOpened = TSource{};
     fOpenedPath = fSource;
     openSource(fSource, fOpened);
     if (fOpened.err == ENOENT || fOpened.err == ENOTDIR) {
-        addMessage("FEHLER: die Quelldatei existiert nicht!");
+        // Deleted since it was listed: nothing is lost, nothing to copy.
+        addMessage("WARNUNG:  Die Quelldatei \"" + fSource + "\" ist nicht mehr vorhanden.");
+        setStatus(csWarnings);
+        return false;
+    }
+    if (fOpened.err != 0 && sourceHopeless(fOpened.err)) {
+        // Every copy program reads it as the same user: one line is all there is to say.
+        addMessage("FEHLER:  Die Quelldatei \"" + fSource +
+                   "\" kann nicht gelesen werden: " + sys::errorText(fOpened.err));
         setStatus(csError);
         return false;
     }
     if (fOpened.err == 0 && !isCopyable(fOpened.st)) {
         // A FIFO, socket, device or folder: any copy program would block on it or copy nonsense.
         addMessage("FEHLER: die Quelldatei ist keine normale Datei!");
-        fOpened = TSource{};
         setStatus(csError);
         return false;
     }
-    fDestTarget = target;
+    return true;
+}
+
+// One pass through the methods; false after a cancel or when none succeeded.
+bool TCopyFile::copyWithMethods(const std::string& target) {
     bool copied = false;
     int attempt = 0;
     fHopeless = false;
@@ -284,30 +377,37 @@ bool TCopyFile::Execute() {
         if (++attempt > 1) addMessage("  " + std::to_string(attempt) + kMethods[index].text);
         copied = (this->*kMethods[index].run)(fSource, target);
         letEventsRun();
-        if (fStatus == csCancelled) {
-            fOpened = TSource{};
-            return false;
-        }
+        if (fStatus == csCancelled) return false;
     }
-    fOpened = TSource{};
     if (!copied) {
         addMessage("ERROR:  Kopieren fehlgeschlagen !");
         setStatus(csError);
-        return false;
     }
-    setStatus(csDone);
-    return true;
+    return copied;
+}
+
+// The copy keeps a time long past, which every later run takes for older than its source.
+void TCopyFile::leaveStale(const std::string& target) {
+    const TTargetPlace place = placeOf(target);
+    const struct timespec times[2] = {{0, 0}, {0, 0}};
+    sys::utimensat(place.dir, place.target().c_str(), times, AT_SYMLINK_NOFOLLOW);
+    addMessage("WARNUNG:  Die Quelldatei \"" + fSource +
+               "\" hat sich während des Kopierens laufend geändert; die Kopie wird beim "
+               "nächsten Lauf erneuert.");
+    setStatus(csWarnings);
 }
 
 TTargetPlace TCopyFile::placeOf(const std::string& target) const {
     if (fDestDir != AT_FDCWD && target == fDestTarget)
-        return {fDestDir, {}, extractFileName(target)};
-    return {AT_FDCWD, extractFilePath(target), extractFileName(target)};
+        return {fDestDir, {}, extractFileName(target), target};
+    return {AT_FDCWD, extractFilePath(target), extractFileName(target), target};
 }
 
-void TCopyFile::reportBlockWriteError(int err, bool destination) {
-    if (destination && hopelessForOthers(err)) fHopeless = true;
-    addMessage("TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(err) + "\"");
+void TCopyFile::reportBlockWriteError(int err, bool destination, const std::string& path) {
+    if (destination) err = destinationCause(err, path);
+    if (destination ? hopelessForOthers(err) : sourceHopeless(err)) fHopeless = true;
+    addMessage("TCopyFile.copyWithBlockWrite: Fehler = \"" + causeText(err) + "\" bei \"" + path +
+               "\"");
 }
 
 bool TCopyFile::copyWithBlockWrite(const std::string& source, const std::string& target) {
@@ -323,7 +423,7 @@ bool TCopyFile::copyWithBlockWrite(const std::string& source, const std::string&
         src = &local;
     }
     if (src->err != 0) {
-        reportBlockWriteError(src->err, false);
+        reportBlockWriteError(src->err, false, source);
         return false;
     }
     if (src->isLink()) return copyLink(source, src->st, placeOf(target));
@@ -331,14 +431,15 @@ bool TCopyFile::copyWithBlockWrite(const std::string& source, const std::string&
         addMessage("FEHLER: die Quelldatei ist keine normale Datei!");
         return false;
     }
-    return copyRegularFile(src->fd.get(), src->st, placeOf(target));
+    return copyRegularFile(source, src->fd.get(), src->st, placeOf(target));
 }
 
-bool TCopyFile::copyRegularFile(int sourceFd, const struct stat& st, const TTargetPlace& place) {
+bool TCopyFile::copyRegularFile(const std::string& source, int sourceFd, const struct stat& st,
+                                const TTargetPlace& place) {
     TTempFile temp(place);
     const mode_t createdMode = creationMode(st);
     if (!temp.create(fTargetMissing, createdMode)) {
-        reportBlockWriteError(errno, true);
+        reportBlockWriteError(errno, true, place.path);
         return false;
     }
     int err = moveData(sourceFd, temp.fd.get(), st);
@@ -348,16 +449,19 @@ bool TCopyFile::copyRegularFile(int sourceFd, const struct stat& st, const TTarg
         return false;
     }
     const bool written = err == 0;
-    if (written) err = applyAttributes(temp.fd.get(), st, createdMode, fAttributeError);
-    if (err == 0) err = temp.commit();
+    if (written)
+        err = applyAttributes(temp.fd.get(), st, createdMode, fAttributeError, fTimesError);
+    if (err == 0 && (err = temp.commit()) != 0 && nameRefused(err, place)) err = kUnstorableName;
     if (written && (err == EPERM || err == EACCES || err == EROFS)) {
         fHopeless = true;
-        addMessage("FEHLER:  Zieldatei ist schreibgeschützt");
+        addMessage("FEHLER:  Zieldatei ist schreibgeschützt: \"" + place.path + "\"");
         return false;
     }
     if (err != 0) {
         // A read error is the source's; a write error is the destination's.
-        reportBlockWriteError(err, written || err == ENOSPC || err == EDQUOT);
+        const bool destination =
+            written || err == ENOSPC || err == EDQUOT || err == EROFS || err == EFBIG;
+        reportBlockWriteError(err, destination, destination ? place.path : source);
         return false;
     }
     fPercent = 100;
@@ -438,29 +542,34 @@ bool TCopyFile::copyLink(const std::string& source, const struct stat& st,
                          const TTargetPlace& place) {
     std::string linkText;
     if (sys::readlink(source.c_str(), linkText) < 0) {
-        reportBlockWriteError(errno, false);
+        reportBlockWriteError(errno, false, source);
         return false;
     }
     const std::string temp = underTempName(place, [&](const std::string& name) {
         return sys::symlinkat(linkText.c_str(), place.dir, name.c_str());
     });
     if (temp.empty()) {
-        reportBlockWriteError(errno, true);
+        reportBlockWriteError(errno, true, place.path);
         return false;
     }
     const std::string tempPath = place.at(temp);
-    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (runningAsRoot() &&
         sys::fchownat(place.dir, tempPath.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
         fAttributeError = errno;
     int err = 0;
-    if (sys::utimensat(place.dir, tempPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) err = errno;
+    if (sys::utimensat(place.dir, tempPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (timesRefused(errno))
+            fTimesError = errno;
+        else
+            err = errno;
+    }
     if (err == 0 &&
         sys::renameat(place.dir, tempPath.c_str(), place.dir, place.target().c_str()) != 0)
-        err = errno;
+        err = nameRefused(errno, place) ? kUnstorableName : errno;
     if (err != 0) {
         sys::unlinkat(place.dir, tempPath.c_str(), 0);
-        reportBlockWriteError(err, true);
+        reportBlockWriteError(err, true, place.path);
         return false;
     }
     fPercent = 100;

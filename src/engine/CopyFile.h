@@ -56,6 +56,8 @@ class TCopyFile : public TCopyIt {
     int fDestDir = AT_FDCWD;
     // Set when the copy is whole but the destination refused its owner or mode (errno).
     int fAttributeError = 0;
+    // Set when the copy is whole but the destination refused its times (errno).
+    int fTimesError = 0;
 
     // A source opened without following a link: `fd` is open for a regular
     // file (or any non-link), `st` describes it; `err` is the errno of a failure.
@@ -74,7 +76,8 @@ class TCopyFile : public TCopyIt {
     bool externalCopy(const TExternalMethod& method, const std::string& source,
                       const std::string& target);
     TTargetPlace placeOf(const std::string& target) const;
-    bool copyRegularFile(int sourceFd, const struct stat& st, const TTargetPlace& place);
+    bool copyRegularFile(const std::string& source, int sourceFd, const struct stat& st,
+                         const TTargetPlace& place);
     bool copyLink(const std::string& source, const struct stat& st, const TTargetPlace& place);
     // 0, the errno of a failure, or ECANCELED.
     int moveData(int in, int out, const struct stat& st);
@@ -82,8 +85,13 @@ class TCopyFile : public TCopyIt {
     // From `offset` to `end` (-1: to the end of the file), both files at `offset`.
     int moveStretch(int in, int out, int64_t offset, int64_t end, int64_t size);
     int readWriteStep(int in, int out, size_t count, ssize_t& moved);
-    // `destination`: the failure is the destination's, not the source's.
-    void reportBlockWriteError(int err, bool destination);
+    // `destination`: the failure is the destination's, not the source's;
+    // `path` is the file of the side that failed.
+    void reportBlockWriteError(int err, bool destination, const std::string& path);
+    // Opens fSource into fOpened; false (with its line) when it cannot be copied at all.
+    bool openCopyableSource();
+    bool copyWithMethods(const std::string& target);
+    void leaveStale(const std::string& target);
 
     // The source as opened by Execute, so that the block copy opens and
     // examines the file only once.
@@ -91,7 +99,8 @@ class TCopyFile : public TCopyIt {
     std::string fOpenedPath;
     std::string fDestTarget;  // the target fDestDir speaks of
     // True when the block copy failed in a way no copy program can get round
-    // (folder not writable, read-only file system, no space).
+    // (folder not writable, read-only file system, no space, a name the
+    // destination cannot store, a source this user cannot read).
     bool fHopeless = false;
     std::vector<char> fBuffer;
     int32_t fLastPercent = 0;  // the percentage last reported for this file

@@ -45,6 +45,12 @@ constexpr size_t kCopyWindow = 1024;
 // How long the window's thread waits for a worker before it handles its events again.
 constexpr std::chrono::milliseconds kEventPause{20};
 
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 bool isDir(const std::string& path) {
     struct stat st {};
     return sys::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -201,6 +207,8 @@ bool TCopyFolder::Execute() {
     fRetyped.clear();
     fAttributesWarned = false;
     fTreeWritten = false;
+    fTimesWarned = false;
+    fSourceList->fRunStartNs = nowNs();
 
     // A scan that failed or a full destination copies nothing: the run must not
     // count as done.
@@ -576,6 +584,8 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
     ++st.fCurrent;
     if (logLevel() > 3) logTrace(*file.entry, file.destEntry);
     if (!file.folderError.empty()) reportFolderProblem(file.folderError);
+    // A file behind a failed folder check or a name in the way stays uncopied.
+    if (file.action < 0) ++st.fNotCopied;
     if (file.action >= 0) {
         // A file a worker copied already is issued whatever came meanwhile,
         // and the cancel stays.
@@ -591,6 +601,14 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
                     alignFile(*file.entry, *file.destEntry);
                 break;
             case 1:
+                addMessage("  ersetze " + file.target);
+                countCopy(file, st.fReplaced);
+                break;
+            case 3:
+                addMessage("WARNUNG:  Die Kopie \"" + file.target +
+                           "\" ist neuer als ihre Quelle, hat aber eine andere Größe oder eine "
+                           "Zeit in der Zukunft; sie wird ersetzt.");
+                ++st.fWarnings;
                 addMessage("  ersetze " + file.target);
                 countCopy(file, st.fReplaced);
                 break;
@@ -616,6 +634,9 @@ void TCopyFolder::countCopy(TPlannedFile& file, int32_t& done) {
                         : file.copy ? takeOverCopy(*file.copy)
                                     : copyHere(file);
     if (fCopier->fAttributeError != 0) noteAttributeFailure(fCopier->fAttributeError, file.target);
+    if (fCopier->fTimesError != 0) noteTimesFailure(fCopier->fTimesError, file.target);
+    // A file that vanished, or changed all through its copy, is a warning.
+    if (fCopier->fStatus == csWarnings) ++fStatistics.fWarnings;
     if (copied) {
         ++done;
         return;
@@ -644,6 +665,7 @@ bool TCopyFolder::takeOverCopy(TPoolCopy& copy) {
     for (const std::string& line : copy.lines) copier.addMessage(line);
     copier.fBytesCopied = copy.bytesCopied;
     copier.fAttributeError = copy.attributeError;
+    copier.fTimesError = copy.timesError;
     copier.fPercent = copy.percent;
     if (copy.copied) copier.doProgress();
     copier.setStatus(copy.status);
@@ -676,16 +698,33 @@ std::string TCopyFolder::destFolderProblem(const std::string& folder, int& dirFd
     dirFd = fTree.makeFolder(folder.substr(fDestFolder.size()), created);
     const int err = errno;
     if (dirFd < 0) {
+        const std::string cannot = "FEHLER:  kann Verzeichnis \"" + folder + "\" nicht erstellen";
         // A file or link in the way is reported as a folder that cannot be made.
-        const bool inTheWay = err == ENOTDIR || err == ELOOP;
-        return inTheWay || fPreview || isDirWritable(folder)
-                   ? "FEHLER:  kann Verzeichnis \"" + folder + "\" nicht erstellen"
-                   : "FEHLER: das Zielverzeichnis \"" + folder + "\" ist schreibgeschützt!";
+        if (err == ENOTDIR || err == ELOOP || fPreview) return cannot;
+        if (readOnlyCause(err, folder))
+            return "FEHLER: das Zielverzeichnis \"" + folder + "\" ist schreibgeschützt!";
+        return cannot + ": " + folderCause(err);
     }
     // A folder just made is writable.
     if (!created && !fPreview && !isDirWritable(folder))
         return "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + folder + "\"!";
     return {};
+}
+
+// Refused because the destination is read-only, not because of the name: the
+// nearest folder that exists takes no file either (a read-only remount may show
+// as a bad descriptor or an I/O error).
+bool TCopyFolder::readOnlyCause(int err, const std::string& folder) const {
+    if (err == EROFS) return true;
+    if (err != EACCES && err != EPERM && err != EBADF && err != EIO) return false;
+    return !isDirWritable(nearestExistingAncestor(folder));
+}
+
+// A folder that takes files but refuses this name cannot store it (":" on FAT).
+std::string TCopyFolder::folderCause(int err) {
+    if (err == EACCES || err == EPERM || err == ENOENT || err == EINVAL)
+        return "Der Name kann im Zielverzeichnis nicht gespeichert werden";
+    return sys::errorText(err);
 }
 
 void TCopyFolder::reportFolderProblem(const std::string& error) {
@@ -817,6 +856,7 @@ void TCopyFolder::setClosingText() {
 
 int TCopyFolder::deleteSurplus() {
     TCopyStatistics& st = fStatistics;
+    const int32_t errorsBefore = st.fErrors;
     addMessage("lösche Dateien im Zielverzeichnis...");
     const TSurplusTest surplus(*fSourceList, *this, fSourceFolder);
     std::vector<std::string> folders;
@@ -851,7 +891,11 @@ int TCopyFolder::deleteSurplus() {
         addMessage(fStatusText);
         removeEmptiedFolders(folders);
     }
-    fStatusText = entries.empty() ? "  keine zu löschenden Dateien vorhanden." : st.deletionText();
+    // The summary counts the errors of this phase only: a failed copy is no failed deletion.
+    TCopyStatistics deletion = st;
+    deletion.fErrors -= errorsBefore;
+    fStatusText =
+        entries.empty() ? "  keine zu löschenden Dateien vorhanden." : deletion.deletionText();
     addMessage(fStatusText);
     doProgress();
     return st.fDeleted;
@@ -952,6 +996,15 @@ void TCopyFolder::applyAttributes(const std::string& name, uint16_t mode, const 
 
 // A file system without modes or owners (FAT, some network shares) refuses
 // every file alike: one line per run says so.
+void TCopyFolder::noteTimesFailure(int err, const std::string& path) {
+    if (fTimesWarned) return;
+    fTimesWarned = true;
+    addMessage("WARNUNG: Dateizeiten lassen sich im Zielverzeichnis nicht setzen (\"" + path +
+               "\": " + sys::errorText(err) +
+               "); die Kopien tragen die Zeit des Kopierens, weitere Fälle werden nicht gemeldet");
+    ++fStatistics.fWarnings;
+}
+
 void TCopyFolder::noteAttributeFailure(int err, const std::string& path) {
     if (fAttributesWarned) return;
     fAttributesWarned = true;

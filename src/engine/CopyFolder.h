@@ -146,6 +146,9 @@ class TCopyFolder : public TCopyIt {
     void alignFolders();
     void alignFolderTime(const TFolderEntry& folder);
     void noteAttributeFailure(int err, const std::string& path);
+    void noteTimesFailure(int err, const std::string& path);
+    bool readOnlyCause(int err, const std::string& folder) const;
+    static std::string folderCause(int err);
     void removeEmptiedFolders(std::vector<std::string>& folders);
     void logTrace(const TFileEntry& entry, const TFileEntry* destEntry);
     void setClosingText();
@@ -162,6 +165,7 @@ class TCopyFolder : public TCopyIt {
     bool fAttributesWarned = false;
     // Files or folders were removed or made outside the counted copies and deletions.
     bool fTreeWritten = false;
+    bool fTimesWarned = false;
 };
 
 }  // namespace qvb

@@ -121,6 +121,7 @@ void TCopyPool::copyWith(TCopyFile& copier, TPoolCopy& copy) {
         copy.bytesCopied = copier.fBytesCopied;
         copy.percent = copier.fPercent;
         copy.attributeError = copier.fAttributeError;
+        copy.timesError = copier.fTimesError;
     } catch (...) {
         copy.failure = std::current_exception();
     }

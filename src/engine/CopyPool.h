@@ -36,6 +36,7 @@ struct TPoolCopy {
     int64_t bytesCopied = 0;
     int32_t percent = 0;
     int attributeError = 0;
+    int timesError = 0;
     std::exception_ptr failure;  // rethrown on the thread that issues the file
 
   private:

@@ -399,8 +399,10 @@ int TFileList::compare(const TFileEntry& entry, std::optional<int64_t> destMtime
     constexpr __int128 kHour = __int128{3600} * 1'000'000'000;
     const bool hourOff = fDestLocalTime && newer - kHour <= tolerance && kHour - newer <= tolerance;
     if (newer > tolerance && !hourOff) return 1;
-    if (newer < -tolerance) return 0;
-    return destSize && *destSize != entry.size ? 1 : 0;
+    const bool otherSize = destSize && *destSize != entry.size;
+    if (newer < -tolerance)
+        return otherSize || *destMtimeNs > static_cast<__int128>(fRunStartNs) + tolerance ? 3 : 0;
+    return otherSize ? 1 : 0;
 }
 
 TDateTime TFileList::valueOf(const TFileEntry& entry) const {

@@ -78,8 +78,11 @@ class TFileList {
     bool scan();
     // 0 = destination current (skip), 1 = replace: source newer beyond the
     // tolerance, or times within it and sizes different (a copy cut short),
-    // 2 = create (no entry, or no destination time). A destination newer beyond
-    // the tolerance is current whatever its size. Without a size only the times count.
+    // 2 = create (no entry, or no destination time), 3 = replace a destination
+    // newer beyond the tolerance whose size differs or whose time lies beyond
+    // fRunStartNs plus the tolerance (a wrong clock; an older version put
+    // back). A newer destination of the same size and a past time is current.
+    // Without a size only the times count.
     int compare(std::string_view name, std::optional<int64_t> destMtimeNs,
                 std::optional<int64_t> destSize = std::nullopt) const;
     // The same for an entry of this list, without looking it up again.
@@ -110,6 +113,8 @@ class TFileList {
     // The destination keeps times in local time: a time one hour off (within
     // the tolerance) is the same time seen across a change of daylight-saving time.
     bool fDestLocalTime = false;
+    // When the run started (ns since 1970, UTC): a destination time beyond it is in the future.
+    int64_t fRunStartNs = INT64_MAX;
     TCopyIt* fOwner = nullptr;
     // Scanned on a thread other than the window's: the scan leaves the
     // window's events alone (give it no owner either).

@@ -371,7 +371,50 @@ DirStream::~DirStream() {
     if (fDir) ::closedir(fDir);
 }
 
+namespace {
+
+// The protocol is German: the causes a backup meets most often in German, as
+// the user would read them in a German system's own messages.
+struct TErrorText {
+    int errnum;
+    const char* text;
+};
+
+constexpr TErrorText kGermanErrorTexts[] = {
+    {ENOSPC, "Auf dem Datenträger ist nicht genügend Speicherplatz vorhanden"},
+    {EDQUOT, "Das Speicherkontingent auf dem Datenträger ist erschöpft"},
+    {EACCES, "Zugriff verweigert"},
+    {EPERM, "Vorgang nicht zulässig"},
+    {EROFS, "Das Dateisystem ist schreibgeschützt"},
+    {ENAMETOOLONG, "Der Dateiname oder der Pfad ist zu lang"},
+    {EINVAL, "Ungültiger Name oder ungültiges Argument"},
+    {EIO, "Ein-/Ausgabefehler am Datenträger"},
+    {EBADF, "Ungültiger Dateideskriptor"},
+    {ENOENT, "Die Datei oder das Verzeichnis ist nicht vorhanden"},
+    {ENOTDIR, "Ein Teil des Pfades ist kein Verzeichnis"},
+    {EISDIR, "Das Ziel ist ein Verzeichnis"},
+    {EEXIST, "Die Datei ist bereits vorhanden"},
+    {ENOTEMPTY, "Das Verzeichnis ist nicht leer"},
+    {EBUSY, "Die Datei oder das Gerät wird gerade verwendet"},
+    {ETXTBSY, "Die Datei wird gerade ausgeführt"},
+    {ELOOP, "Zu viele symbolische Verknüpfungen"},
+    {EFBIG, "Die Datei ist für das Zieldateisystem zu groß"},
+    {EMFILE, "Zu viele offene Dateien"},
+    {ENOMEM, "Nicht genügend Arbeitsspeicher"},
+    {EOPNOTSUPP, "Das Dateisystem unterstützt den Vorgang nicht"},
+    {ENOSYS, "Der Vorgang ist nicht verfügbar"},
+    {EXDEV, "Der Vorgang geht über Dateisystemgrenzen"},
+    {ESTALE, "Die Datei auf dem Netzlaufwerk ist nicht mehr gültig"},
+    {ENOTCONN, "Die Verbindung zum Dateisystem ist getrennt"},
+    {ETIMEDOUT, "Zeitüberschreitung der Verbindung"},
+    {EINTR, "Der Vorgang wurde unterbrochen"},
+};
+
+}  // namespace
+
 std::string errorText(int errnum) {
+    for (const TErrorText& entry : kGermanErrorTexts)
+        if (entry.errnum == errnum) return entry.text;
     char buf[256];
     // GNU strerror_r returns the text, which may or may not live in buf.
     return ::strerror_r(errnum, buf, sizeof buf);

@@ -165,7 +165,8 @@ class DirStream {
     DIR* fDir = nullptr;
 };
 
-// The system's message text for an errno value ("No such file or directory").
+// The German text for the errno values a backup meets often ("Zugriff
+// verweigert"), the system's message text for the rest.
 std::string errorText(int errnum);
 
 }  // namespace qvb::sys

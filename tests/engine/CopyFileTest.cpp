@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -136,12 +137,14 @@ TEST_F(CopyFileTest, ReplacesReadOnlyTarget) {
     EXPECT_TRUE(messages().empty());
 }
 
-TEST_F(CopyFileTest, MissingOrEmptySourceIsAnError) {
+TEST_F(CopyFileTest, EmptySourceIsAnErrorAVanishedOneAWarning) {
     EXPECT_FALSE(copy("", dst));
     EXPECT_EQ(messages(), std::vector<std::string>{"FEHLER: die Quelldatei ist nicht angegeben!"});
     EXPECT_EQ(copier.fStatus, csError);
     EXPECT_FALSE(copy(src + "none", dst + "none"));
-    EXPECT_EQ(messages(), std::vector<std::string>{"FEHLER: die Quelldatei existiert nicht!"});
+    EXPECT_EQ(messages(), std::vector<std::string>{"WARNUNG:  Die Quelldatei \"" + src +
+                                                   "none\" ist nicht mehr vorhanden."});
+    EXPECT_EQ(copier.fStatus, csWarnings);
 }
 
 TEST_F(CopyFileTest, CancelledBeforeStartDoesNothing) {
@@ -190,14 +193,17 @@ TEST_F(CopyFileTest, ReadWriteAndRenameFailuresLeaveTheOldCopy) {
     const std::vector<Case> cases = {
         {{sys::Op::Read, sys::Op::CopyRange},
          EIO,
-         "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(EIO) + "\""},
+         "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(EIO) + "\" bei \"" + src +
+             "a\""},
         {{sys::Op::Write, sys::Op::CopyRange},
          ENOSPC,
-         "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(ENOSPC) + "\""},
+         "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(ENOSPC) + "\" bei \"" + dst +
+             "a\""},
         {{sys::Op::SetTimes},
          EIO,
-         "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(EIO) + "\""},
-        {{sys::Op::Rename}, EPERM, "FEHLER:  Zieldatei ist schreibgeschützt"},
+         "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(EIO) + "\" bei \"" + dst +
+             "a\""},
+        {{sys::Op::Rename}, EPERM, "FEHLER:  Zieldatei ist schreibgeschützt: \"" + dst + "a\""},
     };
     for (const Case& c : cases) {
         sys::setFaultHook([&](sys::Op op, const char*) {
@@ -260,17 +266,45 @@ TEST_F(CopyFileTest, FallsBackToReadWriteWhenRangeCopyIsRefused) {
     EXPECT_EQ(copier.fBytesCopied, 3 * 1024 * 1024);
 }
 
-TEST_F(CopyFileTest, FileChangedDuringTheCopyKeepsTheOpeningTime) {
-    writeFile(src + "grow", bytes(4 * 1024 * 1024), 1600000000);
-    bool changed = false;
-    ui.onEvents = [&] {
-        if (changed || copier.fPercent == 0) return;
-        changed = true;
-        test::setMtime(src + "grow", 1600000100);
+// A file written to while it is copied is copied again; one that keeps
+// changing leaves a copy that the next run takes for old.
+TEST_F(CopyFileTest, FileChangedDuringTheCopyIsCopiedAgain) {
+    struct Case {
+        int changes;  // copies during which the file changes
+        bool stale;
     };
-    ASSERT_TRUE(copy(src + "grow", dst + "grow"));
-    EXPECT_TRUE(changed);
-    EXPECT_EQ(mtimeOf(dst + "grow").tv_sec, 1600000000);
+    for (const Case c : {Case{1, false}, Case{2, false}, Case{3, true}, Case{9, true}}) {
+        SCOPED_TRACE(c.changes);
+        writeFile(src + "grow", bytes(3 * 1024 * 1024), 1600000000);
+        int left = c.changes;
+        bool opened = false;
+        sys::setFaultHook([&](sys::Op op, const char* path) {
+            if (op == sys::Op::Open && path && std::string(path) == src + "grow") opened = true;
+            if (op == sys::Op::CopyRange && opened && left > 0) {
+                opened = false;
+                --left;
+                std::ofstream(src + "grow", std::ios::app) << "more";
+                test::setMtime(src + "grow", 1600000100 + left);
+            }
+            return 0;
+        });
+        EXPECT_TRUE(copy(src + "grow", dst + "grow"));
+        sys::setFaultHook({});
+        if (c.stale) {
+            EXPECT_EQ(messages(), std::vector<std::string>{
+                                      "WARNUNG:  Die Quelldatei \"" + src +
+                                      "grow\" hat sich während des Kopierens laufend geändert; die "
+                                      "Kopie wird beim nächsten Lauf erneuert."});
+            EXPECT_EQ(copier.fStatus, csWarnings);
+            EXPECT_EQ(mtimeOf(dst + "grow").tv_sec, 0);
+            EXPECT_EQ(left, c.changes - 3);  // three copies, no more
+        } else {
+            EXPECT_TRUE(messages().empty());
+            EXPECT_EQ(copier.fStatus, csDone);
+            EXPECT_EQ(readFile(dst + "grow"), readFile(src + "grow"));
+            EXPECT_EQ(mtimeOf(dst + "grow").tv_sec, mtimeOf(src + "grow").tv_sec);
+        }
+    }
 }
 
 TEST_F(CopyFileTest, ProgressEventsStayNearOneHundred) {
@@ -315,7 +349,8 @@ TEST_F(CopyFileTest, EveryMethodFailsIntoTheNextOne) {
     EXPECT_EQ(
         attempts,
         (std::vector<std::string>{
-            "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(ENOENT) + "\"",
+            "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(ENOENT) + "\" bei \"" +
+                tmp / "missing/folder/a\"",
             "  2. Versuch: Kopiermethode \"XCopy\"... ", "TCopyFile.copyWithXCopy: kann Datei " + q,
             "  3. Versuch: Kopiermethode \"CopyFile\"... ",
             "TCopyFile.copyWithCopyFile: kann Datei " + q,
@@ -412,9 +447,10 @@ TEST_F(CopyFileTest, HopelessDestinationEndsTheAttempts) {
         });
         EXPECT_FALSE(copy(src + "a", dst + "a"));
         const std::vector<std::string> lines = messages();
-        EXPECT_EQ(lines, (std::vector<std::string>{"TCopyFile.copyWithBlockWrite: Fehler = \"" +
-                                                       sys::errorText(err) + "\"",
-                                                   "ERROR:  Kopieren fehlgeschlagen !"}));
+        EXPECT_EQ(lines,
+                  (std::vector<std::string>{"TCopyFile.copyWithBlockWrite: Fehler = \"" +
+                                                sys::errorText(err) + "\" bei \"" + dst + "a\"",
+                                            "ERROR:  Kopieren fehlgeschlagen !"}));
         EXPECT_EQ(readFile(dst + "a"), "old");
     }
     sys::setFaultHook([&](sys::Op op, const char*) {
@@ -425,6 +461,84 @@ TEST_F(CopyFileTest, HopelessDestinationEndsTheAttempts) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "  2. Versuch: Kopiermethode \"XCopy\"... "),
               lines.end());
     EXPECT_EQ(readFile(dst + "a"), "A");
+}
+
+// A source this user cannot read is not offered to the copy programs, and a
+// name the destination cannot store is not either: one line each says why.
+TEST_F(CopyFileTest, FailuresNoOtherMethodOvercomesEndTheChainWithTheirCause) {
+    struct Case {
+        std::vector<sys::Op> ops;
+        int err;
+        bool onSource;
+        bool targetExists;
+        std::string line;
+    };
+    const std::string fehler = "TCopyFile.copyWithBlockWrite: Fehler = \"";
+    const std::string unstorable = "Der Name kann im Zielverzeichnis nicht gespeichert werden";
+    const std::vector<Case> cases = {
+        {{sys::Op::Open},
+         EACCES,
+         true,
+         false,
+         "FEHLER:  Die Quelldatei \"" + src + "a\" kann nicht gelesen werden: Zugriff verweigert"},
+        {{sys::Op::Open},
+         EPERM,
+         true,
+         false,
+         "FEHLER:  Die Quelldatei \"" + src +
+             "a\" kann nicht gelesen werden: Vorgang nicht zulässig"},
+        {{sys::Op::Read, sys::Op::CopyRange},
+         EACCES,
+         true,
+         false,
+         fehler + "Zugriff verweigert\" bei \"" + src + "a\""},
+        {{sys::Op::Link, sys::Op::Rename},
+         EPERM,
+         false,
+         false,
+         fehler + unstorable + "\" bei \"" + dst + "a\""},
+        {{sys::Op::Link, sys::Op::Rename},
+         ENOENT,
+         false,
+         false,
+         fehler + unstorable + "\" bei \"" + dst + "a\""},
+        {{sys::Op::Link, sys::Op::Rename},
+         EINVAL,
+         false,
+         false,
+         fehler + unstorable + "\" bei \"" + dst + "a\""},
+        {{sys::Op::Link, sys::Op::Rename},
+         ENAMETOOLONG,
+         false,
+         false,
+         fehler + "Der Dateiname oder der Pfad ist zu lang\" bei \"" + dst + "a\""},
+        {{sys::Op::Rename},
+         EPERM,
+         false,
+         true,
+         "FEHLER:  Zieldatei ist schreibgeschützt: \"" + dst + "a\""},
+    };
+    writeFile(src + "a", "A");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        ::unlink((dst + "a").c_str());
+        if (c.targetExists) writeFile(dst + "a", "old");
+        sys::setFaultHook([&](sys::Op op, const char* path) {
+            const bool sourceCall = path && std::string(path) == src + "a";
+            for (sys::Op failing : c.ops)
+                if (op == failing && (!c.onSource || sourceCall || !path)) return c.err;
+            return 0;
+        });
+        EXPECT_FALSE(copy(src + "a", dst + "a"));
+        sys::setFaultHook({});
+        std::vector<std::string> expected{c.line};
+        if (c.line.rfind("FEHLER:  Die Quelldatei", 0) != 0)
+            expected.push_back("ERROR:  Kopieren fehlgeschlagen !");
+        EXPECT_EQ(messages(), expected);
+        EXPECT_EQ(copier.fStatus, csError);
+        expectFolderHolds(
+            dst, c.targetExists ? std::vector<std::string>{"a"} : std::vector<std::string>{});
+    }
 }
 
 // A file system that refuses owners and modes (FAT, some shares) still gets the
@@ -439,6 +553,12 @@ TEST_F(CopyFileTest, RefusedModeOrOwnerKeepsTheCopy) {
     EXPECT_EQ(readFile(dst + "a"), "A");
     EXPECT_EQ(copier.fAttributeError, EPERM);
     EXPECT_EQ(modeOf(dst + "a") & 07000, 0u);
+    // Times refused as well: the copy stays, its time is the copying's.
+    sys::setFaultHook([](sys::Op op, const char*) { return op == sys::Op::SetTimes ? EPERM : 0; });
+    EXPECT_TRUE(copy(src + "a", dst + "b"));
+    EXPECT_EQ(readFile(dst + "b"), "A");
+    EXPECT_EQ(copier.fTimesError, EPERM);
+    EXPECT_TRUE(messages().empty());
 }
 
 TEST(FileSize64, SizeOrMinusOne) {

@@ -96,25 +96,92 @@ TEST_F(CopyFolderTest, FirstRunCreatesEverythingAndLogsEachStep) {
 TEST_F(CopyFolderTest, ToleranceAndNewerDestination) {
     test::buildTree(src, {file("one", "new1", kT + 1), file("three", "new3", kT + 3),
                           file("older", "src", kT)});
-    test::buildTree(dst, {file("one", "old1", kT), file("three", "old3", kT),
-                          file("older", "dst newer", kT + 100)});
+    test::buildTree(
+        dst, {file("one", "old1", kT), file("three", "old3", kT), file("older", "dst", kT + 100)});
     ASSERT_TRUE(run());
     EXPECT_EQ(linesStartingWith("  ersetze "), Lines{"  ersetze " + dst + "three"});
     EXPECT_TRUE(linesStartingWith("  erstelle ").empty());
     EXPECT_EQ(readFile(dst + "one"), "old1");
     EXPECT_EQ(readFile(dst + "three"), "new3");
-    EXPECT_EQ(readFile(dst + "older"), "dst newer");
+    EXPECT_EQ(readFile(dst + "older"), "dst");
     EXPECT_EQ(mirror.fStatistics.fReplaced, 1);
     EXPECT_EQ(mirror.fStatistics.fSkipped, 2);
 }
 
+// Every file of the source ends in exactly one counter, whatever went wrong
+// with it, and each failure is counted where it happened.
+TEST_F(CopyFolderTest, ARunWithFailuresAccountsForEverySourceFile) {
+    const time_t future = ::time(nullptr) + 3600 * 24 * 365;
+    for (const int workers : {1, 2}) {
+        SCOPED_TRACE(workers);
+        test::removeTree(src);
+        test::removeTree(dst);
+        test::buildTree(src,
+                        {file("a", "A", kT), file("same", "S", kT), file("newer", "N2", kT + 9),
+                         file("gone", "G", kT), file("locked", "L", kT), file("bad/x", "X", kT),
+                         file("bad/y", "Y", kT), file("na:me/z", "Z", kT), file("future", "F", kT),
+                         file("resized", "R", kT), file("kept", "K", kT)});
+        test::buildTree(dst, {file("same", "S", kT), file("newer", "N1", kT),
+                              file("future", "f", future), file("resized", "RR", kT + 100),
+                              file("kept", "k", kT + 100), file("surplus", "old", kT)});
+        const std::string gone = src + "gone";
+        const std::string locked = src + "locked";
+        sys::setFaultHook([&](sys::Op op, const char* path) {
+            const std::string p = path ? path : "";
+            if (op == sys::Op::Open && p == gone) ::unlink(gone.c_str());
+            if (op == sys::Op::Open && p == locked) return EACCES;
+            if (op == sys::Op::Mkdir && p == "bad") return EROFS;
+            if (op == sys::Op::Mkdir && p == "na:me") return EINVAL;
+            return 0;
+        });
+        mirror.fWorkers = workers;
+        mirror.setDelete(true);
+        log.clear();
+        copierLog.clear();
+        ASSERT_TRUE(run());
+        sys::setFaultHook({});
+        const TCopyStatistics& st = mirror.fStatistics;
+        EXPECT_EQ(st.fAdded + st.fReplaced + st.fSkipped + st.fNotCopied, st.fSourceFiles);
+        EXPECT_EQ(st.fSourceFiles, 11);
+        EXPECT_EQ(st.fAdded, 1);
+        EXPECT_EQ(st.fReplaced, 3);  // newer, and the two newer copies that cannot be right
+        EXPECT_EQ(st.fSkipped, 2);   // same, and the newer copy of the same size
+        EXPECT_EQ(st.fNotCopied, 5);
+        EXPECT_EQ(st.fErrors, 4);    // locked, both folders, the second file of "bad"
+        EXPECT_EQ(st.fWarnings, 3);  // gone, future, resized
+        EXPECT_EQ(readFile(dst + "future"), "F");
+        EXPECT_EQ(readFile(dst + "resized"), "R");
+        EXPECT_EQ(readFile(dst + "kept"), "k");
+        EXPECT_TRUE(
+            logged("FEHLER: das Zielverzeichnis \"" + dst + "bad/\" ist schreibgeschützt!"));
+        EXPECT_TRUE(logged("FEHLER:  kann Verzeichnis \"" + dst +
+                           "na:me/\" nicht erstellen: Der Name kann im Zielverzeichnis nicht "
+                           "gespeichert werden"));
+        for (const char* name : {"future", "resized"})
+            EXPECT_TRUE(logged("WARNUNG:  Die Kopie \"" + dst + name +
+                               "\" ist neuer als ihre Quelle, hat aber eine andere Größe oder "
+                               "eine Zeit in der Zukunft; sie wird ersetzt."));
+        const Lines& lines = workers > 1 ? log : copierLog;
+        const auto has = [&](const std::string& line) {
+            return std::find(copierLog.begin(), copierLog.end(), line) != copierLog.end() ||
+                   std::find(lines.begin(), lines.end(), line) != lines.end();
+        };
+        EXPECT_TRUE(has("WARNUNG:  Die Quelldatei \"" + gone + "\" ist nicht mehr vorhanden."));
+        EXPECT_TRUE(has("FEHLER:  Die Quelldatei \"" + locked +
+                        "\" kann nicht gelesen werden: Zugriff verweigert"));
+        // The copy errors are no deletion errors.
+        EXPECT_FALSE(exists(dst + "surplus"));
+        EXPECT_TRUE(logged("  1 Datei gelöscht."));
+    }
+}
+
 TEST_F(CopyFolderTest, CopyOfAnotherSizeWithinTheToleranceIsReplaced) {
     test::buildTree(src, {file("growing.log", "complete", kT + 1), file("newer", "src", kT)});
-    test::buildTree(dst, {file("growing.log", "comp", kT), file("newer", "dst!", kT + 100)});
+    test::buildTree(dst, {file("growing.log", "comp", kT), file("newer", "dst", kT + 100)});
     ASSERT_TRUE(run());
     EXPECT_EQ(linesStartingWith("  ersetze "), Lines{"  ersetze " + dst + "growing.log"});
     EXPECT_EQ(readFile(dst + "growing.log"), "complete");
-    EXPECT_EQ(readFile(dst + "newer"), "dst!");
+    EXPECT_EQ(readFile(dst + "newer"), "dst");
 }
 
 TEST_F(CopyFolderTest, OddNamesKeepTheirBytes) {
@@ -409,7 +476,8 @@ TEST_F(CopyFolderTest, UnwritableDestinationFolderSkipsItsFiles) {
     EXPECT_TRUE(logged("FEHLER: das Zielverzeichnis \"" + dst + "sub/\" ist schreibgeschützt!"));
     EXPECT_EQ(mirror.fStatistics.fErrors, 2);  // the folder, and the file the copier failed
     EXPECT_EQ(mirror.fStatistics.fAdded, 1);
-    EXPECT_EQ(mirror.fStatistics.fNotCopied, 1);  // the second file went to the copier
+    // The file behind the failed check, and the second one, which went to the copier.
+    EXPECT_EQ(mirror.fStatistics.fNotCopied, 2);
     EXPECT_EQ(log.back(), "3 Dateien bearbeitet.");
 }
 
@@ -433,9 +501,9 @@ TEST_F(CopyFolderTest, DestinationRunningFullInAFileKeepsTheOldCopy) {
     EXPECT_EQ(mirror.fStatistics.fNotCopied, 1);
     EXPECT_EQ(mirror.fStatistics.fErrors, 1);
     EXPECT_EQ(mirror.fStatistics.fAdded, 2);
-    EXPECT_EQ(copierLog,
-              (Lines{"TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(ENOSPC) + "\"",
-                     "ERROR:  Kopieren fehlgeschlagen !"}));
+    EXPECT_EQ(copierLog, (Lines{"TCopyFile.copyWithBlockWrite: Fehler = \"" +
+                                    sys::errorText(ENOSPC) + "\" bei \"" + dst + "big\"",
+                                "ERROR:  Kopieren fehlgeschlagen !"}));
 }
 
 TEST_F(CopyFolderTest, NotEnoughSpaceStopsBeforeCopying) {

@@ -189,7 +189,7 @@ TEST(CopyFolderWorkersTest, FailedFileIsReportedInItsPlaceAndCounted) {
     const auto at =
         std::find(shared.protocol.begin(), shared.protocol.end(), "  erstelle <tmp>/dst/full_x");
     ASSERT_NE(at, shared.protocol.end());
-    EXPECT_EQ(*(at + 1), "FEHLER:  Zieldatei ist schreibgeschützt");
+    EXPECT_EQ(*(at + 1), "FEHLER:  Zieldatei ist schreibgeschützt: \"<tmp>/dst/full_x\"");
     EXPECT_EQ(shared.statistics.fAdded, 40);
     EXPECT_EQ(shared.statistics.fNotCopied, 1);
     EXPECT_EQ(shared.statistics.fErrors, 1);

@@ -286,7 +286,7 @@ TEST_F(FileListTest, CompareReplacesACopyOfAnotherSizeWithinTheTolerance) {
     EXPECT_EQ(list.compare("f", src, 3), 1);
     EXPECT_EQ(list.compare("f", src - kSecond, 3), 1);
     EXPECT_EQ(list.compare("f", src + 2 * kSecond, 9), 1);
-    EXPECT_EQ(list.compare("f", src + 3 * kSecond, 3), 0) << "a newer destination stays";
+    EXPECT_EQ(list.compare("f", src + 3 * kSecond, 5), 0) << "a newer destination stays";
     EXPECT_EQ(list.compare("f", src - 3 * kSecond, 5), 1);
 }
 
