@@ -223,8 +223,8 @@ TEST_F(OwnFileSystem, ARunOutOfSpaceInAFileKeepsTheOldCopyAndGoesOn) {
     EXPECT_FALSE(contains(r.out, "Versuch")) << "no copy program writes into a full destination";
 }
 
-// The copy keeps the time the source had when it was opened, so a file that
-// changed meanwhile looks older than its source and is copied again.
+// A file written to while it is copied is read again after its copy and
+// copied once more: the change reaches the backup in the same run.
 TEST_F(Fault, ASourceThatChangesWhileItIsCopiedIsCopiedAgain) {
     test::buildTree(src, {file("gross.bin", pattern(16), kOld)});
     // A replacement, whose copy has a name while it is written.
@@ -244,10 +244,6 @@ TEST_F(Fault, ASourceThatChangesWhileItIsCopiedIsCopiedAgain) {
         });
     ASSERT_TRUE(appended) << first.out;
     EXPECT_EQ(first.exitCode, 0) << first.out << first.err;
-    EXPECT_NE(readTree(dst, true), readTree(src, true));
-
-    const auto second = runJob();
-    EXPECT_TRUE(contains(second.out, "  ersetze " + dst + "gross.bin\n")) << second.out;
     EXPECT_EQ(readTree(dst, true), readTree(src, true));
     EXPECT_FALSE(contains(runJob().out, "  ersetze ")) << "nothing left to copy";
 }
