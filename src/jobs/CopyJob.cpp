@@ -23,6 +23,9 @@ namespace qvb {
 
 namespace {
 
+// The least tolerance for a destination that keeps file times only in steps (seconds).
+constexpr int32_t kCoarseTolerance = 2;
+
 const char* const kSameDriveQuestion =
     "Ein Backup auf demselben Laufwerk bietet keine Sicherheit bei einem Laufwerksdefekt.\r\n"
     "Möchten Sie die Sicherung trotzdem durchführen?";
@@ -156,6 +159,7 @@ bool TCopyJob::Execute() {
     fRunIntervalFolder = runIntervalFolder(fInterval, fNextRun, nowDateTime());
     setStatus(csRunning);
     fActiveSourceCount = 0;
+    fTimesWarned = false;
     fStatistics.reset();
     fStatusText.clear();
     if (fPreview)
@@ -282,19 +286,23 @@ std::string TCopyJob::mirrorDestination(const std::string& source) const {
 
 void TCopyJob::applyClockOffset() {
     if (fPreview) {
-        // The probe is a file written on both sides.
+        // The probe is a file written into the destination.
         if (isNetworkDrive(extractFilePath(fCopyFolder->fSource)) ||
             isNetworkDrive(includeTrailingDelimiter(fDestination)))
             addMessage("Vorschau: Der Zeitunterschied zum Netzlaufwerk wird nicht gemessen.");
         return;
     }
+    fCoarseDestTimes = false;
     const std::optional<TDateTime> offset = measureClockOffset();
+    TCopyFolder& mirror = *fCopyFolder;
+    // A copy there keeps its source's time only to the step: within it, both are equal.
+    if (fCoarseDestTimes && mirror.fTimeTolerance < kCoarseTolerance)
+        mirror.fTimeTolerance = kCoarseTolerance;
     if (!offset) return;
     // Whole milliseconds: the day fraction would otherwise show 3599,99999999996.
     const double seconds = std::round(*offset * kSecondsPerDay * 1000.0) / 1000.0;
     if (seconds == 0) return;
     addMessage("Zeitunterschied: " + formatGeneral(seconds));
-    TCopyFolder& mirror = *fCopyFolder;
     // Only ever raised, so a larger offset of an earlier source stays in force.
     if (seconds > mirror.fTimeTolerance)
         mirror.fTimeTolerance = static_cast<int32_t>(std::trunc(seconds)) + 1;
@@ -460,19 +468,53 @@ bool TCopyJob::checkSource(const std::string& source) {
 std::optional<TDateTime> TCopyJob::measureClockOffset() {
     const std::string sourceDir = extractFilePath(fCopyFolder->fSource);
     const std::string destDir = includeTrailingDelimiter(fDestination);
-    if (!isNetworkDrive(sourceDir) && !isNetworkDrive(destDir)) return 0.0;
-    const std::string name = probeBaseName();
-    const std::optional<time_t> sourceTime = probeTime(sourceDir, name);
-    if (!sourceTime) return std::nullopt;
-    const std::optional<time_t> destTime = probeTime(destDir, name);
-    if (!destTime) return std::nullopt;
-    return static_cast<double>(*sourceTime - *destTime) / kSecondsPerDay;
+    fCoarseDestTimes = storesTwoSecondSteps(destDir);
+    // The source is only ever read: its clock counts as the local one.
+    if (isNetworkDrive(sourceDir) && logLevel() > 3)
+        addMessage("Der Zeitunterschied zur Quelle \"" + sourceDir +
+                   "\" wird nicht gemessen (in die Quelle wird nie geschrieben); er gilt als 0, "
+                   "die Toleranz gilt.");
+    if (!isNetworkDrive(destDir)) return 0.0;
+    const std::optional<double> seconds = probeDestination(destDir, probeBaseName());
+    if (!seconds) return std::nullopt;
+    return *seconds / kSecondsPerDay;
 }
 
-// Writes a fresh probe file into `directory`, reads back the time its file
-// system gave it and removes it again. A name that exists already is never
-// touched: the next free variant is taken.
-std::optional<time_t> TCopyJob::probeTime(const std::string& directory, const std::string& name) {
+namespace {
+
+// A time with an odd second and a fraction: a file system that stores times
+// in 2-second steps, or whole seconds, gives back another one.
+constexpr struct timespec kProbeTime = {1'000'000'001, 500'000'000};
+// How far a time may be off for a file system that keeps it at all, and
+// the least tolerance such a file system needs.
+constexpr double kCoarseSeconds = 2.0;
+
+double seconds(const struct timespec& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double localClock() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return seconds(now);
+}
+
+}  // namespace
+
+// FAT keeps file times in 2-second steps.
+bool storesTwoSecondSteps(const std::string& path) {
+    struct statfs st {};
+    return ::statfs(path.c_str(), &st) == 0 &&
+           (static_cast<unsigned long>(st.f_type) & 0xFFFF) == 0x4d44;  // MSDOS_SUPER_MAGIC
+}
+
+// Writes a probe file into the destination and takes the time its file
+// system gives it against the local clock: the offset in seconds (within the
+// steps of a file time, 0). Then sees which time the file system keeps when
+// one is set. A name that exists already is never touched: the next free
+// variant is taken.
+std::optional<double> TCopyJob::probeDestination(const std::string& directory,
+                                                 const std::string& name) {
     std::string path;
     sys::UniqueFd fd;
     for (int n = 0; n < 100 && !fd.valid(); ++n) {
@@ -484,13 +526,20 @@ std::optional<time_t> TCopyJob::probeTime(const std::string& directory, const st
         if (!fd.valid() && errno != EEXIST) break;
     }
     int error = fd.valid() ? 0 : errno;
-    struct stat st {};
+    struct stat written {};
+    struct stat kept {};
+    double local = 0;
     if (fd.valid()) {
         static const char kContent[] = "a\n";
         if (sys::write(fd.get(), kContent, 2) != 2) error = errno ? errno : EIO;
+        local = localClock();
         if (fd.reset() != 0 && error == 0) error = errno;
         processPendingEvents();
-        if (error == 0 && sys::stat(path.c_str(), &st) != 0) error = errno;
+        if (error == 0 && sys::stat(path.c_str(), &written) != 0) error = errno;
+        const struct timespec times[2] = {kProbeTime, kProbeTime};
+        if (error == 0 && (sys::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0 ||
+                           sys::stat(path.c_str(), &kept) != 0))
+            kept.st_mtim = written.st_mtim;  // refused: the time of writing stays
         sys::unlink(path.c_str());
     }
     if (error != 0) {
@@ -499,7 +548,19 @@ std::optional<time_t> TCopyJob::probeTime(const std::string& directory, const st
         ++fStatistics.fErrors;
         return std::nullopt;
     }
-    return st.st_mtim.tv_sec;
+    noteKeptTime(directory, seconds(kept.st_mtim) - seconds(kProbeTime));
+    const double offset = local - seconds(written.st_mtim);
+    return std::abs(offset) <= kCoarseSeconds ? 0.0 : std::round(offset);
+}
+
+// `missed`: how far the time the file system kept lies from the one set.
+void TCopyJob::noteKeptTime(const std::string& directory, double missed) {
+    if (missed != 0) fCoarseDestTimes = true;
+    if (std::abs(missed) <= kCoarseSeconds || fTimesWarned) return;
+    fTimesWarned = true;
+    addMessage("WARNUNG:  Das Zielverzeichnis \"" + directory +
+               "\" behält die Dateizeiten nicht; die Kopien tragen die Zeit des Kopierens.");
+    ++fStatistics.fWarnings;
 }
 
 std::string verdictText(TCopyStatus status, const TCopyStatistics& statistics) {

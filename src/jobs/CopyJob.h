@@ -26,6 +26,8 @@ std::string makeSourceEntry(const std::string& directory, bool active);
 // True for file systems whose clock is not ours: NFS, SMB/CIFS, FUSE (sshfs),
 // AFS, Coda, NCP, 9P, Ceph and the like, told apart by statfs type.
 bool isNetworkFileSystem(const std::string& path);
+// True for a file system that keeps file times in 2-second steps (FAT).
+bool storesTwoSecondSteps(const std::string& path);
 
 // The one spelling of an absolute destination: "//", "/./" and ".." resolved,
 // with a trailing "/". Anything else (a relative path, "E:\Backup\" made on
@@ -85,9 +87,10 @@ class TCopyJob : public TCopyIt {
     // Steps of Execute.
     bool checkDestination();
     bool checkSource(const std::string& source);
-    // Clock difference source minus destination in days when either lies on a
-    // network file system, 0 otherwise; empty when a probe file could not be
-    // written (the error is logged and counted).
+    // Clock difference local minus destination in days when the destination
+    // lies on a network file system, measured with a probe file there alone
+    // (a source is never written; a network source counts as 0); 0 otherwise;
+    // empty when the probe file could not be written (the error is logged and counted).
     virtual std::optional<TDateTime> measureClockOffset();
 
     // --- Storage of the job's record (CopyJobStorage.cpp) -------------------
@@ -164,7 +167,12 @@ class TCopyJob : public TCopyIt {
     bool lockDestination(sys::UniqueFd& lock);
     bool createDestination();
     void countMirrorFailure(int mirrorErrors);
-    std::optional<time_t> probeTime(const std::string& directory, const std::string& name);
+    std::optional<double> probeDestination(const std::string& directory, const std::string& name);
+    void noteKeptTime(const std::string& directory, double missed);
+    // The destination keeps file times only in steps (FAT: 2 seconds; whole seconds).
+    bool fCoarseDestTimes = false;
+    // The warning about a destination that keeps no file times was given in this run.
+    bool fTimesWarned = false;
 };
 
 }  // namespace qvb

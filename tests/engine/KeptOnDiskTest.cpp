@@ -155,7 +155,8 @@ TEST_F(KeptOnDiskTest, FailedSearchForDataHandsTheFileToTheNextMethod) {
     ASSERT_TRUE(run());
     sys::setFaultHook({});
     const std::vector<std::string> expected{
-        "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(EIO) + "\"",
+        "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(EIO) + "\" bei \"" + src +
+            "disk.img\"",
         "  2. Versuch: Kopiermethode \"XCopy\"... "};
     EXPECT_NE(std::search(log.begin(), log.end(), expected.begin(), expected.end()), log.end());
     expectSameTree();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/CopyFolder.h"
+#include "engine/LogLevel.h"
 #include "jobs/CopyJob.h"
 #include "jobs/Schedule.h"
 #include "support/RecordingUserInterface.h"
@@ -310,11 +311,15 @@ TEST(Verdict, OneSentencePerOutcome) {
     EXPECT_EQ(verdictText(csRunning, failed), "");
 }
 
-// A job whose source counts as a network drive, so the clock is probed.
+// A job whose source, destination or both count as network drives.
 class NetworkJob : public TCopyJob {
+  public:
+    bool fSourceRemote = false;
+    bool fDestRemote = false;
+
   protected:
     bool isNetworkDrive(const std::string& path) const override {
-        return path == fCopyFolder->fSource;
+        return path == fCopyFolder->fSource ? fSourceRemote : fDestRemote && path == fDestination;
     }
 };
 
@@ -328,6 +333,7 @@ class NetworkRun : public JobRun {
         ::mkdir(fNet.fDestination.c_str(), 0755);
         fNet.setOnMessage([this](TCopyIt*) { drainNet(); });
     }
+    ~NetworkRun() override { setLogLevel(1); }
     void drainNet() {
         for (std::string& line : fNet.takeMessages()) fProtocol.push_back(std::move(line));
     }
@@ -338,10 +344,21 @@ class NetworkRun : public JobRun {
                 found.push_back(name);
         return found;
     }
+    bool logged(const std::string& prefix) const {
+        return std::any_of(fProtocol.begin(), fProtocol.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    }
     NetworkJob fNet;
 };
 
-TEST_F(NetworkRun, ProbeFilesNeverTouchAFileOfTheUserAndAreRemoved) {
+// The clock is measured with a probe in the destination alone: a source is
+// never written, whatever file system it lies on, and no file of the user's
+// is touched.
+TEST_F(NetworkRun, OnlyANetworkDestinationGetsAProbeAndTheSourceIsNeverWritten) {
+    struct Case {
+        bool sourceRemote, destRemote;
+    };
+    setLogLevel(4);
     char number[64];
     std::snprintf(number, sizeof number, "%.15g", kNow);
     std::string taken = number;
@@ -349,19 +366,49 @@ TEST_F(NetworkRun, ProbeFilesNeverTouchAFileOfTheUserAndAreRemoved) {
     taken += ".tst";
     const std::string source = fTmp / "src/";
     test::buildTree(source, {file(taken, "mine"), file("a.txt", "a")});
+    test::buildTree(fNet.fDestination, {file(taken, "also mine")});
     fNet.fSources.push_back(makeSourceEntry(source, true));
-    EXPECT_TRUE(fNet.Execute());
-    EXPECT_EQ(test::readFile(source + taken), "mine");
-    EXPECT_EQ(probesIn(source), std::vector<std::string>{taken});
-    // The destination got the user's file through the mirror, and nothing else.
-    EXPECT_EQ(probesIn(fNet.fDestination), std::vector<std::string>{taken});
-    EXPECT_EQ(fNet.fStatistics.fErrors, 0);
+    for (const Case c : {Case{true, false}, Case{false, true}, Case{true, true}}) {
+        SCOPED_TRACE(std::to_string(c.sourceRemote) + std::to_string(c.destRemote));
+        fNet.fSourceRemote = c.sourceRemote;
+        fNet.fDestRemote = c.destRemote;
+        fProtocol.clear();
+        std::vector<std::string> probed;
+        sys::setFaultHook([&](sys::Op op, const char* path) {
+            const std::string p = path ? path : "";
+            // The mirror reads the user's file of that name.
+            if (op == sys::Op::Open && p.size() > 4 && p.compare(p.size() - 4, 4, ".tst") == 0 &&
+                p != source + taken)
+                probed.push_back(p);
+            return 0;
+        });
+        test::setMtime(source, 1600000000);
+        EXPECT_TRUE(fNet.Execute());
+        sys::setFaultHook({});
+        drainNet();
+        for (const std::string& p : probed) EXPECT_EQ(p.rfind(fNet.fDestination, 0), 0u) << p;
+        EXPECT_EQ(probed.empty(), !c.destRemote);
+        struct stat st {};
+        ASSERT_EQ(::stat(source.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtime, 1600000000) << "nothing was made or removed in the source";
+        EXPECT_EQ(test::readFile(source + taken), "mine");
+        EXPECT_EQ(probesIn(source), std::vector<std::string>{taken});
+        EXPECT_EQ(test::readFile(fNet.fDestination + taken), "mine");  // the mirror's copy
+        EXPECT_EQ(probesIn(fNet.fDestination), std::vector<std::string>{taken});
+        EXPECT_EQ(logged("Der Zeitunterschied zur Quelle \"" + source +
+                         "\" wird nicht gemessen (in die Quelle wird nie geschrieben); er gilt "
+                         "als 0, die Toleranz gilt."),
+                  c.sourceRemote);
+        EXPECT_FALSE(logged("Zeitunterschied: "));  // one clock here
+        EXPECT_EQ(fNet.fStatistics.fErrors, 0);
+    }
 }
 
 TEST_F(NetworkRun, AProbeThatCannotBeWrittenIsOneErrorOfItsSource) {
     const std::string source = fTmp / "src/";
     test::buildTree(source, {file("a.txt", "a")});
     fNet.fSources.push_back(makeSourceEntry(source, true));
+    fNet.fDestRemote = true;
     sys::setFaultHook([](sys::Op op, const char* path) {
         const std::string p = path ? path : "";
         return op == sys::Op::Open && p.size() > 4 && p.compare(p.size() - 4, 4, ".tst") == 0
@@ -370,15 +417,12 @@ TEST_F(NetworkRun, AProbeThatCannotBeWrittenIsOneErrorOfItsSource) {
     });
     EXPECT_TRUE(fNet.Execute());
     drainNet();
-    const auto line = std::find_if(fProtocol.begin(), fProtocol.end(), [&](const std::string& l) {
-        return l.rfind("FEHLER:  Die Prüfdatei \"" + source, 0) == 0;
-    });
-    EXPECT_NE(line, fProtocol.end());
+    EXPECT_TRUE(logged("FEHLER:  Die Prüfdatei \"" + fNet.fDestination));
     EXPECT_EQ(fNet.fStatistics.fErrors, 1);
     EXPECT_EQ(fNet.fStatusText, verdict(" wurde ausgeführt, aber es sind Fehler aufgetreten."));
     // The source is backed up all the same.
     EXPECT_EQ(test::readFile(fNet.fDestination + "a.txt"), "a");
-    EXPECT_TRUE(probesIn(source).empty());
+    EXPECT_TRUE(probesIn(fNet.fDestination).empty());
 }
 
 // A job whose clock offsets are given, one per source.
