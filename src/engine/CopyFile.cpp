@@ -464,6 +464,14 @@ bool TCopyFile::copyRegularFile(const std::string& source, int sourceFd, const s
         reportBlockWriteError(err, destination, destination ? place.path : source);
         return false;
     }
+    // A FUSE driver may give the file the time of its last write when it is
+    // closed (fusefat): the times are set once more on the file in place.
+    if (fTimesAfterCommit) {
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (sys::utimensat(place.dir, place.target().c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 &&
+            fTimesError == 0)
+            fTimesError = errno;
+    }
     fPercent = 100;
     doProgress();
     return true;

@@ -58,6 +58,9 @@ class TCopyFile : public TCopyIt {
     int fAttributeError = 0;
     // Set when the copy is whole but the destination refused its times (errno).
     int fTimesError = 0;
+    // The destination lies on a network or FUSE file system: a copy's times
+    // are set again once it has its name.
+    bool fTimesAfterCommit = false;
 
     // A source opened without following a link: `fd` is open for a regular
     // file (or any non-link), `st` describes it; `err` is the errno of a failure.

@@ -432,6 +432,7 @@ TCopyFolder::TCopyEnd TCopyFolder::copyPhase() {
     applyChangedTypes(findChangedTypes());
     addMessage("kopiere neue und geänderte Dateien...");
     fStatistics.fCurrent = 0;
+    fCopier->fTimesAfterCommit = !fPreview && onNetworkFileSystem(fDestFolder);
     const int workers = copyWorkers();
     const TCopyEnd end = workers > 1 ? copyInParallel(workers) : copyInTurn();
     if (end != TCopyEnd::Interrupted && fStatistics.fAdded == 0 && fStatistics.fReplaced == 0)
@@ -441,7 +442,7 @@ TCopyFolder::TCopyEnd TCopyFolder::copyPhase() {
 
 int TCopyFolder::copyWorkers() const {
     if (fWorkers <= 1 || fPreview) return 1;
-    return onNetworkFileSystem(fDestFolder) ? 1 : fWorkers;
+    return fCopier->fTimesAfterCommit ? 1 : fWorkers;
 }
 
 TCopyFolder::TCopyEnd TCopyFolder::copyInTurn() {

@@ -482,9 +482,10 @@ std::optional<TDateTime> TCopyJob::measureClockOffset() {
 
 namespace {
 
-// A time with an odd second and a fraction: a file system that stores times
-// in 2-second steps, or whole seconds, gives back another one.
-constexpr struct timespec kProbeTime = {1'000'000'001, 500'000'000};
+// A time with an odd second and a fraction below a hundredth: a file system
+// that stores times in 2-second steps, whole seconds or hundredths (exFAT)
+// gives back another one.
+constexpr struct timespec kProbeTime = {1'000'000'001, 123'456'789};
 // How far a time may be off for a file system that keeps it at all, and
 // the least tolerance such a file system needs.
 constexpr double kCoarseSeconds = 2.0;
@@ -504,8 +505,9 @@ double localClock() {
 // FAT keeps file times in 2-second steps.
 bool storesTwoSecondSteps(const std::string& path) {
     struct statfs st {};
+    constexpr unsigned long kMsdosMagic = 0x4d44;
     return ::statfs(path.c_str(), &st) == 0 &&
-           (static_cast<unsigned long>(st.f_type) & 0xFFFF) == 0x4d44;  // MSDOS_SUPER_MAGIC
+           (static_cast<unsigned long>(st.f_type) & 0xFFFFFFFFUL) == kMsdosMagic;
 }
 
 // Writes a probe file into the destination and takes the time its file

@@ -425,6 +425,29 @@ TEST_F(NetworkRun, AProbeThatCannotBeWrittenIsOneErrorOfItsSource) {
     EXPECT_TRUE(probesIn(fNet.fDestination).empty());
 }
 
+// A destination that keeps no time set on a file is named once per run.
+TEST_F(NetworkRun, ADestinationThatKeepsNoTimesIsOneWarningPerRun) {
+    for (const char* name : {"a", "b"}) {
+        test::buildTree(fTmp / (std::string(name) + "/"), {file("f", "f")});
+        fNet.fSources.push_back(makeSourceEntry(fTmp / name, true));
+    }
+    fNet.fDestRemote = true;
+    sys::setFaultHook([](sys::Op op, const char* path) {
+        const std::string p = path ? path : "";
+        return op == sys::Op::SetTimes && p.size() > 4 && p.compare(p.size() - 4, 4, ".tst") == 0
+                   ? EPERM
+                   : 0;
+    });
+    EXPECT_TRUE(fNet.Execute());
+    drainNet();
+    const std::string warning = "WARNUNG:  Das Zielverzeichnis \"" + fNet.fDestination +
+                                "\" behält die Dateizeiten nicht; die Kopien tragen die Zeit des "
+                                "Kopierens.";
+    EXPECT_EQ(std::count(fProtocol.begin(), fProtocol.end(), warning), 1);
+    EXPECT_EQ(fNet.fStatistics.fWarnings, 1);
+    EXPECT_EQ(fNet.fCopyFolder->fTimeTolerance, 2);
+}
+
 // A job whose clock offsets are given, one per source.
 class OffsetJob : public TCopyJob {
   public:
