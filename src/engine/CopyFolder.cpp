@@ -414,13 +414,15 @@ bool TCopyFolder::largeDeletionConfirmed(int32_t doomed) {
         formatThousands(doomed) + " von " + formatThousands(fStatistics.fDestFiles) + " Dateien";
     const std::string question = "Im Zielverzeichnis \"" + fDestFolder + "\" würden " + counts +
                                  " gelöscht.\r\nSollen diese Dateien wirklich gelöscht werden?";
-    if (fPreview && !fUnattended) {
+    // Only a window asks; elsewhere the preview shows the run's skipped deletion.
+    const bool asked = !fUnattended && userInterface().asksUser();
+    if (fPreview && asked) {
         addMessage("Vorschau: Ein Lauf fragt hier, ob im Zielverzeichnis \"" + fDestFolder + "\" " +
                    counts + " gelöscht werden sollen; gezeigt wird die Antwort \"Ja\".");
         return true;
     }
-    if (ask(TMsgKind::Confirmation, question, mbYes | mbNo | mbDefaultNo, TMsgResult::No) ==
-        TMsgResult::Yes)
+    if (!fPreview && ask(TMsgKind::Confirmation, question, mbYes | mbNo | mbDefaultNo,
+                         TMsgResult::No) == TMsgResult::Yes)
         return true;
     addMessage("WARNUNG:  Im Zielverzeichnis \"" + fDestFolder + "\" wären " + counts +
                " gelöscht worden; das Löschen wird übersprungen.");

@@ -151,6 +151,7 @@ class TSelfTestInterface : public TUserInterface {
     void setBusy(bool busy) override { fPrevious.setBusy(busy); }
     void processEvents() override { fPrevious.processEvents(); }
     void bringToFront() override { fPrevious.bringToFront(); }
+    bool asksUser() const override { return fPrevious.asksUser(); }
 
   private:
     TUserInterface& fPrevious;

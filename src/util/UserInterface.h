@@ -39,6 +39,9 @@ class TUserInterface {
     virtual void processEvents() = 0;
     // Raises the program's window before a message that must be seen.
     virtual void bringToFront() {}
+    // False when a question takes its unattended answer without anybody seeing
+    // it: a preview then shows what such a run would decide.
+    virtual bool asksUser() const { return true; }
 };
 
 // Runs without a window: a message goes to standard error and to the protocol
@@ -55,6 +58,7 @@ class TConsoleUserInterface : public TUserInterface {
                            TMsgResult unattended, const std::string& title = {}) override;
     void setBusy(bool) override {}
     void processEvents() override;
+    bool asksUser() const override { return false; }
 
   private:
     LineSink fProtocol;

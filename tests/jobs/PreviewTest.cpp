@@ -228,6 +228,37 @@ TEST_F(Preview, ReportsTheQuestionsOfARunWithoutAskingThem) {
     EXPECT_EQ(test::readTree(job.fDestination).size(), 60u);
 }
 
+// Where nobody is asked, the run skips a large deletion unless it is allowed:
+// the preview must say the same, line for line and counter for counter.
+TEST_F(Preview, OfALargeDeletionWithoutAWindowDecidesAsTheRun) {
+    struct Case {
+        bool window, unattended, allowed;
+        int32_t deleted;
+    } cases[] = {{false, false, false, 0}, {true, true, false, 0},
+                 {false, false, true, 59}, {true, false, true, 59}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.window) + std::to_string(c.unattended) +
+                     std::to_string(c.allowed));
+        test::removeTree(job.fDestination);
+        std::vector<test::TNode> many;
+        for (int i = 0; i < 60; ++i) many.push_back(file("f" + std::to_string(i), "x"));
+        test::buildTree(job.fDestination, many);
+        test::buildTree(source, {file("f0", "x")});
+        ui.shown.clear();
+        ui.asks = c.window;
+        job.fUnattended = c.unattended;
+        job.fAllowMassDelete = c.allowed;
+        const std::vector<std::string> previewLines = run(true);
+        const TCopyStatistics previewCounts = job.fStatistics;
+        EXPECT_TRUE(ui.shown.empty());
+        EXPECT_EQ(test::readTree(job.fDestination).size(), 60u);
+        const std::vector<std::string> runLines = run(false);
+        EXPECT_EQ(withoutPreviewLines(previewLines), runLines);
+        EXPECT_EQ(counters(previewCounts), counters(job.fStatistics));
+        EXPECT_EQ(previewCounts.fDeleted, c.deleted);
+    }
+}
+
 // A source that counts as a network drive: a run would write probe files.
 class NetworkPreviewJob : public TCopyJob {
   protected:

@@ -35,12 +35,14 @@ class RecordingUserInterface : public TUserInterface {
         ++eventCalls;
         if (onEvents) onEvents();
     }
+    bool asksUser() const override { return asks; }
 
     std::vector<Shown> shown;
     std::deque<TMsgResult> answers;
     std::vector<bool> busyCalls;
     int eventCalls = 0;
     std::function<void()> onEvents;  // e.g. a cancel "clicked" during a run
+    bool asks = true;                // false: a user interface without a window
 };
 
 }  // namespace qvb::test
