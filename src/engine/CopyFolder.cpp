@@ -324,6 +324,8 @@ bool TCopyFolder::reportScan(TFileList& list, bool source, bool ok) {
 }
 
 void TCopyFolder::logWarnings(const TFileList& list) {
+    if (logLevel() > 3)
+        for (const std::string& line : list.fTraceLines) addMessage(line);
     for (const std::string& line : list.fWarningLines) {
         addMessage(line);
         ++fStatistics.fWarnings;

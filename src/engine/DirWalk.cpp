@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "util/Mounts.h"
 #include "util/Sys.h"
 
 namespace qvb {
@@ -71,6 +72,14 @@ void TDirWalker::walk(const std::string& root, const Visit& visit, const Fail& f
         if (sys::fstat(fd.get(), &st) != 0) {
             fail(path, stack.size() + 1, errno);
             return false;
+        }
+        // Only where the device changes can another file system begin.
+        if (!stack.empty() && st.st_dev != stack.back().dev) {
+            const std::string type = pseudoFileSystemType(fd.get(), st.st_dev);
+            if (!type.empty()) {
+                if (fOnPseudo) fOnPseudo(path, type);
+                return false;
+            }
         }
         Frame frame;
         frame.dev = st.st_dev;

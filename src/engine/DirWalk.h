@@ -39,7 +39,12 @@ class TDirWalker {
     // Called for a folder that cannot be opened (the root included).
     using Fail = std::function<void(const std::string& path, size_t depth, int err)>;
 
+    // Called instead of entering a folder below the root that holds one of the
+    // kernel's own file systems (proc, sysfs, ...), with its type name.
+    using Pass = std::function<void(const std::string& path, const std::string& type)>;
+
     void setMaxOpenDirs(size_t count) { fMaxOpenDirs = count < 2 ? 2 : count; }
+    void setOnPseudoFolder(Pass pass) { fOnPseudo = std::move(pass); }
     // Walks the tree below `root` (which should end with "/"). The root itself is
     // opened following links; below it nothing is. Stops early when `aborted` turns true.
     void walk(const std::string& root, const Visit& visit, const Fail& fail,
@@ -47,6 +52,7 @@ class TDirWalker {
 
   private:
     size_t fMaxOpenDirs = 64;
+    Pass fOnPseudo;
 };
 
 // Opens a folder by name relative to `dirFd` without following a link; -1 and errno on failure.

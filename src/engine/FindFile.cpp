@@ -453,6 +453,9 @@ void TFindFile::searchTarget(const TTargetPath& target) {
         if (announceFolder(path, nullptr) != fiThisAndSubfolders && OnReadError)
             OnReadError(*this, path, err);
     };
+    walker.setOnPseudoFolder([this](const std::string& path, const std::string& type) {
+        if (OnPseudoFolder) OnPseudoFolder(*this, path, type);
+    });
     walker.walk(target.Folder, visit, fail, &fAborted);
     fLevel = 0;
 }

@@ -245,6 +245,8 @@ class TFindFile {
     using TNotifyEvent = std::function<void(TFindFile& sender)>;
     using TReadErrorEvent =
         std::function<void(TFindFile& sender, const std::string& folder, int err)>;
+    using TPseudoFolderEvent =
+        std::function<void(TFindFile& sender, const std::string& folder, const std::string& type)>;
 
     TFindFile();
     // Aborts a running search and, unlike a plain flag, waits for the worker:
@@ -277,6 +279,9 @@ class TFindFile {
     // whose details cannot be read (once per folder). Not raised for a folder
     // the OnFolderChange handler ignored with all it holds.
     TReadErrorEvent OnReadError;
+    // A folder not entered because the kernel's own file system `type` (proc,
+    // sysfs, ...) is mounted there.
+    TPseudoFolderEvent OnPseudoFolder;
 
   protected:
     virtual void NotifySearchBegin();

@@ -105,6 +105,11 @@ class TFileList::Scanner {
         search.OnReadError = [this](TFindFile&, const std::string& folder, int err) {
             recordUnreadable(folder, err);
         };
+        search.OnPseudoFolder = [this](TFindFile&, const std::string& folder,
+                                       const std::string& type) {
+            fList.fTraceLines.push_back("  Verzeichnis \"" + folder + "\" (Dateisystem " + type +
+                                        ") wird nicht durchsucht");
+        };
         search.StartSearch();
     }
 
@@ -280,6 +285,7 @@ void TFileList::Clear() {
     fErrorText.clear();
     fUnreadableDirs.clear();
     fWarningLines.clear();
+    fTraceLines.clear();
     fBaseEmpty = false;
 }
 

@@ -135,6 +135,9 @@ class TFileList {
     std::vector<std::string> fUnreadableDirs;
     // German warning lines: unreadable folders, skipped FIFOs/sockets/devices.
     std::vector<std::string> fWarningLines;
+    // Trace lines (log level above 3): the folders of the kernel's own file
+    // systems that the scan left out.
+    std::vector<std::string> fTraceLines;
 
   private:
     class Scanner;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <array>
 #include <sstream>
@@ -97,7 +98,62 @@ constexpr std::array<unsigned long, 10> kNetworkTypes = {
     0x0BD00BD0,  // Lustre
 };
 
+struct TPseudoType {
+    unsigned long magic;
+    const char* name;
+};
+
+constexpr std::array<TPseudoType, 16> kPseudoTypes = {{
+    {0x9FA0, "proc"},
+    {0x62656572, "sysfs"},
+    {0x1CD1, "devpts"},
+    {0x27E0EB, "cgroup"},
+    {0x63677270, "cgroup2"},
+    {0x73636673, "securityfs"},
+    {0x64626720, "debugfs"},
+    {0x74726163, "tracefs"},
+    {0x6165676C, "pstore"},
+    {0xCAFE4A11, "bpf"},
+    {0x19800202, "mqueue"},
+    {0x958458F6, "hugetlbfs"},
+    {0x62656570, "configfs"},
+    {0x65735543, "fusectl"},
+    {0x42494E4D, "binfmt_misc"},
+    {0x0187, "autofs"},
+}};
+
+constexpr unsigned long kTmpfsMagic = 0x01021994;
+
+// The type that the mount table gives the file system of device `dev`.
+std::string mountedType(dev_t dev) {
+    const std::optional<std::string> table = readSmallFile("/proc/self/mountinfo");
+    if (!table) return {};
+    const std::string id = std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+    std::istringstream lines(*table);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream stream(line);
+        std::string mountId, parentId, device, field;
+        if (!(stream >> mountId >> parentId >> device) || device != id) continue;
+        while (stream >> field && field != "-") {
+        }
+        if (stream >> field) return field;
+    }
+    return {};
+}
+
 }  // namespace
+
+std::string pseudoFileSystemType(int fd, dev_t dev) {
+    struct statfs st {};
+    if (sys::fstatfs(fd, &st) != 0) return {};
+    const auto type = static_cast<unsigned long>(st.f_type) & 0xFFFFFFFFul;
+    for (const TPseudoType& pseudo : kPseudoTypes)
+        if (type == pseudo.magic) return pseudo.name;
+    // The devices' file system tells itself from a tmpfs by its mount only.
+    if (type == kTmpfsMagic && mountedType(dev) == "devtmpfs") return "devtmpfs";
+    return {};
+}
 
 bool onNetworkFileSystem(const std::string& path) {
     struct statfs st {};

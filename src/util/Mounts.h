@@ -4,6 +4,8 @@
 // file system. An empty mount point folder lies on the system disk, so a
 // backup created there would silently fill the wrong disk.
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +41,11 @@ bool storesLocalTime(const std::string& path, const TMountTables& tables = {});
 bool isLocalTimeType(unsigned long fsType, const std::string& mountType);
 // The type field of the mount that holds the absolute `path` in a mountinfo table; empty when none.
 std::string mountTypeOf(const std::string& mountinfo, const std::string& path);
+
+// The type name ("proc", "sysfs", "devtmpfs", ...) of the kernel's own file
+// system that the folder open at `fd`, lying on device `dev`, belongs to: its
+// entries are no user data, and some never end. Empty for any other file system.
+std::string pseudoFileSystemType(int fd, dev_t dev);
 
 // The mount point field of a mount table: "\040" and the like stand for
 // blanks, tabs, newlines and backslashes.

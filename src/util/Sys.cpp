@@ -321,6 +321,11 @@ int statfs(const char* path, struct statfs* st) {
     return ::statfs(path, st);
 }
 
+int fstatfs(int fd, struct statfs* st) {
+    if (injected(Op::StatVfs, nullptr)) return -1;
+    return ::fstatfs(fd, st);
+}
+
 DIR* opendir(const char* path) {
     if (injected(Op::OpenDir, path)) return nullptr;
     return ::opendir(path);

@@ -117,6 +117,7 @@ int flock(int fd, int operation);
 int statvfs(const char* path, struct statvfs* st);
 // The file system's type (f_type) and sizes; fails like statvfs.
 int statfs(const char* path, struct statfs* st);
+int fstatfs(int fd, struct statfs* st);
 DIR* opendir(const char* path);
 DIR* fdopendir(int fd);
 // Starts `path` with `argv` (null-terminated) in `directory` (null: the

@@ -1,15 +1,20 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <map>
 
+#include "engine/CopyFolder.h"
 #include "engine/CopyIt.h"
+#include "engine/LogLevel.h"
 #include "engine/QV_FileList.h"
 #include "support/RecordingUserInterface.h"
 #include "support/TempDir.h"
@@ -383,4 +388,60 @@ TEST_F(FileListTest, FolderWithoutPermissionIsRecorded) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// The kernel's own file systems below the base are left out with a trace
+// line each; an ordinary one mounted there (a tmpfs) is listed.
+TEST_F(FileListTest, KernelFileSystemsBelowTheBaseAreNotEntered) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root mounts file systems";
+    struct Mounts {
+        std::vector<std::string> points;
+        ~Mounts() {
+            for (auto it = points.rbegin(); it != points.rend(); ++it)
+                ::umount2(it->c_str(), MNT_DETACH);
+        }
+    } mounts;
+    const std::string base = tmp / "basis/";
+    buildTree(base, {file("eigen/a.txt"), dir("eigen/tief/")});
+    const struct {
+        const char* folder;
+        const char* type;
+        bool entered;
+    } cases[] = {{"p", "proc", false},
+                 {"s", "sysfs", false},
+                 {"d", "devtmpfs", false},
+                 {"eigen/tief/t", "tmpfs", true}};
+    std::vector<std::string> traces;
+    for (const auto& c : cases) {
+        const std::string point = base + c.folder;
+        ASSERT_EQ(::mkdir(point.c_str(), 0755), 0) << point;
+        ASSERT_EQ(::mount(c.type, point.c_str(), c.type, 0, nullptr), 0)
+            << c.type << ": " << std::strerror(errno);
+        mounts.points.push_back(point);
+        if (c.entered)
+            writeFile(point + "/x.txt", "x");
+        else
+            traces.push_back("  Verzeichnis \"" + point + "/\" (Dateisystem " + c.type +
+                             ") wird nicht durchsucht");
+    }
+    ASSERT_TRUE(scan(base));
+    ASSERT_EQ(fileNames(list), (std::vector<std::string>{"eigen/a.txt", "eigen/tief/t/x.txt"}));
+    EXPECT_EQ(list.fTraceLines, traces);
+    EXPECT_TRUE(list.fWarningLines.empty());
+
+    // The mirror shows them at the trace level only.
+    const int previousLevel = logLevel();
+    for (const int level : {3, 4}) {
+        setLogLevel(level);
+        TCopyFolder mirror;
+        mirror.fSource = base;
+        mirror.fDest = tmp / ("ziel" + std::to_string(level) + "/");
+        mirror.fWorkers = 1;
+        EXPECT_TRUE(mirror.Execute());
+        const std::vector<std::string> lines = mirror.takeMessages();
+        for (const std::string& trace : traces)
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), trace), level > 3 ? 1 : 0) << trace;
+        EXPECT_EQ(mirror.fStatistics.fWarnings, 0);
+    }
+    setLogLevel(previousLevel);
 }

@@ -234,8 +234,10 @@ TEST_F(Preview, OfALargeDeletionWithoutAWindowDecidesAsTheRun) {
     struct Case {
         bool window, unattended, allowed;
         int32_t deleted;
-    } cases[] = {{false, false, false, 0}, {true, true, false, 0},
-                 {false, false, true, 59}, {true, false, true, 59}};
+    } cases[] = {{false, false, false, 0},
+                 {true, true, false, 0},
+                 {false, false, true, 59},
+                 {true, false, true, 59}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.window) + std::to_string(c.unattended) +
                      std::to_string(c.allowed));
