@@ -12,6 +12,7 @@
 
 #include "engine/DestTree.h"
 #include "engine/SparseCopy.h"
+#include "engine/Xattrs.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
 #include "util/UserInterface.h"
@@ -309,6 +310,7 @@ bool TCopyFile::Execute() {
     fPercent = 0;
     fAttributeError = 0;
     fTimesError = 0;
+    fXattrError = 0;
     if (fStatus == csCancelled) return false;
     fStatusText = "kopiere " + fSource + "...";
     setStatus(csIdle);
@@ -451,6 +453,7 @@ bool TCopyFile::copyRegularFile(const std::string& source, int sourceFd, const s
     const bool written = err == 0;
     if (written)
         err = applyAttributes(temp.fd.get(), st, createdMode, fAttributeError, fTimesError);
+    if (written && err == 0) copyXattrs(sourceFd, temp.fd.get());
     if (err == 0 && (err = temp.commit()) != 0 && nameRefused(err, place)) err = kUnstorableName;
     if (written && (err == EPERM || err == EACCES || err == EROFS)) {
         fHopeless = true;
@@ -475,6 +478,14 @@ bool TCopyFile::copyRegularFile(const std::string& source, int sourceFd, const s
     fPercent = 100;
     doProgress();
     return true;
+}
+
+// After owner and mode: a chown clears file capabilities, a chmod changes an ACL's mask.
+void TCopyFile::copyXattrs(int in, int out) {
+    TXattrs attrs;
+    int err = readXattrs(in, nullptr, attrs);
+    if (err == 0) err = writeXattrs(out, attrs);
+    if (err != 0) fXattrError = err;
 }
 
 int TCopyFile::moveData(int in, int out, const struct stat& st) {

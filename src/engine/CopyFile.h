@@ -61,6 +61,9 @@ class TCopyFile : public TCopyIt {
     // The destination lies on a network or FUSE file system: a copy's times
     // are set again once it has its name.
     bool fTimesAfterCommit = false;
+    // Set when the copy is whole but the destination refused its extended attributes or ACLs
+    // (errno).
+    int fXattrError = 0;
 
     // A source opened without following a link: `fd` is open for a regular
     // file (or any non-link), `st` describes it; `err` is the errno of a failure.
@@ -84,6 +87,7 @@ class TCopyFile : public TCopyIt {
     bool copyLink(const std::string& source, const struct stat& st, const TTargetPlace& place);
     // 0, the errno of a failure, or ECANCELED.
     int moveData(int in, int out, const struct stat& st);
+    void copyXattrs(int in, int out);
     int moveSparse(int in, int out, int64_t size);
     // From `offset` to `end` (-1: to the end of the file), both files at `offset`.
     int moveStretch(int in, int out, int64_t offset, int64_t end, int64_t size);

@@ -15,6 +15,7 @@
 #include "engine/CopyPool.h"
 #include "engine/LogLevel.h"
 #include "engine/NameMask.h"
+#include "engine/Xattrs.h"
 #include "util/Mounts.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
@@ -209,6 +210,9 @@ bool TCopyFolder::Execute() {
     fTreeWritten = false;
     fTimesWarned = false;
     fSourceList->fRunStartNs = nowNs();
+    fXattrsWarned = false;
+    // One moment for both listings, so that their status ages compare.
+    fScanEpochNs = fSourceList->fRunStartNs;
 
     // A scan that failed or a full destination copies nothing: the run must not
     // count as done.
@@ -292,6 +296,7 @@ void TCopyFolder::announceScan(bool source) {
 void TCopyFolder::prepareScan(TFileList& list, bool source) const {
     list.setBaseDir(source ? fSourceFolder : fDestFolder);
     list.fListEmptyDirs = true;
+    list.fStatusEpochNs = fScanEpochNs;
     list.setSkipFolders(fSkipFolders);
     // A folder skipped by its absolute source path keeps its backup.
     list.anchorSkipItems(fSourceFolder);
@@ -338,7 +343,6 @@ void TCopyFolder::removeTempLeftovers() {
         if (entry.kind == ekEmptyDir || !isTempName(entry.name) || fSourceList->find(entry.name))
             continue;
         if (fTree.removeFile(std::string(entry.name)) != 0) continue;
-        fTreeWritten = true;
         --fStatistics.fDestFiles;
         fStatistics.fDestBytes -= entry.size;
     }
@@ -350,7 +354,6 @@ void TCopyFolder::removeTempLeftovers() {
         fTree.removeAll(folder.name, [&](const std::string&, bool isFolder) {
             if (!isFolder) --fStatistics.fDestFiles;
         });
-        fTreeWritten = true;
     }
 }
 
@@ -434,6 +437,8 @@ bool TCopyFolder::largeDeletionConfirmed(int32_t doomed) {
 
 TCopyFolder::TCopyEnd TCopyFolder::copyPhase() {
     applyChangedTypes(findChangedTypes());
+    fLinks.build(*fSourceList, *fDestList);
+    fLeaderActions.clear();
     addMessage("kopiere neue und geänderte Dateien...");
     fStatistics.fCurrent = 0;
     fCopier->fTimesAfterCommit = !fPreview && onNetworkFileSystem(fDestFolder);
@@ -451,6 +456,8 @@ int TCopyFolder::copyWorkers() const {
 
 TCopyFolder::TCopyEnd TCopyFolder::copyInTurn() {
     TFolderWalk walk;
+    // A link reaches the folder of its first name through the tree.
+    walk.keepOpen = !fLinks.empty();
     bool ok = true;
     for (const TFileEntry& entry : fSourceList->entries()) {
         if (entry.kind == ekEmptyDir) continue;
@@ -501,7 +508,8 @@ TCopyFolder::TCopyEnd TCopyFolder::copyInParallel(int workers) {
 }
 
 bool TCopyFolder::suitsWorker(const TPlannedFile& file) const {
-    return file.action > 0 && file.dirFd >= 0 && file.entry->size < kWorkerFileSize;
+    return file.action > 0 && file.dirFd >= 0 && file.entry->size < kWorkerFileSize &&
+           file.linkTo == nullptr;
 }
 
 std::unique_ptr<TPoolCopy> TCopyFolder::poolCopyOf(const TPlannedFile& file) const {
@@ -572,7 +580,33 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
         file.destEntry ? std::optional<int64_t>(file.destEntry->mtimeNs) : std::nullopt;
     const int64_t destSize = file.destEntry ? file.destEntry->size : entry.size;
     file.action = fSourceList->compare(entry, destTime, destSize);
+    if (!fLinks.empty()) planLink(file);
     return file;
+}
+
+// A later name of a group is linked to the copy of the first, unless the two
+// copies are one file already; a copy shared with names that left the group
+// is replaced by a copy of its own.
+void TCopyFolder::planLink(TPlannedFile& file) {
+    const std::vector<TFileEntry>& entries = fSourceList->entries();
+    const auto index = static_cast<uint32_t>(file.entry - entries.data());
+    const int64_t leader = fLinks.leaderOf(index);
+    if (leader < 0) {
+        if (file.action == 0 && fLinks.broken(index)) file.action = 1;
+        if (fLinks.leads(index)) fLeaderActions[index] = file.action;
+        return;
+    }
+    const auto planned = fLeaderActions.find(static_cast<uint32_t>(leader));
+    // A first name left alone (blocked, its folder failed) gives no copy to link to.
+    if (planned == fLeaderActions.end() || planned->second < 0) return;
+    const TFileEntry& lead = entries[static_cast<size_t>(leader)];
+    if (planned->second == 0 && !fLinks.broken(index) &&
+        fLinks.shared(lead.name, file.entry->name)) {
+        file.action = 0;
+        return;
+    }
+    file.linkTo = &lead;
+    file.action = file.destEntry ? 1 : 2;
 }
 
 // The tree's descriptor lasts only until its next call: files that wait to
@@ -604,6 +638,10 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
                 fCopier->fStatusText.clear();
                 if (attributesDiffer(*file.entry, *file.destEntry))
                     alignFile(*file.entry, *file.destEntry);
+                // A source whose status changed after its copy's may have new attributes.
+                if (file.entry->kind == ekFile &&
+                    file.entry->statusAge() <= file.destEntry->statusAge())
+                    alignXattrs(std::string(file.entry->name), false);
                 break;
             case 1:
                 addMessage("  ersetze " + file.target);
@@ -635,13 +673,15 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
 
 // A file that could not be copied must not leave a run that reads as a success.
 void TCopyFolder::countCopy(TPlannedFile& file, int32_t& done) {
-    const bool copied = fPreview    ? previewCopy(*file.entry)
-                        : file.copy ? takeOverCopy(*file.copy)
-                                    : copyHere(file);
+    const bool copied = fPreview      ? previewCopy(*file.entry)
+                        : file.copy   ? takeOverCopy(*file.copy)
+                        : file.linkTo ? linkHere(file)
+                                      : copyHere(file);
     if (fCopier->fAttributeError != 0) noteAttributeFailure(fCopier->fAttributeError, file.target);
     if (fCopier->fTimesError != 0) noteTimesFailure(fCopier->fTimesError, file.target);
     // A file that vanished, or changed all through its copy, is a warning.
     if (fCopier->fStatus == csWarnings) ++fStatistics.fWarnings;
+    if (fCopier->fXattrError != 0) noteXattrFailure(fCopier->fXattrError, file.target);
     if (copied) {
         ++done;
         return;
@@ -658,6 +698,18 @@ bool TCopyFolder::copyHere(const TPlannedFile& file) {
     return fCopier->Execute();
 }
 
+// A first name that could not be copied leaves nothing to link to: the name gets a copy of its own.
+bool TCopyFolder::linkHere(const TPlannedFile& file) {
+    fCopier->fBytesCopied = 0;
+    fCopier->fAttributeError = fCopier->fXattrError = 0;
+    if (fTree.linkFile(std::string(file.linkTo->name), file.dirFd, extractFileName(file.target)) ==
+        0) {
+        fCopier->setStatus(csDone);
+        return true;
+    }
+    return copyHere(file);
+}
+
 // What a worker's copier reported reaches the window through the mirror's
 // own copier, as if that one had copied the file.
 bool TCopyFolder::takeOverCopy(TPoolCopy& copy) {
@@ -671,6 +723,7 @@ bool TCopyFolder::takeOverCopy(TPoolCopy& copy) {
     copier.fBytesCopied = copy.bytesCopied;
     copier.fAttributeError = copy.attributeError;
     copier.fTimesError = copy.timesError;
+    copier.fXattrError = copy.xattrError;
     copier.fPercent = copy.percent;
     if (copy.copied) copier.doProgress();
     copier.setStatus(copy.status);
@@ -957,10 +1010,6 @@ void TCopyFolder::alignFolders() {
     // time of the source folder for its base: a content-only destination is the user's folder.
     const bool baseIsCopy =
         fDestFolder.size() > fSourceFolder.size() && fDestFolder.ends_with(fSourceFolder);
-    // A run that wrote or removed anything changed the times of folders the listing saw.
-    const bool treeWritten = fTreeWritten || fStatistics.fAdded > 0 || fStatistics.fReplaced > 0 ||
-                             fStatistics.fNotCopied > 0 || fStatistics.fDeleted > 0 ||
-                             fStatistics.fDirsDeleted > 0 || !fRetyped.empty();
     const std::vector<TFolderEntry>& folders = fSourceList->folders();
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
         const std::string& name = it->name;
@@ -976,8 +1025,33 @@ void TCopyFolder::alignFolders() {
         if (modeDiffers || ownerDiffers)
             applyAttributes(name, it->mode,
                             ownerDiffers ? &fSourceList->ownerOf(it->owner) : nullptr);
-        if (treeWritten || !dest || dest->mtimeNs != it->mtimeNs) alignFolderTime(*it);
+        if (!dest || it->ctimeNs >= dest->ctimeNs) alignXattrs(name, true);
+        // Every run changes the times of the folders it looked into (the test
+        // whether a folder is writable writes into it).
+        alignFolderTime(*it);
     }
+}
+
+void TCopyFolder::alignXattrs(const std::string& name, bool folder) {
+    TXattrs want;
+    if (readXattrs(-1, concat(fSourceFolder, name).c_str(), want) != 0) return;
+    const sys::UniqueFd fd(fTree.openEntry(name, O_RDONLY | (folder ? O_DIRECTORY : 0)));
+    if (!fd.valid()) return;  // gone, or a dry run
+    if (const int err = writeXattrs(fd.get(), want); err != 0)
+        noteXattrFailure(err, fDestFolder + name);
+}
+
+// A file system without extended attributes (FAT, some network shares)
+// refuses every file alike: one line per run says so.
+void TCopyFolder::noteXattrFailure(int err, const std::string& path) {
+    if (fXattrsWarned) return;
+    fXattrsWarned = true;
+    const std::string type = fileSystemType(fDestFolder);
+    addMessage("WARNUNG: das Dateisystem \"" + (type.empty() ? "?" : type) +
+               "\" des Zielverzeichnisses nimmt erweiterte Attribute oder ACLs nicht an (\"" +
+               path + "\": " + sys::errorText(err) +
+               "); die Dateien werden ohne sie kopiert, weitere Fälle werden nicht gemeldet");
+    ++fStatistics.fWarnings;
 }
 
 void TCopyFolder::alignFolderTime(const TFolderEntry& folder) {
@@ -1050,7 +1124,6 @@ int TCopyFolder::createEmptyFolders() {
         bool made = false;
         if (fTree.makeFolder(rel, made) >= 0) {
             if (!made) continue;
-            fTreeWritten = true;
             ++created;
             addMessage("    erzeuge " + target);
         } else {

@@ -12,6 +12,7 @@
 #include "engine/CopyIt.h"
 #include "engine/CopyPool.h"
 #include "engine/DestTree.h"
+#include "engine/HardLinks.h"
 #include "engine/QV_FileList.h"
 
 namespace qvb {
@@ -115,6 +116,7 @@ class TCopyFolder : public TCopyIt {
         int dirFd = -1;
         std::shared_ptr<sys::UniqueFd> folder;  // keeps dirFd open, with workers
         std::unique_ptr<TPoolCopy> copy;        // set when a worker copies the file
+        const TFileEntry* linkTo = nullptr;     // the name whose copy this one becomes
     };
 
     TCopyEnd copyPhase();
@@ -127,6 +129,8 @@ class TCopyFolder : public TCopyIt {
     void issueCopiedAfterCancel(std::deque<TPlannedFile>& window, TCopyPool& pool);
     TPlannedFile planFile(const TFileEntry& entry, TFolderWalk& walk);
     void keepFolderOpen(TFolderWalk& walk);
+    void planLink(TPlannedFile& file);
+    bool linkHere(const TPlannedFile& file);
     TStep issueFile(TPlannedFile& file);
     void countCopy(TPlannedFile& file, int32_t& done);
     bool copyHere(const TPlannedFile& file);
@@ -145,6 +149,9 @@ class TCopyFolder : public TCopyIt {
     void applyAttributes(const std::string& name, uint16_t mode, const TOwner* owner);
     void alignFolders();
     void alignFolderTime(const TFolderEntry& folder);
+    // Brings the extended attributes and ACLs of the copy `name` in line with the source's.
+    void alignXattrs(const std::string& name, bool folder);
+    void noteXattrFailure(int err, const std::string& path);
     void noteAttributeFailure(int err, const std::string& path);
     void noteTimesFailure(int err, const std::string& path);
     bool readOnlyCause(int err, const std::string& folder) const;
@@ -166,6 +173,11 @@ class TCopyFolder : public TCopyIt {
     // Files or folders were removed or made outside the counted copies and deletions.
     bool fTreeWritten = false;
     bool fTimesWarned = false;
+    bool fXattrsWarned = false;
+    int64_t fScanEpochNs = 0;  // the listings' status ages count back from here
+    TLinkPlan fLinks;
+    // What was planned for the first name of each group of hard links (compare's answer).
+    std::unordered_map<uint32_t, int> fLeaderActions;
 };
 
 }  // namespace qvb

@@ -122,6 +122,7 @@ void TCopyPool::copyWith(TCopyFile& copier, TPoolCopy& copy) {
         copy.percent = copier.fPercent;
         copy.attributeError = copier.fAttributeError;
         copy.timesError = copier.fTimesError;
+        copy.xattrError = copier.fXattrError;
     } catch (...) {
         copy.failure = std::current_exception();
     }

@@ -37,6 +37,7 @@ struct TPoolCopy {
     int32_t percent = 0;
     int attributeError = 0;
     int timesError = 0;
+    int xattrError = 0;
     std::exception_ptr failure;  // rethrown on the thread that issues the file
 
   private:

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <vector>
 
+#include "engine/CopyFile.h"
 #include "util/QV_Basics.h"
 
 namespace qvb {
@@ -268,6 +270,37 @@ int TDestTree::setOwner(const std::string& name, uid_t uid, gid_t gid) {
     const int dir = parentOf(name, last);
     if (dir < 0) return errno;
     return sys::fchownat(dir, last.c_str(), uid, gid, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+int TDestTree::linkFile(const std::string& existing, int dirFd, const std::string& name) {
+    if (fDry) return 0;
+    std::string last;
+    const int from = parentOf(existing, last);
+    if (from < 0) return errno;
+    // Under a new name first: the old copy stays until the link is in place.
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    for (int attempt = 0;; ++attempt) {
+        temp = std::string(kTempFilePrefix) + "link-" + std::to_string(::getpid()) + "-" +
+               std::to_string(++counter);
+        if (sys::linkat(from, last.c_str(), dirFd, temp.c_str()) == 0) break;
+        if (errno != EEXIST || attempt == 100) return errno;
+    }
+    int err = sys::renameat(dirFd, temp.c_str(), dirFd, name.c_str()) == 0 ? 0 : errno;
+    // A rename onto another name of the same file leaves both names.
+    sys::unlinkat(dirFd, temp.c_str(), 0);
+    return err;
+}
+
+int TDestTree::openEntry(const std::string& name, int flags) {
+    errno = 0;
+    if (fDry) return -1;
+    flags |= O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    std::string last;
+    if (withoutTrailingSlash(name).empty()) return sys::open(fBasePath.c_str(), flags);
+    const int dir = parentOf(name, last);
+    if (dir < 0) return -1;
+    return sys::openat(dir, last.c_str(), flags);
 }
 
 int TDestTree::setModified(const std::string& name, int64_t mtimeNs) {

@@ -65,6 +65,12 @@ class TDestTree {
     int setOwner(const std::string& name, uid_t uid, gid_t gid);
     // The modification time of `name` (nanoseconds since 1970); 0 or the errno.
     int setModified(const std::string& name, int64_t mtimeNs);
+    // Opens the file or folder `name` without following a link (O_NOFOLLOW is
+    // added to `flags`); -1 with errno. A dry tree opens nothing (errno 0).
+    int openEntry(const std::string& name, int flags);
+    // Gives the file `existing` the name `name` in the folder `dirFd` as well,
+    // in place of what stood there; 0 or the errno.
+    int linkFile(const std::string& existing, int dirFd, const std::string& name);
 
   private:
     int walk(const std::string& rel, bool create, bool& created);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <iterator>
 #include <new>
+#include <tuple>
 
 #include "engine/CopyIt.h"
 #include "engine/DirWalk.h"
@@ -129,6 +130,7 @@ class TFileList::Scanner {
     }
 
     void add(TFileEntry entry) {
+        ++fAdded;
         if (fChunks.empty() || fChunks.back().size() == kChunkSize) {
             fChunks.emplace_back();
             fChunks.back().reserve(kChunkSize);
@@ -220,7 +222,8 @@ class TFileList::Scanner {
         if (folder.depth == 1) fList.fBaseEmpty = folder.readError == 0 && folder.items.empty();
         if (!skip)
             fList.fFolders.push_back({rel, static_cast<uint16_t>(folder.st.st_mode),
-                                      ownerIndex(folder.st), fileTimeNs(folder.st.st_mtim)});
+                                      ownerIndex(folder.st), fileTimeNs(folder.st.st_mtim),
+                                      fileTimeNs(folder.st.st_ctim)});
         if (fList.fListEmptyDirs && folder.readError == 0 && !hasContent(folder.items))
             addEmptyDir(folder.path, folder.st);
     }
@@ -237,9 +240,22 @@ class TFileList::Scanner {
         char* relName = fList.fNames.place(length);
         file.Folder.copy(relName, folderPart, start);
         file.FileName.copy(relName + folderPart, file.FileName.size());
-        add({std::string_view(relName, length), fileTimeNs(st.st_mtim),
-             static_cast<int64_t>(st.st_size), static_cast<uint16_t>(st.st_mode), ownerIndex(st),
-             S_ISLNK(st.st_mode) ? ekLink : ekFile});
+        TFileEntry entry{std::string_view(relName, length),
+                         fileTimeNs(st.st_mtim),
+                         static_cast<int64_t>(st.st_size),
+                         static_cast<uint16_t>(st.st_mode),
+                         ownerIndex(st),
+                         S_ISLNK(st.st_mode) ? ekLink : ekFile};
+        if (fList.fStatusEpochNs != 0) {
+            const uint32_t age =
+                statusAgeCode((fList.fStatusEpochNs - fileTimeNs(st.st_ctim)) / 1000);
+            entry.statusAgeBytes[0] = static_cast<uint8_t>(age);
+            entry.statusAgeBytes[1] = static_cast<uint8_t>(age >> 8);
+            entry.statusAgeBytes[2] = static_cast<uint8_t>(age >> 16);
+        }
+        if (S_ISREG(st.st_mode) && st.st_nlink > 1)
+            fList.fLinked.push_back({st.st_dev, st.st_ino, fAdded});
+        add(entry);
         ++fList.fFileCount;
         fList.fTotalSize += st.st_size;
         letEventsRun(search);
@@ -265,9 +281,21 @@ class TFileList::Scanner {
     };
     std::vector<TExcluded> fExcluded;
     int fSinceEvents = 0;
+    uint32_t fAdded = 0;  // entries so far: the index of the next one
     TOwner fLastOwner{static_cast<uid_t>(-1), static_cast<gid_t>(-1)};
     uint16_t fLastOwnerIndex = kUnknownOwner;
 };
+
+static_assert(sizeof(TFileEntry) <= 40, "a list entry must not grow");
+
+uint32_t statusAgeCode(int64_t ageUs) {
+    if (ageUs <= 0) return 0;
+    const auto age = static_cast<uint64_t>(ageUs);
+    const int bits = 64 - __builtin_clzll(age);
+    if (bits <= 19) return static_cast<uint32_t>(age);
+    const int shift = bits - 19;
+    return (static_cast<uint32_t>(shift) << 18) + static_cast<uint32_t>(age >> shift);
+}
 
 TFileList::TFileList() : fFindFile(std::make_unique<TFindFile>()) {}
 TFileList::~TFileList() = default;
@@ -276,6 +304,7 @@ void TFileList::Clear() {
     fEntries.clear();
     fNames.clear();
     fFolders.clear();
+    fLinked.clear();
     fOwners.clear();
     fSlots.clear();
     fFileCount = 0;
@@ -344,6 +373,9 @@ bool TFileList::scan() {
     rebuildIndex();
     std::sort(fFolders.begin(), fFolders.end(),
               [](const TFolderEntry& a, const TFolderEntry& b) { return a.name < b.name; });
+    std::sort(fLinked.begin(), fLinked.end(), [](const TLinkedName& a, const TLinkedName& b) {
+        return std::tie(a.dev, a.ino, a.index) < std::tie(b.dev, b.ino, b.index);
+    });
     return true;
 }
 

@@ -34,7 +34,20 @@ struct TFileEntry {
     uint16_t owner = 0;  // index into the list's owners
     // Last, so that it shares the padding after `owner`: a million entries per list are common.
     TEntryKind kind = ekFile;
+    // How long before the list's fStatusEpochNs the file's status (attributes,
+    // links) last changed, as statusAgeCode; it fills the rest of the padding.
+    uint8_t statusAgeBytes[3] = {};
+
+    uint32_t statusAge() const {
+        return statusAgeBytes[0] | uint32_t{statusAgeBytes[1]} << 8 |
+               uint32_t{statusAgeBytes[2]} << 16;
+    }
 };
+
+// Exact below half a second, then to about four parts in a million; never
+// decreasing with the age, so two codes compare as their ages do (equal codes
+// may hide a small difference). Fits 24 bits.
+uint32_t statusAgeCode(int64_t ageUs);
 
 inline constexpr uint16_t kUnknownOwner = 0xFFFF;
 
@@ -45,6 +58,14 @@ struct TFolderEntry {
     uint16_t mode = 0;
     uint16_t owner = 0;
     int64_t mtimeNs = 0;
+    int64_t ctimeNs = 0;  // the last change of its status
+};
+
+// A file of more than one name (hard links) and its inode.
+struct TLinkedName {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    uint32_t index = 0;  // into the list's entries
 };
 
 struct TOwner {
@@ -92,6 +113,9 @@ class TFileList {
     const TFileEntry* find(std::string_view name) const;
     const std::vector<TFileEntry>& entries() const { return fEntries; }
     const std::vector<TFolderEntry>& folders() const { return fFolders; }
+    // The files of more than one name, sorted by inode and then by position in
+    // the list; the others need no room for an inode.
+    const std::vector<TLinkedName>& linkedNames() const { return fLinked; }
     // The folder `name` ("a/b/"), or null; exact.
     const TFolderEntry* findFolder(std::string_view name) const;
     // Few trees have more than a handful of owners, so entries keep an index;
@@ -115,6 +139,9 @@ class TFileList {
     bool fDestLocalTime = false;
     // When the run started (ns since 1970, UTC): a destination time beyond it is in the future.
     int64_t fRunStartNs = INT64_MAX;
+    // The moment the entries' status ages count back from (UTC nanoseconds);
+    // 0 leaves them 0. Two lists compared with each other share it.
+    int64_t fStatusEpochNs = 0;
     TCopyIt* fOwner = nullptr;
     // Scanned on a thread other than the window's: the scan leaves the
     // window's events alone (give it no owner either).
@@ -147,6 +174,7 @@ class TFileList {
     TNameStore fNames;
     std::vector<TFileEntry> fEntries;
     std::vector<TFolderEntry> fFolders;  // sorted by name after a scan
+    std::vector<TLinkedName> fLinked;
     std::vector<TOwner> fOwners;
     std::vector<uint32_t> fSlots;  // open addressing: entry index + 1, 0 = free
 };

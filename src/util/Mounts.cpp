@@ -203,6 +203,11 @@ std::string mountTypeOf(const std::string& mountinfo, const std::string& path) {
     return type;
 }
 
+std::string fileSystemType(const std::string& path, const TMountTables& tables) {
+    const std::optional<std::string> mountinfo = readSmallFile(tables.mountinfo);
+    return mountinfo ? mountTypeOf(*mountinfo, nearestExistingAncestor(path)) : std::string();
+}
+
 bool storesLocalTime(const std::string& path, const TMountTables& tables) {
     struct statfs st {};
     if (sys::statfs(nearestExistingAncestor(path).c_str(), &st) != 0) return false;

@@ -39,6 +39,9 @@ bool storesLocalTime(const std::string& path, const TMountTables& tables = {});
 // The same decision from the statfs type and the mount table's type field
 // ("vfat", "fuse.fusefat").
 bool isLocalTimeType(unsigned long fsType, const std::string& mountType);
+// The file system type of `path` as the mount table names it ("ext4",
+// "vfat", "fuse.sshfs"); empty when unknown.
+std::string fileSystemType(const std::string& path, const TMountTables& tables = {});
 // The type field of the mount that holds the absolute `path` in a mountinfo table; empty when none.
 std::string mountTypeOf(const std::string& mountinfo, const std::string& path);
 

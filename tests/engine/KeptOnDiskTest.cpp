@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -64,7 +66,7 @@ std::string xattrsOf(const std::string& path) {
 // contents, mode, time, holes, attributes and the first name of its inode group.
 std::map<std::string, std::string> snapshot(const std::string& root) {
     std::map<std::string, std::string> out;
-    std::map<std::pair<dev_t, ino_t>, std::string> groups;
+    std::map<std::pair<dev_t, ino_t>, std::vector<std::string>> groups;
     std::vector<std::string> pending{""};
     while (!pending.empty()) {
         const std::string rel = pending.back();
@@ -87,14 +89,15 @@ std::map<std::string, std::string> snapshot(const std::string& root) {
                 text += " size=" + std::to_string(st.st_size) +
                         (int64_t{st.st_blocks} * 512 < st.st_size ? " holes" : "") +
                         " data=" + std::to_string(std::hash<std::string>{}(test::readFile(path)));
-                if (st.st_nlink > 1) {
-                    auto [it, fresh] = groups.try_emplace({st.st_dev, st.st_ino}, rel + name);
-                    text += " group=" + (fresh ? rel + name : it->second);
-                }
+                if (st.st_nlink > 1) groups[{st.st_dev, st.st_ino}].push_back(rel + name);
             }
         }
         ::closedir(d);
     }
+    for (auto& [inode, names] : groups)
+        for (const std::string& name : names)
+            if (names.size() > 1)
+                out[name] += " group=" + *std::min_element(names.begin(), names.end());
     return out;
 }
 
@@ -160,6 +163,109 @@ TEST_F(KeptOnDiskTest, FailedSearchForDataHandsTheFileToTheNextMethod) {
         "  2. Versuch: Kopiermethode \"XCopy\"... "};
     EXPECT_NE(std::search(log.begin(), log.end(), expected.begin(), expected.end()), log.end());
     expectSameTree();
+}
+
+// A POSIX ACL as the kernel stores it: version 2, then (tag, permissions, id) entries.
+std::string rawAcl(std::initializer_list<std::array<uint32_t, 3>> entries) {
+    std::string out;
+    const auto put = [&out](uint32_t value, size_t bytes) {
+        for (size_t i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i));
+    };
+    put(2, 4);
+    for (const auto& [tag, perm, id] : entries) {
+        put(tag, 2);
+        put(perm, 2);
+        put(id, 4);
+    }
+    return out;
+}
+
+constexpr uint32_t kUserObj = 1, kUser = 2, kGroupObj = 4, kMask = 0x10, kOther = 0x20;
+constexpr uint32_t kNoId = 0xFFFFFFFF;
+
+void setXattr(const std::string& path, const std::string& name, const std::string& value) {
+    ASSERT_EQ(::lsetxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0), 0)
+        << path << " " << name << ": " << std::strerror(errno);
+}
+
+TEST_F(KeptOnDiskTest, AttributesAndAclsArriveAndFollowAChangeWithoutACopy) {
+    test::buildTree(src, {file("f.txt", "F", kT), file("sub/g.txt", "G", kT), dir("shared/"),
+                          file("plain.txt", "p", kT)});
+    const std::string readOnlyForUser = rawAcl({{kUserObj, 6, kNoId},
+                                                {kUser, 4, 1234},
+                                                {kGroupObj, 4, kNoId},
+                                                {kMask, 4, kNoId},
+                                                {kOther, 0, kNoId}});
+    setXattr(src + "f.txt", "user.note", "eins");
+    setXattr(src + "sub", "user.folder", "ordner");
+    setXattr(src + "sub/g.txt", "system.posix_acl_access", readOnlyForUser);
+    setXattr(src + "shared", "system.posix_acl_default", readOnlyForUser);
+    // Made after the default ACL: the kernel gives it an ACL of its own, as it does to its copy.
+    test::writeFile(src + "shared/new.txt", "n", kT);
+    if (::geteuid() == 0) setXattr(src + "f.txt", "trusted.mark", "root");
+    for (const char* folder : {"sub", "shared"}) test::setMtime(src + folder, kT);
+    ASSERT_TRUE(run());
+    expectSameTree();
+
+    setXattr(src + "f.txt", "user.note", "zwei");
+    ::lremovexattr((src + "f.txt").c_str(), "trusted.mark");
+    setXattr(src + "plain.txt", "user.new", "neu");
+    setXattr(src + "sub", "user.folder", "anders");
+    ASSERT_EQ(::lremovexattr((src + "shared").c_str(), "system.posix_acl_default"), 0);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(mirror.fStatistics.fAdded + mirror.fStatistics.fReplaced, 0);
+    expectSameTree();
+}
+
+TEST_F(KeptOnDiskTest, RefusedAttributesWarnOncePerRunAndTheFilesArrive) {
+    test::buildTree(src, {file("a.txt", "A", kT), file("b.txt", "B", kT), dir("d/")});
+    for (const char* name : {"a.txt", "b.txt", "d"}) setXattr(src + name, "user.x", "1");
+    sys::setFaultHook(
+        [](sys::Op op, const char*) { return op == sys::Op::SetXattr ? ENOTSUP : 0; });
+    mirror.fWorkers = 1;
+    ASSERT_TRUE(run());
+    const auto warning = [&](const std::string& name) {
+        return "WARNUNG: das Dateisystem \"" + fileSystemType(dst) +
+               "\" des Zielverzeichnisses nimmt erweiterte Attribute oder ACLs nicht an (\"" + dst +
+               name + "\": " + sys::errorText(ENOTSUP) +
+               "); die Dateien werden ohne sie kopiert, weitere Fälle werden nicht gemeldet";
+    };
+    // The files are copied in the order in which the folder lists them.
+    EXPECT_EQ(std::count(log.begin(), log.end(), warning("a.txt")) +
+                  std::count(log.begin(), log.end(), warning("b.txt")),
+              1);
+    EXPECT_EQ(mirror.fStatistics.fAdded, 2);
+    EXPECT_EQ(mirror.fStatistics.fWarnings, 1);
+    EXPECT_EQ(test::readFile(dst + "b.txt"), "B");
+}
+
+TEST_F(KeptOnDiskTest, HardLinksShareOneCopyAndFollowAChangedLinkSet) {
+    test::buildTree(src, {file("h/one", "1", kT), file("solo", "s", kT), file("h/pair", "p", kT)});
+    test::buildTree(src, {dir("other/")});
+    for (const char* name : {"h/two", "other/three"})
+        ASSERT_EQ(::link((src + "h/one").c_str(), (src + name).c_str()), 0);
+    ASSERT_EQ(::link((src + "h/pair").c_str(), (src + "h/pair2").c_str()), 0);
+    for (const int workers : {1, 2}) {
+        mirror.fWorkers = workers;
+        test::removeTree(dst);
+        ASSERT_TRUE(run());
+        expectSameTree();
+        EXPECT_EQ(mirror.fStatistics.fAdded, 6) << "each name counts";
+    }
+
+    // "two" leaves the group with a copy of its own (same time, same bytes), "four" joins it.
+    test::writeFile(src + "h/two.new", "1", kT);
+    ASSERT_EQ(::rename((src + "h/two.new").c_str(), (src + "h/two").c_str()), 0);
+    ASSERT_EQ(::link((src + "h/one").c_str(), (src + "h/four").c_str()), 0);
+    ASSERT_TRUE(run());
+    expectSameTree();
+
+    // Rewritten in place: every name sees the new bytes, and so does every copy.
+    test::writeFile(src + "h/pair", "neu", kT + 10);
+    ASSERT_TRUE(run());
+    expectSameTree();
+    ASSERT_TRUE(run());
+    EXPECT_EQ(mirror.fStatistics.fAdded + mirror.fStatistics.fReplaced, 0);
 }
 
 TEST(LocalTimeDestination, FatTypesDirectAndThroughFuse) {
