@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -99,8 +100,12 @@ bool isTempName(std::string_view name) {
 // source's copy.
 class TSurplusTest {
   public:
-    TSurplusTest(const TFileList& source, const TCopyFolder& mirror, const std::string& ownSource)
+    // `folded`: on a destination blind to letter case, the source's names
+    // folded; a file of such a name is the copy of that source file.
+    TSurplusTest(const TFileList& source, const TCopyFolder& mirror, const std::string& ownSource,
+                 const std::unordered_map<std::string, std::string_view>* folded)
         : fSource(source),
+          fFolded(folded),
           fUnreadable(source.fUnreadableDirs.begin(), source.fUnreadableDirs.end()),
           fInclude(mirror.fIncludeOnly),
           fExclude(mirror.fExclude) {
@@ -110,7 +115,8 @@ class TSurplusTest {
 
     bool operator()(const TFileEntry& entry) const {
         return entry.kind != ekEmptyDir && !fSource.find(entry.name) &&
-               !belowUnreadable(entry.name) && !heldByShared(entry.name);
+               !belowUnreadable(entry.name) && !heldByShared(entry.name) &&
+               !(fFolded && fFolded->count(foldCase(entry.name)));
     }
 
   private:
@@ -138,6 +144,7 @@ class TSurplusTest {
     }
 
     const TFileList& fSource;
+    const std::unordered_map<std::string, std::string_view>* fFolded;
     const std::unordered_set<std::string> fUnreadable;
     const TNameMasks fInclude;
     const TNameMasks fExclude;
@@ -233,6 +240,7 @@ bool TCopyFolder::Execute() {
             ++fStatistics.fErrors;
             ok = false;
         } else {
+            detectCaseBlindness();
             fDeletePass = fDelete && deletionWanted();
             fDeletionDecided = !fDelete || fDeletePass;
             const TCopyEnd end = copyPhase();
@@ -403,7 +411,8 @@ bool TCopyFolder::sourceNotEmptied() {
 // Files the delete pass would remove, and those whose type changed (a file
 // where the source has a link, or the other way round).
 int32_t TCopyFolder::countDoomed() const {
-    const TSurplusTest surplus(*fSourceList, *this, fSourceFolder);
+    const TSurplusTest surplus(*fSourceList, *this, fSourceFolder,
+                               fCaseBlind ? &fFoldedSource : nullptr);
     int32_t doomed = 0;
     for (const TFileEntry& entry : fDestList->entries()) {
         if (entry.kind == ekEmptyDir) continue;
@@ -566,6 +575,7 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
     file.target = concat(fDestFolder, entry.name);
     // A blocked name's error is counted once, for the name in the way.
     if (!fBlocked.empty() && isBlocked(entry.name)) return file;
+    if (fCaseBlind && !isFirstOfItsCase(file)) return file;
     const std::string folder = extractFilePath(file.target);
     if (!walk.tested || folder != walk.last) {
         file.folderError = destFolderProblem(folder, walk.dirFd);
@@ -576,6 +586,7 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
     }
     file.dirFd = walk.dirFd;
     file.folder = walk.open;
+    if (fCaseBlind && !file.destEntry) takeSourceSpelling(file);
     const std::optional<int64_t> destTime =
         file.destEntry ? std::optional<int64_t>(file.destEntry->mtimeNs) : std::nullopt;
     const int64_t destSize = file.destEntry ? file.destEntry->size : entry.size;
@@ -625,6 +636,9 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
     if (!file.folderError.empty()) reportFolderProblem(file.folderError);
     // A file behind a failed folder check or a name in the way stays uncopied.
     if (file.action < 0) ++st.fNotCopied;
+    if (!file.twinOf.empty()) reportCaseTwin(file);
+    if (!file.renamedFrom.empty())
+        addMessage(concat("  benenne " + fDestFolder, file.renamedFrom) + " um in " + file.target);
     if (file.action >= 0) {
         // A file a worker copied already is issued whatever came meanwhile,
         // and the cancel stays.
@@ -912,11 +926,82 @@ void TCopyFolder::setClosingText() {
     }
 }
 
+// Asked once a run, after the listings: only a destination blind to letter
+// case needs every name folded. A preview writes no probe file; a name of the
+// destination looked up in the other case tells it instead.
+void TCopyFolder::detectCaseBlindness() {
+    fCaseBlind = false;
+    fFoldedSource.clear();
+    fFoldedDest.clear();
+    if (fPreview) {
+        for (const TFileEntry& entry : fDestList->entries()) {
+            std::string other(entry.name);
+            for (char& c : other)
+                if (std::isalpha(static_cast<unsigned char>(c))) c = static_cast<char>(c ^ 0x20);
+            if (other == entry.name || entry.kind == ekEmptyDir) continue;
+            struct stat st {};
+            fCaseBlind =
+                !fDestList->find(other) && sys::lstat(concat(fDestFolder, other).c_str(), &st) == 0;
+            break;
+        }
+    } else {
+        fCaseBlind = namesIgnoreCase(fDestFolder).value_or(false);
+    }
+    if (!fCaseBlind) return;
+    if (logLevel() > 3)
+        addMessage("  Das Zielverzeichnis \"" + fDestFolder +
+                   "\" unterscheidet Groß- und Kleinschreibung nicht.");
+    for (const TFileEntry& entry : fSourceList->entries())
+        if (entry.kind != ekEmptyDir) fFoldedSource.emplace(foldCase(entry.name), entry.name);
+    for (const TFileEntry& entry : fDestList->entries())
+        if (entry.kind != ekEmptyDir && !fSourceList->find(entry.name))
+            fFoldedDest.emplace(foldCase(entry.name), &entry);
+}
+
+bool TCopyFolder::isFirstOfItsCase(TPlannedFile& file) const {
+    const auto first = fFoldedSource.find(foldCase(file.entry->name));
+    if (first == fFoldedSource.end() || first->second == file.entry->name) return true;
+    file.twinOf = first->second;
+    return false;
+}
+
+// A copy whose name differs from its source's in letter case only is the
+// source's copy: renamed (through a temporary name, which a case-blind file
+// system needs), then compared like any copy.
+void TCopyFolder::takeSourceSpelling(TPlannedFile& file) {
+    const auto copy = fFoldedDest.find(foldCase(file.entry->name));
+    if (copy == fFoldedDest.end()) return;
+    const TFileEntry& dest = *copy->second;
+    file.destEntry = &dest;
+    const std::string from = extractFileName(dest.name);
+    const std::string to = extractFileName(file.entry->name);
+    if (from == to) return;
+    const std::string temp = std::string(kTempFilePrefix) + "case-" + to;
+    const bool renamed =
+        fPreview || (sys::renameat(file.dirFd, from.c_str(), file.dirFd, temp.c_str()) == 0 &&
+                     sys::renameat(file.dirFd, temp.c_str(), file.dirFd, to.c_str()) == 0);
+    if (!renamed) {
+        // The copy keeps its name; the delete pass leaves it alone all the same.
+        file.destEntry = nullptr;
+        return;
+    }
+    file.renamedFrom = dest.name;
+}
+
+void TCopyFolder::reportCaseTwin(const TPlannedFile& file) {
+    addMessage(concat("FEHLER:  \"" + fSourceFolder, file.entry->name) +
+               "\" wird nicht kopiert: das Zielverzeichnis unterscheidet Groß- und "
+               "Kleinschreibung nicht, und \"" +
+               concat(fSourceFolder, file.twinOf) + "\" hat dort denselben Namen");
+    ++fStatistics.fErrors;
+}
+
 int TCopyFolder::deleteSurplus() {
     TCopyStatistics& st = fStatistics;
     const int32_t errorsBefore = st.fErrors;
     addMessage("lösche Dateien im Zielverzeichnis...");
-    const TSurplusTest surplus(*fSourceList, *this, fSourceFolder);
+    const TSurplusTest surplus(*fSourceList, *this, fSourceFolder,
+                               fCaseBlind ? &fFoldedSource : nullptr);
     std::vector<std::string> folders;
     const std::vector<TFileEntry>& entries = fDestList->entries();
     const int32_t count = static_cast<int32_t>(entries.size());

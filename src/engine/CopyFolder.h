@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -117,6 +118,11 @@ class TCopyFolder : public TCopyIt {
         std::shared_ptr<sys::UniqueFd> folder;  // keeps dirFd open, with workers
         std::unique_ptr<TPoolCopy> copy;        // set when a worker copies the file
         const TFileEntry* linkTo = nullptr;     // the name whose copy this one becomes
+        // On a destination blind to letter case: the earlier source name this
+        // one lands on (the file is not copied), or the copy's name before it
+        // took the source's spelling.
+        std::string_view twinOf;
+        std::string_view renamedFrom;
     };
 
     TCopyEnd copyPhase();
@@ -159,6 +165,11 @@ class TCopyFolder : public TCopyIt {
     void removeEmptiedFolders(std::vector<std::string>& folders);
     void logTrace(const TFileEntry& entry, const TFileEntry* destEntry);
     void setClosingText();
+    void detectCaseBlindness();
+    // False for a name that lands on an earlier source name's copy.
+    bool isFirstOfItsCase(TPlannedFile& file) const;
+    void takeSourceSpelling(TPlannedFile& file);
+    void reportCaseTwin(const TPlannedFile& file);
 
     std::string fSourceFolder;  // fSource up to its last "/"
     std::string fDestFolder;    // fDest up to its last "/"
@@ -178,6 +189,12 @@ class TCopyFolder : public TCopyIt {
     TLinkPlan fLinks;
     // What was planned for the first name of each group of hard links (compare's answer).
     std::unordered_map<uint32_t, int> fLeaderActions;
+    // The destination takes names that differ only in letter case for one
+    // (exFAT, FAT, SMB). Then: the first source name of each folded name, and
+    // the destination's files without a source of the exact name.
+    bool fCaseBlind = false;
+    std::unordered_map<std::string, std::string_view> fFoldedSource;
+    std::unordered_map<std::string, const TFileEntry*> fFoldedDest;
 };
 
 }  // namespace qvb

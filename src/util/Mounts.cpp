@@ -3,8 +3,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <array>
+#include <atomic>
+#include <cerrno>
+#include <ctime>
 #include <sstream>
 
 #include "util/QV_Basics.h"
@@ -143,6 +147,36 @@ std::string mountedType(dev_t dev) {
 }
 
 }  // namespace
+
+std::optional<bool> namesIgnoreCase(const std::string& folder) {
+    sys::UniqueFd dir(sys::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat before {
+    }, st{};
+    if (!dir.valid() || sys::fstat(dir.get(), &before) != 0) return std::nullopt;
+    // A name never used before: a file system through FUSE may still know an
+    // earlier probe's name for a while after it was removed.
+    static std::atomic<unsigned> probes{0};
+    std::string lower;
+    int fd = -1;
+    for (int attempt = 0; attempt < 10 && fd < 0; ++attempt) {
+        lower = ".qvb-case-probe-" + std::to_string(::getpid()) + "-" +
+                std::to_string(probes.fetch_add(1)) + "-" + std::to_string(::time(nullptr)) +
+                ".tst";
+        fd = sys::openat(dir.get(), lower.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) return std::nullopt;
+    }
+    if (fd < 0) return std::nullopt;
+    std::string upper = lower;
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    sys::close(fd);
+    const bool blind = sys::fstatat(dir.get(), upper.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    sys::unlinkat(dir.get(), lower.c_str(), 0);
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    sys::futimens(dir.get(), times);
+    return blind;
+}
 
 std::string pseudoFileSystemType(int fd, dev_t dev) {
     struct statfs st {};

@@ -45,6 +45,12 @@ std::string fileSystemType(const std::string& path, const TMountTables& tables =
 // The type field of the mount that holds the absolute `path` in a mountinfo table; empty when none.
 std::string mountTypeOf(const std::string& mountinfo, const std::string& path);
 
+// Whether the file system of `folder` takes two names that differ only in
+// letter case for one (exFAT, FAT, SMB, NTFS through FUSE): a probe file is
+// created there, looked up in capitals and removed again, and the folder gets
+// its times back. Empty when the probe cannot tell (not writable).
+std::optional<bool> namesIgnoreCase(const std::string& folder);
+
 // The type name ("proc", "sysfs", "devtmpfs", ...) of the kernel's own file
 // system that the folder open at `fd`, lying on device `dev`, belongs to: its
 // entries are no user data, and some never end. Empty for any other file system.

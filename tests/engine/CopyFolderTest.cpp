@@ -5,14 +5,17 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/ProgramRun.h"
 #include "engine/CopyFolder.h"
 #include "engine/LogLevel.h"
 #include "support/RecordingUserInterface.h"
 #include "support/TempDir.h"
 #include "support/Tree.h"
+#include "util/Mounts.h"
 #include "util/Sys.h"
 
 namespace qvb {
@@ -631,6 +634,89 @@ TEST_F(CopyFolderTest, RefusedModesGiveOneWarningPerRun) {
 
 TEST(FileEntry, StaysAtItsSizeForAMillionFiles) {
     EXPECT_EQ(sizeof(TFileEntry), 40u);
+}
+
+}  // namespace
+}  // namespace qvb
+
+namespace qvb {
+namespace {
+
+// An exFAT file system on a loop device, through FUSE, as a USB stick brings it.
+class ExfatMount {
+  public:
+    explicit ExfatMount(const test::TempDir& tmp)
+        : fImage(tmp / "exfat.img"), fPoint(tmp / "stick") {
+        ::mkdir(fPoint.c_str(), 0755);
+        if (!call({"/usr/bin/truncate", "-s", "16M", fImage}) ||
+            !call({"/usr/sbin/mkfs.exfat", fImage}))
+            return;
+        std::string device;
+        if (!call({"/usr/sbin/losetup", "-f", "--show", fImage}, &device)) return;
+        fDevice = device.substr(0, device.find('\n'));
+        fMounted = call({"/usr/sbin/mount.exfat-fuse", fDevice, fPoint});
+    }
+    ~ExfatMount() {
+        // Lazily: the mirror of the test still holds its destination open.
+        if (fMounted) call({"/usr/bin/umount", "-l", fPoint});
+        if (!fDevice.empty()) call({"/usr/sbin/losetup", "-d", fDevice});
+    }
+    bool mounted() const { return fMounted; }
+    std::string folder() const { return fPoint + "/"; }
+
+  private:
+    static bool call(const std::vector<std::string>& args, std::string* out = nullptr) {
+        const test::ProgramResult r = test::runCommand(args, {});
+        if (out) *out = r.out;
+        return r.exitCode == 0;
+    }
+    std::string fImage, fPoint, fDevice;
+    bool fMounted = false;
+};
+
+// On a destination blind to letter case a case-only rename keeps its copy
+// (renamed), two source names differing only in case do not overwrite each
+// other, and a copy in a folder spelled otherwise stays.
+TEST_F(CopyFolderTest, CaseBlindDestinationKeepsEveryCopy) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root mounts a file system";
+    ExfatMount stick(tmp);
+    ASSERT_TRUE(stick.mounted()) << "exFAT through FUSE (exfat-fuse, exfatprogs) is needed";
+    EXPECT_EQ(namesIgnoreCase(stick.folder()), std::optional<bool>(true));
+    EXPECT_EQ(namesIgnoreCase(src.substr(0, src.size() - 4)), std::optional<bool>(false));
+    dst = stick.folder() + "ziel/";
+    mirror.fDest = dst;
+    mirror.setDelete(true);
+    test::buildTree(src, {file("foto.jpg", "bild", kT), file("Zwilling.txt", "A", kT),
+                          file("zwilling.txt", "B", kT), file("Ordner/a.txt", "a", kT),
+                          file("bleibt.txt", "x", kT)});
+    test::buildTree(dst, {file("foto.JPG", "bild", kT), file("ordner/a.txt", "a", kT),
+                          file("bleibt.txt", "x", kT), file("weg.txt", "w", kT)});
+    for (const bool preview : {true, false, false}) {
+        SCOPED_TRACE(preview ? "preview" : "run");
+        mirror.setPreview(preview);
+        ASSERT_TRUE(run());
+        const TCopyStatistics& st = mirror.fStatistics;
+        EXPECT_EQ(st.fAdded + st.fReplaced + st.fSkipped + st.fNotCopied, 5);
+        EXPECT_EQ(st.fNotCopied, 1);
+        EXPECT_EQ(st.fErrors, 1);
+        Lines twins = linesStartingWith("FEHLER:  \"" + src);
+        ASSERT_EQ(twins.size(), 1u);
+        EXPECT_NE(twins[0].find("wird nicht kopiert: das Zielverzeichnis unterscheidet Groß- und "
+                                "Kleinschreibung nicht, und \""),
+                  std::string::npos);
+        const auto tree = readTree(dst);
+        EXPECT_EQ(tree.at("ordner/a.txt"), "file:a");
+        EXPECT_EQ(tree.at("bleibt.txt"), "file:x");
+        EXPECT_EQ(tree.count("Zwilling.txt") + tree.count("zwilling.txt"), preview ? 0u : 1u);
+        if (preview) {
+            EXPECT_TRUE(logged("  benenne " + dst + "foto.JPG um in " + dst + "foto.jpg"));
+            EXPECT_EQ(tree.at("foto.JPG"), "file:bild");
+            continue;
+        }
+        EXPECT_EQ(tree.at("foto.jpg"), "file:bild");
+        EXPECT_EQ(tree.count("weg.txt"), 0u);
+        EXPECT_EQ(tree.size(), 5u);
+    }
 }
 
 }  // namespace
