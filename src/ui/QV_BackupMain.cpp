@@ -81,6 +81,9 @@ TfrmMain::TfrmMain(QWidget* parent)
     ui->setupUi(this);
     fProtocolView = new TProtocolView(ui->MemoLog);
     ui->MemoLog->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // A stored date wraps into date and time: keep room for both lines, so the
+    // clock group does not cut the time once the first run has set it.
+    ui->lblLastBackupzeit->setMinimumHeight(2 * ui->lblLastBackupzeit->fontMetrics().lineSpacing());
     tmrIntervall.setInterval(1000);
     tmrRefresh.setInterval(1000);
     connect(&tmrIntervall, &QTimer::timeout, this, &TfrmMain::tmrIntervallTimer);

@@ -173,8 +173,17 @@ TEST_F(MainWindowTextsTest, EveryTextFitsItsWidget) {
     }
     action("actionBackup")->trigger();
     action("actionShowLog")->trigger();
-    QApplication::processEvents();
-    EXPECT_EQ(cutTexts(), std::vector<std::string>{}) << "after a run";
+    // After a run the clock group holds a date and a time instead of "noch nie";
+    // the status line's verdict needs to fit at the default size only.
+    for (const QSize size : {window->minimumSize(), defaultSize}) {
+        window->resize(size);
+        QApplication::processEvents();
+        std::vector<std::string> cut = cutTexts();
+        if (size != defaultSize)
+            std::erase_if(cut, [](const std::string& t) { return t.starts_with("lblKopieren:"); });
+        EXPECT_EQ(cut, std::vector<std::string>{})
+            << "after a run, " << size.width() << "x" << size.height();
+    }
 }
 
 }  // namespace
