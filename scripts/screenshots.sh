@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the README's pictures again: docs/main-window.png, docs/wizard.png and
+# Makes the README's pictures again: docs/main-window*.png, docs/wizard*.png and
 # docs/protocol.png, taken of the Release program on a private Xvfb screen with
 # a job and files of its own in a throw-away folder (never the user's settings).
 set -euo pipefail
@@ -37,6 +37,7 @@ make_job() {
   echo "Notizen" >"$src/liesmich.txt"
   cat >"$1" <<INI
 [Options]
+LastSrcDir=$src/
 Logging=0
 WinMainLeft=0
 WinMainTop=0
@@ -118,3 +119,15 @@ shoot "$main" protocol
 press "$main" ctrl+n
 wizard=$(window_titled "${QVB_WIZARD_TITLE:-.*Assistent.*}")
 shoot "$wizard" wizard
+# The destination step: the folder picker opens at the last source folder
+# (the option above), Enter takes it, and Enter goes on to the next step.
+press "$wizard" Return
+xdotool mousemove --window "$wizard" 138 80 click 1
+picker=$(window_titled "Quellverzeichnis")
+sleep 1
+press "$picker" Return
+sleep 1
+press "$wizard" Return
+sleep 1
+xdotool type --delay 20 "$dest/"
+shoot "$wizard" wizard-destination
