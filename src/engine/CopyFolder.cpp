@@ -778,9 +778,10 @@ std::string TCopyFolder::destFolderProblem(const std::string& folder, int& dirFd
         return cannot + ": " + folderCause(err);
     }
     // A folder just made is writable.
-    if (!created && !fPreview && !isDirWritable(folder))
-        return "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + folder + "\"!";
-    return {};
+    if (created || fPreview || isDirWritable(folder)) return {};
+    if (fTree.unlockFolder(dirFd, folder.substr(fDestFolder.size())) && isDirWritable(folder))
+        return {};
+    return "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + folder + "\"!";
 }
 
 // Refused because the destination is read-only, not because of the name: the
@@ -1091,6 +1092,11 @@ void TCopyFolder::alignFile(const TFileEntry& source, const TFileEntry& dest) {
 // until it gets its mode here, and a folder's time is final only once nothing
 // more is written into it.
 void TCopyFolder::alignFolders() {
+    // Folders unlocked for the run take their mode first, so that a mode the
+    // source changed meanwhile is the one that stays.
+    std::string failed;
+    if (const int err = fTree.restoreModes(failed); err != 0)
+        noteAttributeFailure(err, fDestFolder + failed);
     // Only a mirror laid out below the source's own path may take the mode and
     // time of the source folder for its base: a content-only destination is the user's folder.
     const bool baseIsCopy =

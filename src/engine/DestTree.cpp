@@ -25,6 +25,31 @@ std::string withoutTrailingSlash(const std::string& rel) {
     return !rel.empty() && rel.back() == '/' ? rel.substr(0, rel.size() - 1) : rel;
 }
 
+// Root writes into any folder; a user's own read-only folder needs its write
+// bit before anything inside it changes.
+bool needsWriteBit(const struct stat& st) {
+    const uid_t user = ::geteuid();
+    return S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR) && st.st_uid == user && user != 0;
+}
+
+// A read-only folder that is emptied gets its write bit, and its mode back
+// when it stays after all.
+struct TEmptiedFolder {
+    TEmptiedFolder(int fd, const struct stat& st, bool dry)
+        : fd(fd),
+          mode(st.st_mode & 07777),
+          unlocked(!dry && needsWriteBit(st) && sys::fchmod(fd, mode | S_IWUSR) == 0) {}
+    TEmptiedFolder(const TEmptiedFolder&) = delete;
+    TEmptiedFolder& operator=(const TEmptiedFolder&) = delete;
+    ~TEmptiedFolder() {
+        if (unlocked && !gone) sys::fchmod(fd, mode);
+    }
+    const int fd;
+    const mode_t mode;
+    const bool unlocked;
+    bool gone = false;
+};
+
 int removeAllBelow(int dirFd, const std::string& name, const std::string& rel,
                    const TRemoved& removed, bool dry) {
     struct stat st {};
@@ -39,6 +64,7 @@ int removeAllBelow(int dirFd, const std::string& name, const std::string& rel,
     sys::DirStream dir(sys::fdopendir(fd.get()));
     if (!dir.valid()) return errno;
     fd.release();
+    TEmptiedFolder emptied(::dirfd(dir.get()), st, dry);
     std::vector<std::string> names;
     while (const struct dirent* item = sys::readdir(dir.get())) {
         const std::string child = item->d_name;
@@ -52,6 +78,7 @@ int removeAllBelow(int dirFd, const std::string& name, const std::string& rel,
     }
     if (first != 0) return first;
     if (!dry && sys::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0) return errno;
+    emptied.gone = true;
     removed(rel + "/", true);
     return 0;
 }
@@ -79,8 +106,39 @@ bool TDestTree::open(const std::string& base) {
 }
 
 void TDestTree::close() {
+    std::string failed;
+    restoreModes(failed);
     forget();
     fBase.reset();
+}
+
+bool TDestTree::unlockFolder(int dirFd, const std::string& rel) {
+    struct stat st {};
+    if (fDry || sys::fstat(dirFd, &st) != 0 || !needsWriteBit(st)) return false;
+    // The tree's descriptors are O_PATH, which fchmod refuses.
+    const sys::UniqueFd fd(sys::openat(dirFd, ".", O_RDONLY | O_DIRECTORY));
+    const mode_t mode = st.st_mode & 07777;
+    if (!fd.valid() || sys::fchmod(fd.get(), mode | S_IWUSR) != 0) return false;
+    fUnlocked.emplace_back(withoutTrailingSlash(rel), mode);
+    return true;
+}
+
+// A folder that went meanwhile needs nothing back.
+int TDestTree::restoreModes(std::string& failed) {
+    int first = 0;
+    for (const auto& [rel, mode] : fUnlocked) {
+        const int err = setMode(rel, mode);
+        if (err == 0 || err == ENOENT || first != 0) continue;
+        first = err;
+        failed = rel;
+    }
+    fUnlocked.clear();
+    return first;
+}
+
+int TDestTree::writeIn(int dirFd, const std::string& rel, const std::function<int()>& write) {
+    const int err = write();
+    return err == EACCES && unlockFolder(dirFd, rel) ? write() : err;
 }
 
 void TDestTree::forget() {
@@ -153,10 +211,13 @@ int TDestTree::walk(const std::string& relPath, bool create, bool& created) {
         // The parent stays open until its child is: `at` is that parent.
         sys::UniqueFd next(sys::openat(at, name.c_str(), kFolderFlags));
         if (!next.valid() && errno == ENOENT && create) {
-            if (sys::mkdirat(at, name.c_str(), 0700) == 0)
+            const int err = writeIn(at, rel.substr(0, begin), [&] {
+                return sys::mkdirat(at, name.c_str(), 0700) == 0 ? 0 : errno;
+            });
+            if (err == 0)
                 created = true;
-            else if (errno != EEXIST)
-                return -1;
+            else if (err != EEXIST)
+                return errno = err, -1;
             next.reset(sys::openat(at, name.c_str(), kFolderFlags));
         }
         if (!next.valid()) return -1;
@@ -186,7 +247,8 @@ int TDestTree::removeFile(const std::string& name) {
     if (sys::fstatat(dir, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return notThere(errno) ? ENOENT : errno;
     if (S_ISDIR(st.st_mode)) return ENOENT;
-    return sys::unlinkat(dir, last.c_str(), 0) == 0 ? 0 : errno;
+    return writeIn(dir, extractFilePath(withoutTrailingSlash(name)),
+                   [&] { return sys::unlinkat(dir, last.c_str(), 0) == 0 ? 0 : errno; });
 }
 
 int TDestTree::dryRemoveFile(const std::string& name) {
@@ -232,7 +294,9 @@ bool TDestTree::removeDir(const std::string& rel) {
     if (fDry) return dryRemoveDir(path);
     if (fRel.compare(0, path.size(), path) == 0) forget();
     const int dir = parentOf(path, last);
-    return dir >= 0 && sys::unlinkat(dir, last.c_str(), AT_REMOVEDIR) == 0;
+    return dir >= 0 && writeIn(dir, extractFilePath(path), [&] {
+                           return sys::unlinkat(dir, last.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
+                       }) == 0;
 }
 
 int TDestTree::removeAll(const std::string& name, const TRemoved& removed) {
@@ -243,13 +307,16 @@ int TDestTree::removeAll(const std::string& name, const TRemoved& removed) {
     const int dir = parentOf(path, last);
     if (dir < 0) return errno;
     const std::string folderPart = extractFilePath(path);
-    return removeAllBelow(
-        dir, last, last,
-        [&](const std::string& rel, bool isFolder) {
-            if (fDry) fGone.insert(folderPart + rel);
-            removed(folderPart + rel, isFolder);
-        },
-        fDry);
+    // Run again after an unlock, it finds only what is left.
+    return writeIn(dir, folderPart, [&] {
+        return removeAllBelow(
+            dir, last, last,
+            [&](const std::string& rel, bool isFolder) {
+                if (fDry) fGone.insert(folderPart + rel);
+                removed(folderPart + rel, isFolder);
+            },
+            fDry);
+    });
 }
 
 int TDestTree::setMode(const std::string& name, mode_t mode) {

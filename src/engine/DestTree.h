@@ -13,6 +13,8 @@
 #include <functional>
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "util/Sys.h"
 
@@ -32,6 +34,11 @@ int removeAllAt(int dirFd, const std::string& name, const TRemoved& removed);
 
 class TDestTree {
   public:
+    TDestTree() = default;
+    TDestTree(const TDestTree&) = delete;
+    TDestTree& operator=(const TDestTree&) = delete;
+    ~TDestTree() { close(); }
+
     // A dry tree writes nothing and answers as if its removals and new
     // folders had happened, so that a preview meets the decisions of a run.
     // Set before open. A dry tree's missing base counts as a folder to make.
@@ -42,6 +49,7 @@ class TDestTree {
     // Opens the base folder; a link naming the base itself is followed (the
     // user chose that path). False with errno.
     bool open(const std::string& base);
+    // Also after a failed or cancelled run: the unlocked folders get their modes back.
     void close();
 
     // Descriptor of the folder `rel` ("" for the base, "a/b/" or "a/b"); -1
@@ -72,10 +80,22 @@ class TDestTree {
     // in place of what stood there; 0 or the errno.
     int linkFile(const std::string& existing, int dirFd, const std::string& name);
 
+    // A folder of the user's that lacks its owner's write bit (a read-only
+    // folder of the source, copied with its mode) refuses every update and
+    // deletion inside it: it gets the bit until restoreModes. `dirFd` is the
+    // folder `rel`. False when it had the bit, is another user's, or kept its mode.
+    bool unlockFolder(int dirFd, const std::string& rel);
+    // Gives each unlocked folder its mode again (close does too); 0 or the
+    // errno of the first failure, whose folder is then `failed`.
+    int restoreModes(std::string& failed);
+
   private:
     int walk(const std::string& rel, bool create, bool& created);
     // The parent's descriptor and the last name of `name`; -1 with errno.
     int parentOf(const std::string& name, std::string& last);
+    // `write` (0 or an errno) in the folder `dirFd` (`rel`), once more after
+    // the folder was unlocked when it was refused for lack of permission.
+    int writeIn(int dirFd, const std::string& rel, const std::function<int()>& write);
     void forget();
     int dryWalk(const std::string& rel, bool create, bool& created);
     int dryRemoveFile(const std::string& name);
@@ -93,6 +113,7 @@ class TDestTree {
     std::string fBasePath;
     sys::UniqueFd fFd;
     std::string fRel;
+    std::vector<std::pair<std::string, mode_t>> fUnlocked;  // folders and their own modes
 };
 
 }  // namespace qvb

@@ -91,6 +91,24 @@ class Fault : public ::testing::Test {
         test::writeFile(ini, "[Options]\nLogLevel=1\n" + jobs);
     }
 
+    // The settings and `folders` belong to an unprivileged user from now on.
+    void handToNobody(std::vector<std::string> folders) {
+        ini = dir / "cfg/einstellungen.ini";
+        writeIni(job(dst, src, "Löschen=1\nLetztesZiel=" + dst + "\n"));
+        folders.insert(folders.end(), {dir / "cfg/", dir / "config/", dir / "data/"});
+        for (const std::string& folder : folders) {
+            ::mkdir(folder.c_str(), 0755);
+            ASSERT_EQ(::lchown(folder.c_str(), 65534, 65534), 0);
+            for (const auto& [path, what] : readTree(folder))
+                ASSERT_EQ(::lchown((folder + path).c_str(), 65534, 65534), 0) << path;
+        }
+    }
+    test::ProgramResult runAsNobody() {
+        return test::runCommand({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                 "--clear-groups", QVB_BINARY, "--ini", ini, "--run", "Job01"},
+                                environment());
+    }
+
     TempDir dir;
     std::string ini = dir / "einstellungen.ini";
     std::string src = dir / "quelle/";
@@ -256,17 +274,8 @@ TEST_F(Fault, AnUnreadableSourceFolderKeepsItsCopyWhenDeleting) {
     ::chmod((src + "gesperrt").c_str(), 0700);
     test::buildTree(dst, {file("gesperrt/innen.txt", "alt", kOld),
                           file("gesperrt/tief/mehr.txt", "m", kOld), file("weg.txt", "w", kOld)});
-    ini = dir / "cfg/einstellungen.ini";
-    writeIni(job(dst, src, "Löschen=1\nLetztesZiel=" + dst + "\n"));
-    for (const std::string& folder : {dir / "cfg/", dst, dir / "config/", dir / "data/"}) {
-        ::mkdir(folder.c_str(), 0755);
-        ASSERT_EQ(::lchown(folder.c_str(), 65534, 65534), 0);
-        for (const auto& [path, what] : readTree(folder))
-            ASSERT_EQ(::lchown((folder + path).c_str(), 65534, 65534), 0) << path;
-    }
-    const auto r = test::runCommand({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                                     "--clear-groups", QVB_BINARY, "--ini", ini, "--run", "Job01"},
-                                    environment());
+    handToNobody({dst});
+    const auto r = runAsNobody();
     EXPECT_EQ(readTree(dst), (Tree{{"a.txt", "file:a"},
                                    {"gesperrt/", "dir"},
                                    {"gesperrt/innen.txt", "file:alt"},
@@ -276,6 +285,30 @@ TEST_F(Fault, AnUnreadableSourceFolderKeepsItsCopyWhenDeleting) {
     EXPECT_TRUE(contains(r.out, src + "gesperrt")) << r.out;
     EXPECT_TRUE(contains(r.out, "  lösche  " + dst + "weg.txt\n")) << r.out;
     EXPECT_FALSE(contains(r.out, "  lösche  " + dst + "gesperrt")) << r.out;
+}
+
+// Folders a user keeps read-only (0555) in the source are so in the backup:
+// they take updates and deletions all the same and keep their mode, unless
+// the source's changed meanwhile ("offen").
+TEST_F(Fault, ReadOnlyFoldersOfTheBackupTakeEveryChange) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can hand the run to another user";
+    test::buildTree(src, {file("ro/a.txt", "neu", kNew), file("ro/tief/c.txt", "c", kOld),
+                          file("offen/d.txt", "d", kNew)});
+    test::buildTree(dst, {file("ro/a.txt", "alt", kOld), file("ro/weg.txt", "w", kOld),
+                          file("ro/tief/c.txt", "c", kOld), file("ro/tief/weg/x.txt", "x", kOld),
+                          file("offen/d.txt", "alt", kOld)});
+    handToNobody({src, dst});
+    for (const std::string folder : {"ro", "ro/tief", "ro/tief/weg", "offen"})
+        ::chmod((dst + folder).c_str(), 0555);
+    for (const std::string folder : {"ro", "ro/tief"}) ::chmod((src + folder).c_str(), 0555);
+    const auto r = runAsNobody();
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(readTree(dst, true), readTree(src, true)) << r.out;
+    for (const auto& [folder, mode] : {std::pair{"ro", 0555}, {"ro/tief", 0555}, {"offen", 0755}}) {
+        struct stat st {};
+        ASSERT_EQ(::stat((dst + folder).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(mode)) << folder;
+    }
 }
 
 // Names that describe their difference instead of printing two huge trees.

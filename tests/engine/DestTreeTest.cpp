@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -87,6 +89,47 @@ TEST_P(DestTreeTest, RemovesAllBelowANameWithoutFollowingLinks) {
     EXPECT_EQ(tree.removeAll("out", [](const std::string&, bool) {}), 0);
     EXPECT_TRUE(exists(tmp / "outside/keep"));
     EXPECT_EQ(tree.removeAll("gone", [](const std::string&, bool) {}), ENOENT);
+}
+
+// A user's read-only folders (the base, "ro", "ro/sub") take every change
+// inside them, and get their modes back when the tree goes.
+TEST_P(DestTreeTest, ReadOnlyFoldersTakeChangesAndGetTheirModesBack) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root hands the tree to another user";
+    test::buildTree(dst, {file("ro/f", "F"), file("ro/sub/f", "F"), file("ro/all/f", "F")});
+    ::chmod(tmp.path().c_str(), 0755);
+    for (const auto& [path, what] : readTree(dst))
+        ASSERT_EQ(::lchown((dst + path).c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(dst.c_str(), 65534, 65534), 0);
+    const std::vector<std::function<bool(TDestTree&)>> writes = {
+        [](TDestTree& t) { return t.removeFile("plain") == 0; },
+        [](TDestTree& t) { return t.removeFile("ro/sub/f") == 0 && t.removeDir("ro/sub/"); },
+        [](TDestTree& t) { return t.removeAll("ro/all", [](const std::string&, bool) {}) == 0; },
+        [](TDestTree& t) {
+            bool created = false;
+            return t.makeFolder("ro/new/", created) >= 0 && created;
+        }};
+    for (const std::string folder : {"", "ro", "ro/sub", "ro/all"})
+        ::chmod((dst + folder).c_str(), 0555);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(99);
+        for (size_t i = 0; i < writes.size(); ++i) {
+            TDestTree own;
+            if (!own.open(dst) || !writes[i](own)) ::_exit(static_cast<int>(i + 1));
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the write that failed, counted from 1";
+    for (const std::string folder : {"", "ro"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat((dst + folder).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0555u) << folder;
+    }
+    EXPECT_EQ(readTree(dst + "ro/"),
+              (std::map<std::string, std::string>{{"f", "file:F"}, {"new/", "dir"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutOpenat2, DestTreeTest, ::testing::Bool());
