@@ -16,6 +16,7 @@
 #include "runcontrol/ProgressDisplay.h"
 #include "runcontrol/RunControl.h"
 #include "selftest/QV_BackupTest.h"
+#include "util/EscapedText.h"
 #include "util/Konstanten.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
@@ -24,8 +25,9 @@
 namespace qvb {
 namespace {
 
+// The texts name jobs, folders and files: their control characters go escaped.
 void printError(const std::string& text) {
-    std::fprintf(stderr, "QV_Backup: %s\n", text.c_str());
+    std::fprintf(stderr, "QV_Backup: %s\n", escapeControls(text).c_str());
 }
 
 // Message boxes of a run without a window: on standard error (the operations
@@ -137,10 +139,11 @@ class TConsoleSession {
         std::string out;
         for (int i = 0; i < fJobs->count(); ++i) {
             const TCopyJob& job = fJobs->getJob(i);
-            out += job.fJobKey + '\t' + job.fJobName + '\t' + std::to_string(job.fInterval) + '\t' +
-                   (job.fActive ? "1" : "0") + '\t' + (job.fDelete ? "1" : "0") + '\t' +
-                   job.fDestination;
-            for (const std::string& source : job.fSources) out += '\t' + source;
+            // A tab or line feed in a name must not make a field or a line of its own.
+            out += escapeControls(job.fJobKey) + '\t' + escapeControls(job.fJobName) + '\t' +
+                   std::to_string(job.fInterval) + '\t' + (job.fActive ? "1" : "0") + '\t' +
+                   (job.fDelete ? "1" : "0") + '\t' + escapeControls(job.fDestination);
+            for (const std::string& source : job.fSources) out += '\t' + escapeControls(source);
             out += '\n';
         }
         if (!out.empty()) fOutput.writeLine(out.substr(0, out.size() - 1));

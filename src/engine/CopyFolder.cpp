@@ -17,6 +17,7 @@
 #include "engine/LogLevel.h"
 #include "engine/NameMask.h"
 #include "engine/Xattrs.h"
+#include "util/EscapedText.h"
 #include "util/Mounts.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
@@ -374,7 +375,7 @@ bool TCopyFolder::enoughSpace() {
     const std::string text =
         "FEHLER:  Nicht genügend Platz auf Ziellaufwerk \"/\" frei!\r\n  (benötigt: " +
         formatFileSize(need) + ", vorhanden: " + formatFileSize(free) + ")";
-    addMessage(text);
+    for (const std::string& line : splitLines(text)) addMessage(line);
     addMessage(" ");
     setStatus(csError);
     userInterface().bringToFront();

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "util/EscapedText.h"
 #include "util/QV_Basics.h"
 #include "util/Sys.h"
 
@@ -41,12 +42,11 @@ sys::UniqueFd createTemporaryBeside(const std::string& path, std::string& tempPa
 }  // namespace
 
 void TProtocol::append(const std::string& line) {
-    size_t start = 0;
-    for (size_t pos = line.find('\n'); pos != std::string::npos; pos = line.find('\n', start)) {
-        appendOne(line.substr(start, pos - start));
-        start = pos + 1;
-    }
-    appendOne(line.substr(start));
+    appendOne(escapeControls(line));
+}
+
+void TProtocol::appendText(const std::string& text) {
+    for (const std::string& line : splitLines(text)) append(line);
 }
 
 void TProtocol::appendOne(std::string line) {

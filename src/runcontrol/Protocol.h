@@ -14,8 +14,11 @@ class TProtocol {
   public:
     using Sink = std::function<void(const std::string& line)>;
 
-    // Appends one line; a text with line feeds becomes several lines.
+    // Appends one line; its control characters (of a file name, say) are
+    // written escaped, so that nothing in it makes a line of its own.
     void append(const std::string& line);
+    // Appends a text of the program's own, a line for each of its lines.
+    void appendText(const std::string& text);
     void setSink(Sink sink) { fSink = std::move(sink); }
 
     const std::vector<std::string>& lines() const { return fLines; }

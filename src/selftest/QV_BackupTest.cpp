@@ -395,9 +395,8 @@ void TSelfTest::runStep(const TStep& step, bool& ok) {
     if (ok) ok = copiesMatch(step.number, job.fRunIntervalFolder);
     if (!ok) {
         log(job.fJobName + ": Verifizierung fehlgeschlagen");
-        std::string text;
-        for (const std::string& line : fDeviations) text += (text.empty() ? "" : "\n") + line;
-        log(text);
+        for (const std::string& line : fDeviations) log(line);
+        if (fDeviations.empty()) log("");
     }
 }
 

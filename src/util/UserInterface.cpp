@@ -5,6 +5,8 @@
 #include <mutex>
 #include <vector>
 
+#include "util/EscapedText.h"
+
 namespace qvb {
 
 namespace {
@@ -20,18 +22,11 @@ TUserInterface*& currentInterface() {
 }
 
 // Windows message boxes separate lines with "\r" or "\r\n"; a terminal and the
-// protocol want plain line feeds.
+// protocol want plain line feeds, and the names in a line nothing that makes one.
 std::string toLines(const std::string& text) {
     std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            out += text[i];
-        }
-    }
+    for (const std::string& line : splitLines(text)) out += escapeControls(line) + '\n';
+    out.pop_back();
     return out;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -145,6 +146,28 @@ TEST_F(EndToEnd, RunWritesTheProtocolStoresTheLastBackupAndTheLogFile) {
         std::regex_search(settings, std::regex("\\[Job01\\][^\\[]*\nLetztesBackup=\\d\\d\\.")))
         << settings;
     EXPECT_EQ(readFile(dir / "einstellungen.log"), r.out) << "the protocol file holds every line";
+}
+
+// A name with a line feed, a carriage return, a tab or an escape sequence
+// neither makes nor changes a line, on standard output and error, in the
+// protocol file and in the job list.
+TEST_F(EndToEnd, ControlCharactersInNamesAreWrittenEscaped) {
+    test::buildTree(dir / "quelle/",
+                    {file("neu\n  lösche  /etc/passwd", "a"), file("zu\r\x1b[2Jrück\\x41", "b")});
+    writeIni(
+        job("Job01", "Fo\ttos", dir / "ziel/", {dir / "quelle/=1"}, "NurVerzeichnisInhalt=1\n"));
+    const auto r = runWithIni({"--run", "Job01"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> lines = masked(r.out);
+    for (const std::string line : {"DATUM:  starte Backup-Job01 \"Fo\\x09tos\"",
+                                   "  erstelle T/ziel/neu\\x0A  lösche  /etc/passwd",
+                                   "  erstelle T/ziel/zu\\x0D\\x1B[2Jrück\\x5Cx41"})
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << r.out;
+    EXPECT_EQ(r.out.find_first_of("\r\t\x1b"), std::string::npos) << r.out;
+    EXPECT_EQ(readFile(dir / "einstellungen.log"), r.out);
+    EXPECT_EQ(runWithIni({"--list"}).out,
+              "Job01\tFo\\x09tos\t0\t1\t0\t" + dir / "ziel/\t" + dir / "quelle/=1\n");
+    EXPECT_EQ(runWithIni({"--run", "a\nb"}).err, "QV_Backup: Unbekannter Job: \"a\\x0Ab\"\n");
 }
 
 TEST_F(EndToEnd, PreviewPrintsTheRunButWritesNothingAndExitsLikeTheRun) {

@@ -45,10 +45,11 @@ TEST(Protocol, KeepsEveryLineAndHandsEachToTheSink) {
     std::vector<std::string> seen;
     protocol.append("vorher");
     protocol.setSink([&](const std::string& line) { seen.push_back(line); });
-    protocol.append("eins\nzwei");
-    protocol.append("");
-    EXPECT_EQ(protocol.lines(), (std::vector<std::string>{"vorher", "eins", "zwei", ""}));
-    EXPECT_EQ(seen, (std::vector<std::string>{"eins", "zwei", ""}));
+    protocol.appendText("eins\r\nzwei\rdrei\n");
+    protocol.append("Name\nmit\tTab");  // a name never makes a line of its own
+    EXPECT_EQ(protocol.lines(), (std::vector<std::string>{"vorher", "eins", "zwei", "drei", "",
+                                                          "Name\\x0Amit\\x09Tab"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"eins", "zwei", "drei", "", "Name\\x0Amit\\x09Tab"}));
 }
 
 TEST(Protocol, SaveReplacesTheFileAndLeavesNoTemporaryFile) {

@@ -15,7 +15,7 @@ namespace {
 TEST(Protocol, FallsBackToTheNextPlaceAndSaysWhenNoneTakesIt) {
     test::TempDir beside, data;
     TProtocol protocol;
-    protocol.append("Zeile 1\nZeile 2");
+    protocol.appendText("Zeile 1\nZeile 2");
     const std::string first = beside / "einstellungen.log";
     const std::string second = data / "QV_Backup.log";
     sys::setFaultHook([&](sys::Op op, const char* path) {
