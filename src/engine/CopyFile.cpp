@@ -262,13 +262,16 @@ int destinationCause(int err, const std::string& target) {
     return (err == EBADF || err == EIO) && onReadOnlyFileSystem(target) ? EROFS : err;
 }
 
-// The file's size, time or identity differ from `before`; a file gone since
-// counts as unchanged (its copy is all there is).
-bool changedSince(const std::string& path, const struct stat& before) {
+// The file's size or time differ from `before`: read through the descriptor
+// the copy read from, or by name for a link; a file gone since counts as
+// unchanged (its copy is all there is).
+bool changedSince(const TCopyFile::TSource& source, const std::string& path,
+                  const struct stat& before) {
     struct stat now {};
-    if (sys::lstat(path.c_str(), &now) != 0) return false;
-    return now.st_size != before.st_size || now.st_ino != before.st_ino ||
-           now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+    const int got = source.fd.valid() ? sys::fstat(source.fd.get(), &now)
+                                      : sys::lstat(path.c_str(), &now);
+    if (got != 0) return false;
+    return now.st_size != before.st_size || now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
            now.st_mtim.tv_nsec != before.st_mtim.tv_nsec;
 }
 
@@ -329,7 +332,7 @@ bool TCopyFile::Execute() {
     for (int round = 0;; ++round) {
         const struct stat read = fOpened.st;
         if (!copyWithMethods(target)) return false;
-        if (fSource == target || !changedSince(fSource, read)) break;
+        if (fSource == target || !changedSince(fOpened, fSource, read)) break;
         if (round == kRecopies) {
             leaveStale(target);
             return true;

@@ -20,19 +20,23 @@ bool noAttributes(int err) {
 }
 
 // Calls `ask(buffer, size)` until the buffer holds the whole answer (an
-// attribute may grow between the two calls).
+// attribute may grow between the two calls). Most files have no attributes or
+// short ones, so a first guess answers them in one call rather than two.
 template <class Ask>
 int readWhole(Ask ask, std::string& out) {
+    constexpr size_t kFirstGuess = 256;
+    out.resize(std::max(out.capacity(), kFirstGuess));
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const ssize_t size = ask(nullptr, 0);
-        if (size < 0) return errno;
-        out.resize(static_cast<size_t>(size));
         const ssize_t got = ask(out.data(), out.size());
         if (got >= 0) {
             out.resize(static_cast<size_t>(got));
             return 0;
         }
         if (errno != ERANGE) return errno;
+        const ssize_t size = ask(nullptr, 0);
+        if (size < 0) return errno;
+        // Never a buffer of 0: that would be a size query again, read as the answer.
+        out.resize(std::max<size_t>(static_cast<size_t>(size), 1));
     }
     return ERANGE;
 }
@@ -48,7 +52,7 @@ bool carriesXattr(std::string_view name, bool root) {
 
 int readXattrs(int fd, const char* path, TXattrs& out) {
     out.clear();
-    const bool root = ::geteuid() == 0;
+    static const bool root = ::geteuid() == 0;
     std::string names;
     int err = readWhole(
         [&](char* buf, size_t size) {

@@ -197,6 +197,7 @@ TEST_F(KeptOnDiskTest, AttributesAndAclsArriveAndFollowAChangeWithoutACopy) {
                                                 {kMask, 4, kNoId},
                                                 {kOther, 0, kNoId}});
     setXattr(src + "f.txt", "user.note", "eins");
+    setXattr(src + "f.txt", "user.long", std::string(3000, 'l'));  // beyond a first read's guess
     setXattr(src + "sub", "user.folder", "ordner");
     setXattr(src + "sub/g.txt", "system.posix_acl_access", readOnlyForUser);
     setXattr(src + "shared", "system.posix_acl_default", readOnlyForUser);
