@@ -29,6 +29,10 @@ namespace qvb {
 
 namespace {
 
+bool copiesData(TFileAction action) {
+    return action == kActionReplace || action == kActionCreate || action == kActionReplaceNewer;
+}
+
 const char* const kCancelledText = "TCopyFolder.Execute: Kopieraktion abgebrochen";
 
 // A deletion of more than this many files, and of more than half the
@@ -52,23 +56,6 @@ int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-bool isDir(const std::string& path) {
-    struct stat st {};
-    return sys::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Creates the folder with all missing parents; true when it exists afterwards.
-bool forceDirectories(const std::string& path) {
-    const std::string folder = excludeTrailingDelimiter(path);
-    if (folder.empty()) return true;
-    if (sys::mkdir(folder.c_str(), 0777) == 0) return true;
-    if (errno == EEXIST) return isDir(folder);
-    if (errno != ENOENT) return false;
-    const std::string parent = extractFilePath(folder);
-    if (parent.size() >= folder.size() || !forceDirectories(parent)) return false;
-    return sys::mkdir(folder.c_str(), 0777) == 0 || (errno == EEXIST && isDir(folder));
 }
 
 // The text up to and including the last "/".
@@ -171,12 +158,12 @@ bool TCopyFolder::checkFolders() {
         addMessage("FEHLER: das Quellverzeichnis ist nicht angegeben!");
         return false;
     }
-    if (!isDir(fSource)) {
+    if (!isDirectory(fSource)) {
         setStatus(csError);
         addMessage("FEHLER: das Quellverzeichnis existiert nicht!");
         return false;
     }
-    if (!isDir(fDest) && !fPreview && !forceDirectories(fDest)) {
+    if (!isDirectory(fDest) && !fPreview && !forceDirectories(fDest)) {
         setStatus(csError);
         addMessage("FEHLER:  kann Verzeichnis \"" + fDest + "\" nicht erstellen");
         return false;
@@ -321,7 +308,7 @@ void TCopyFolder::prepareScan(TFileList& list, bool source) const {
 
 bool TCopyFolder::runScan(TFileList& list, bool source) const {
     // A preview does not make the folder a run would make: it holds nothing yet.
-    return (!source && fPreview && !isDir(fDestFolder)) || list.scan();
+    return (!source && fPreview && !isDirectory(fDestFolder)) || list.scan();
 }
 
 bool TCopyFolder::reportScan(TFileList& list, bool source, bool ok) {
@@ -518,7 +505,7 @@ TCopyFolder::TCopyEnd TCopyFolder::copyInParallel(int workers) {
 }
 
 bool TCopyFolder::suitsWorker(const TPlannedFile& file) const {
-    return file.action > 0 && file.dirFd >= 0 && file.entry->size < kWorkerFileSize &&
+    return copiesData(file.action) && file.dirFd >= 0 && file.entry->size < kWorkerFileSize &&
            file.linkTo == nullptr;
 }
 
@@ -550,7 +537,7 @@ TCopyFolder::TStep TCopyFolder::issueReady(std::deque<TPlannedFile>& window, TCo
             continue;
         }
         // A copy of its own keeps this thread busy: the workers take what waits.
-        if (!head.copy && head.action > 0 && pool) pool->wake();
+        if (!head.copy && copiesData(head.action) && pool) pool->wake();
         ok = head.folderError.empty();
         const TStep step = issueFile(head);
         window.pop_front();
@@ -604,21 +591,21 @@ void TCopyFolder::planLink(TPlannedFile& file) {
     const auto index = static_cast<uint32_t>(file.entry - entries.data());
     const int64_t leader = fLinks.leaderOf(index);
     if (leader < 0) {
-        if (file.action == 0 && fLinks.broken(index)) file.action = 1;
+        if (file.action == kActionSkip && fLinks.broken(index)) file.action = kActionReplace;
         if (fLinks.leads(index)) fLeaderActions[index] = file.action;
         return;
     }
     const auto planned = fLeaderActions.find(static_cast<uint32_t>(leader));
     // A first name left alone (blocked, its folder failed) gives no copy to link to.
-    if (planned == fLeaderActions.end() || planned->second < 0) return;
+    if (planned == fLeaderActions.end() || planned->second == kActionNone) return;
     const TFileEntry& lead = entries[static_cast<size_t>(leader)];
-    if (planned->second == 0 && !fLinks.broken(index) &&
+    if (planned->second == kActionSkip && !fLinks.broken(index) &&
         fLinks.shared(lead.name, file.entry->name)) {
-        file.action = 0;
+        file.action = kActionSkip;
         return;
     }
     file.linkTo = &lead;
-    file.action = file.destEntry ? 1 : 2;
+    file.action = file.destEntry ? kActionReplace : kActionCreate;
 }
 
 // The tree's descriptor lasts only until its next call: files that wait to
@@ -636,11 +623,11 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
     if (logLevel() > 3) logTrace(*file.entry, file.destEntry);
     if (!file.folderError.empty()) reportFolderProblem(file.folderError);
     // A file behind a failed folder check or a name in the way stays uncopied.
-    if (file.action < 0) ++st.fNotCopied;
+    if (file.action == kActionNone) ++st.fNotCopied;
     if (!file.twinOf.empty()) reportCaseTwin(file);
     if (!file.renamedFrom.empty())
         addMessage(concat("  benenne " + fDestFolder, file.renamedFrom) + " um in " + file.target);
-    if (file.action >= 0) {
+    if (file.action != kActionNone) {
         // A file a worker copied already is issued whatever came meanwhile,
         // and the cancel stays.
         if (fStatus != csCancelled)
@@ -648,7 +635,7 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
         else if (!file.copy)
             return TStep::Interrupted;
         switch (file.action) {
-            case 0:
+            case kActionSkip:
                 ++st.fSkipped;
                 fCopier->fStatusText.clear();
                 if (attributesDiffer(*file.entry, *file.destEntry))
@@ -658,11 +645,11 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
                     file.entry->statusAge() <= file.destEntry->statusAge())
                     alignXattrs(std::string(file.entry->name), false);
                 break;
-            case 1:
+            case kActionReplace:
                 addMessage("  ersetze " + file.target);
                 countCopy(file, st.fReplaced);
                 break;
-            case 3:
+            case kActionReplaceNewer:
                 addMessage("WARNUNG:  Die Kopie \"" + file.target +
                            "\" ist neuer als ihre Quelle, hat aber eine andere Größe oder eine "
                            "Zeit in der Zukunft; sie wird ersetzt.");
@@ -670,7 +657,7 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
                 addMessage("  ersetze " + file.target);
                 countCopy(file, st.fReplaced);
                 break;
-            default:
+            default:  // kActionCreate
                 addMessage("  erstelle " + file.target);
                 countCopy(file, st.fAdded);
                 break;

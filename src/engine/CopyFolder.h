@@ -111,9 +111,7 @@ class TCopyFolder : public TCopyIt {
         const TFileEntry* destEntry = nullptr;
         std::string target;
         std::string folderError;  // the target's folder failed its check
-        // compare's answer (0 skip, 1 replace, 2 create); -1 for a blocked
-        // name or a failed folder check.
-        int action = -1;
+        TFileAction action = kActionNone;
         int dirFd = -1;
         std::shared_ptr<sys::UniqueFd> folder;  // keeps dirFd open, with workers
         std::unique_ptr<TPoolCopy> copy;        // set when a worker copies the file
@@ -188,7 +186,7 @@ class TCopyFolder : public TCopyIt {
     int64_t fScanEpochNs = 0;  // the listings' status ages count back from here
     TLinkPlan fLinks;
     // What was planned for the first name of each group of hard links (compare's answer).
-    std::unordered_map<uint32_t, int> fLeaderActions;
+    std::unordered_map<uint32_t, TFileAction> fLeaderActions;
     // The destination takes names that differ only in letter case for one
     // (exFAT, FAT, SMB). Then: the first source name of each folded name, and
     // the destination's files without a source of the exact name.

@@ -423,24 +423,26 @@ const TFileEntry* TFileList::find(std::string_view name) const {
     return nullptr;
 }
 
-int TFileList::compare(std::string_view name, std::optional<int64_t> destMtimeNs,
-                       std::optional<int64_t> destSize) const {
+TFileAction TFileList::compare(std::string_view name, std::optional<int64_t> destMtimeNs,
+                               std::optional<int64_t> destSize) const {
     const TFileEntry* entry = find(name);
-    return entry == nullptr ? 2 : compare(*entry, destMtimeNs, destSize);
+    return entry == nullptr ? kActionCreate : compare(*entry, destMtimeNs, destSize);
 }
 
-int TFileList::compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs,
-                       std::optional<int64_t> destSize) const {
-    if (!destMtimeNs) return 2;
+TFileAction TFileList::compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs,
+                               std::optional<int64_t> destSize) const {
+    if (!destMtimeNs) return kActionCreate;
     const __int128 newer = static_cast<__int128>(entry.mtimeNs) - *destMtimeNs;
     const __int128 tolerance = static_cast<__int128>(fTimeTolerance) * 1'000'000'000;
     constexpr __int128 kHour = __int128{3600} * 1'000'000'000;
     const bool hourOff = fDestLocalTime && newer - kHour <= tolerance && kHour - newer <= tolerance;
-    if (newer > tolerance && !hourOff) return 1;
+    if (newer > tolerance && !hourOff) return kActionReplace;
     const bool otherSize = destSize && *destSize != entry.size;
     if (newer < -tolerance)
-        return otherSize || *destMtimeNs > static_cast<__int128>(fRunStartNs) + tolerance ? 3 : 0;
-    return otherSize ? 1 : 0;
+        return otherSize || *destMtimeNs > static_cast<__int128>(fRunStartNs) + tolerance
+                   ? kActionReplaceNewer
+                   : kActionSkip;
+    return otherSize ? kActionReplace : kActionSkip;
 }
 
 TDateTime TFileList::valueOf(const TFileEntry& entry) const {

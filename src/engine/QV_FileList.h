@@ -74,6 +74,15 @@ struct TOwner {
     bool operator==(const TOwner&) const = default;
 };
 
+// What the mirror does with one source file.
+enum TFileAction : int {
+    kActionNone = -1,  // nothing: its name is blocked or its folder failed the check
+    kActionSkip = 0,
+    kActionReplace = 1,
+    kActionCreate = 2,
+    kActionReplaceNewer = 3,
+};
+
 class TFileList {
   public:
     TFileList();
@@ -97,18 +106,18 @@ class TFileList {
     // are matched against the path below the base with a leading "/"
     // ("/sub/a.txt"); a mask without "/" also against the name alone.
     bool scan();
-    // 0 = destination current (skip), 1 = replace: source newer beyond the
-    // tolerance, or times within it and sizes different (a copy cut short),
-    // 2 = create (no entry, or no destination time), 3 = replace a destination
+    // Skip: destination current; Replace: source newer beyond the
+    // tolerance, or times within it and sizes different (a copy cut short);
+    // Create: no entry, or no destination time; ReplaceNewer: a destination
     // newer beyond the tolerance whose size differs or whose time lies beyond
     // fRunStartNs plus the tolerance (a wrong clock; an older version put
     // back). A newer destination of the same size and a past time is current.
     // Without a size only the times count.
-    int compare(std::string_view name, std::optional<int64_t> destMtimeNs,
-                std::optional<int64_t> destSize = std::nullopt) const;
+    TFileAction compare(std::string_view name, std::optional<int64_t> destMtimeNs,
+                        std::optional<int64_t> destSize = std::nullopt) const;
     // The same for an entry of this list, without looking it up again.
-    int compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs,
-                std::optional<int64_t> destSize = std::nullopt) const;
+    TFileAction compare(const TFileEntry& entry, std::optional<int64_t> destMtimeNs,
+                        std::optional<int64_t> destSize = std::nullopt) const;
     // Exact, case-sensitive, hashed.
     const TFileEntry* find(std::string_view name) const;
     const std::vector<TFileEntry>& entries() const { return fEntries; }

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +14,7 @@
 #include "engine/LogLevel.h"
 #include "jobs/ProtectedFolders.h"
 #include "jobs/Schedule.h"
+#include "util/Mounts.h"
 #include "util/QV_Basics.h"
 #include "util/Sys.h"
 #include "util/UserInterface.h"
@@ -29,37 +29,6 @@ constexpr int32_t kCoarseTolerance = 2;
 const char* const kSameDriveQuestion =
     "Ein Backup auf demselben Laufwerk bietet keine Sicherheit bei einem Laufwerksdefekt.\r\n"
     "Möchten Sie die Sicherung trotzdem durchführen?";
-
-// statfs f_type values of file systems served over the network.
-constexpr unsigned long kNetworkFileSystems[] = {
-    0x6969,      // NFS
-    0x517B,      // SMB
-    0xFF534D42,  // CIFS
-    0xFE534D42,  // SMB2
-    0x65735546,  // FUSE (sshfs and other user-space mounts)
-    0x5346414F,  // AFS
-    0x6B414653,  // kAFS
-    0x73757245,  // Coda
-    0x564C,      // NCP
-    0x01021997,  // 9P
-    0x00C36400,  // Ceph
-    0x0BD00BD0,  // Lustre
-};
-
-bool isDirectory(const std::string& path) {
-    struct stat st {};
-    return sys::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// mkdir -p; an existing non-folder on the way makes it fail.
-bool createDirectories(const std::string& path) {
-    const std::string dir = excludeTrailingDelimiter(path);
-    if (dir.empty() || isDirectory(dir)) return !dir.empty();
-    const std::string parent = excludeTrailingDelimiter(parentDir(dir));
-    if (!parent.empty() && parent != dir && !isDirectory(parent) && !createDirectories(parent))
-        return false;
-    return sys::mkdir(dir.c_str(), 0777) == 0 || (errno == EEXIST && isDirectory(dir));
-}
 
 // The highest missing folder on the way to `path` (with its trailing "/"),
 // `path` itself when only it is missing. No path has no parents to ask for.
@@ -119,14 +88,6 @@ std::string makeSourceEntry(const std::string& directory, bool active) {
     return directory + (active ? "=1" : "=0");
 }
 
-bool isNetworkFileSystem(const std::string& path) {
-    struct statfs st {};
-    if (::statfs(path.c_str(), &st) != 0) return false;
-    const auto type = static_cast<unsigned long>(st.f_type) & 0xFFFFFFFFUL;
-    return std::find(std::begin(kNetworkFileSystems), std::end(kNetworkFileSystems), type) !=
-           std::end(kNetworkFileSystems);
-}
-
 TCopyJob::TCopyJob() : fCopyFolder(std::make_unique<TCopyFolder>()) {
     // Linked here so that a cancel and the handlers reach the mirror even when
     // the creator forgets to link them.
@@ -136,7 +97,7 @@ TCopyJob::TCopyJob() : fCopyFolder(std::make_unique<TCopyFolder>()) {
 TCopyJob::~TCopyJob() = default;
 
 bool TCopyJob::isNetworkDrive(const std::string& path) const {
-    return isNetworkFileSystem(path);
+    return onNetworkFileSystem(path);
 }
 
 void TCopyJob::prepareMirror() {
@@ -425,7 +386,7 @@ bool TCopyJob::createDestination() {
             return false;
         }
     }
-    if (createDirectories(fDestination)) {
+    if (forceDirectories(fDestination)) {
         const std::string text = "Zielverzeichnis \"" + fDestination + "\" neu erstellt.";
         ask(TMsgKind::Error, text, mbOK, TMsgResult::OK);
         addMessage(text);
@@ -502,14 +463,6 @@ double localClock() {
 
 }  // namespace
 
-// FAT keeps file times in 2-second steps.
-bool storesTwoSecondSteps(const std::string& path) {
-    struct statfs st {};
-    constexpr unsigned long kMsdosMagic = 0x4d44;
-    return ::statfs(path.c_str(), &st) == 0 &&
-           (static_cast<unsigned long>(st.f_type) & 0xFFFFFFFFUL) == kMsdosMagic;
-}
-
 // Writes a probe file into the destination and takes the time its file
 // system gives it against the local clock: the offset in seconds (within the
 // steps of a file time, 0). Then sees which time the file system keeps when
@@ -584,7 +537,7 @@ std::string verdictText(TCopyStatus status, const TCopyStatistics& statistics) {
     }
 }
 
-void TCopyJob::setSchedule(int interval, TDateTime startTime) {
+void TCopyJob::setSchedule(TJobInterval interval, TDateTime startTime) {
     fStartTime = startTime;
     fInterval = interval;
     const TDateTime now = nowDateTime();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/CopyIt.h"
+#include "jobs/Schedule.h"
 #include "util/DateTime.h"
 #include "util/Mounts.h"
 #include "util/Sys.h"
@@ -22,12 +23,6 @@ class TCopyFolder;
 std::string sourceEntryDirectory(const std::string& entry);
 bool sourceEntryActive(const std::string& entry);
 std::string makeSourceEntry(const std::string& directory, bool active);
-
-// True for file systems whose clock is not ours: NFS, SMB/CIFS, FUSE (sshfs),
-// AFS, Coda, NCP, 9P, Ceph and the like, told apart by statfs type.
-bool isNetworkFileSystem(const std::string& path);
-// True for a file system that keeps file times in 2-second steps (FAT).
-bool storesTwoSecondSteps(const std::string& path);
 
 // The one spelling of an absolute destination: "//", "/./" and ".." resolved,
 // with a trailing "/". Anything else (a relative path, "E:\Backup\" made on
@@ -72,8 +67,8 @@ class TCopyJob : public TCopyIt {
 
     // Stores interval and start time and recomputes fNextRun and
     // fIntervalFolder from the current time.
-    void setSchedule(int interval, TDateTime startTime);
-    void setInterval(int interval) { setSchedule(interval, fStartTime); }
+    void setSchedule(TJobInterval interval, TDateTime startTime);
+    void setInterval(TJobInterval interval) { setSchedule(interval, fStartTime); }
     void setStartTime(TDateTime startTime) { setSchedule(fInterval, startTime); }
     void updateSchedule() { setSchedule(fInterval, fStartTime); }
     // Minutes until the next automatic run, 0 when it is due now or the job runs
@@ -118,7 +113,7 @@ class TCopyJob : public TCopyIt {
     std::string fJobName = "CopyJob";
     std::string fDestination;
     std::vector<std::string> fSources;
-    int fInterval = 0;
+    TJobInterval fInterval = kIntervalOnce;
     TDateTime fStartTime = 0;
     TDateTime fEndTime = 0;
     int fWeekday = 0;

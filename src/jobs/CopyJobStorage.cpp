@@ -63,7 +63,7 @@ void readFromIni(TCopyJob& job, TIniFile& ini, const std::string& s, bool import
     job.fEndTime = ini.readDateTime(s, kEndTime, now);
     job.fWeekday = ini.readInteger(s, kWeekday, 1);
     if (job.fWeekday == 0) job.fWeekday = 1;
-    job.setInterval(ini.readInteger(s, kInterval, 0));
+    job.setInterval(static_cast<TJobInterval>(ini.readInteger(s, kInterval, 0)));
     job.fActive = ini.readBool(s, kActive, true);
     job.setDelete(ini.readBool(s, kDelete, false));
     job.fLastBackup = ini.readDateTime(s, kLastBackup, now);
@@ -144,7 +144,7 @@ bool readFromRegistry(TCopyJob& job, const TRegistryStore& reg) {
         job.addMessage(job.fJobName + ": Letzte Sicherung nicht gespeichert");
     }
     if (!requiredInt(kInterval)) return false;
-    job.setInterval(number);
+    job.setInterval(static_cast<TJobInterval>(number));
     if (!requiredInt(kActive)) return false;
     job.fActive = number != 0;
 
@@ -260,7 +260,7 @@ bool TCopyJob::loadFromStorage(TQVOptions& options) {
     fStartTime = now;
     fEndTime = now;
     fWeekday = 1;
-    fInterval = 0;
+    fInterval = kIntervalOnce;
     fActive = true;
     fSources.clear();
     fLastDestination.clear();

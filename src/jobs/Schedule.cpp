@@ -44,7 +44,7 @@ std::string twoDigits(int n) {
 
 }  // namespace
 
-int64_t periodMilliseconds(int interval) {
+int64_t periodMilliseconds(TJobInterval interval) {
     switch (interval) {
         case kIntervalWeekly:
             return 7 * kDayMs;
@@ -84,7 +84,7 @@ TDateTime hourlyNextRun(TDateTime now, TDateTime startTime) {
     return fromMs(next);
 }
 
-std::string intervalFolderFor(int interval, TDateTime nextRun) {
+std::string intervalFolderFor(TJobInterval interval, TDateTime nextRun) {
     switch (interval) {
         case kIntervalWeekly:
             return "wöchentlich/w_" + twoDigits(isoWeekNumber(nextRun)) + "/";
@@ -97,13 +97,13 @@ std::string intervalFolderFor(int interval, TDateTime nextRun) {
     }
 }
 
-std::string runIntervalFolder(int interval, TDateTime nextRun, TDateTime now) {
+std::string runIntervalFolder(TJobInterval interval, TDateTime nextRun, TDateTime now) {
     const int64_t sinceSlot = toMs(now) - toMs(nextRun);
     const bool atSlot = sinceSlot >= 0 && sinceSlot < 60'000;
     return intervalFolderFor(interval, atSlot ? nextRun : now);
 }
 
-int32_t minutesUntilRun(int interval, TDateTime& nextRun, TDateTime now, bool& movedOn) {
+int32_t minutesUntilRun(TJobInterval interval, TDateTime& nextRun, TDateTime now, bool& movedOn) {
     movedOn = false;
     const int64_t period = periodMilliseconds(interval);
     if (period == 0) return 0;
@@ -119,7 +119,7 @@ int32_t minutesUntilRun(int interval, TDateTime& nextRun, TDateTime now, bool& m
     return static_cast<int32_t>(std::min<int64_t>(minutes, std::numeric_limits<int32_t>::max()));
 }
 
-TDateTime skipMissedSlots(int interval, TDateTime nextRun, TDateTime now) {
+TDateTime skipMissedSlots(TJobInterval interval, TDateTime nextRun, TDateTime now) {
     const int64_t period = periodMilliseconds(interval);
     const int64_t next = toMs(nextRun);
     const int64_t nowMs = toMs(now);

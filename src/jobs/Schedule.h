@@ -21,7 +21,7 @@ enum TJobInterval : int {
 };
 
 // Length of one period of an automatic interval; 0 for "once" and unknown codes.
-int64_t periodMilliseconds(int interval);
+int64_t periodMilliseconds(TJobInterval interval);
 
 // The time of day of `time` on the date of `day`.
 TDateTime onDayOf(TDateTime day, TDateTime time);
@@ -36,24 +36,24 @@ TDateTime dailyNextRun(TDateTime now, TDateTime startTime);
 TDateTime hourlyNextRun(TDateTime now, TDateTime startTime);
 
 // "wöchentlich/w_07/", "täglich/d_31/", "stündlich/h_08/"; empty for "once".
-std::string intervalFolderFor(int interval, TDateTime nextRun);
+std::string intervalFolderFor(TJobInterval interval, TDateTime nextRun);
 
 // The interval subfolder of a run starting at `now`: the slot's when `now`
 // lies in the minute after `nextRun` (the scheduler's run), otherwise the
 // folder of `now`'s own hour, day or week, so that a run by hand or from cron
 // never writes into the folder of a later period.
-std::string runIntervalFolder(int interval, TDateTime nextRun, TDateTime now);
+std::string runIntervalFolder(TJobInterval interval, TDateTime nextRun, TDateTime now);
 
 // Moves `nextRun` on by one period when it lies before `now` (and reports that in
 // `movedOn`), then gives the whole minutes between both plus one, where a full
 // period counts as 0: the run is due during the minute after its moment.
-int32_t minutesUntilRun(int interval, TDateTime& nextRun, TDateTime now, bool& movedOn);
+int32_t minutesUntilRun(TJobInterval interval, TDateTime& nextRun, TDateTime now, bool& movedOn);
 
 // When `nextRun` lies more than one period before `now` (the machine slept, or
 // a long run held the scheduler up), the last slot of its grid before `now`;
 // otherwise `nextRun` itself. Stepping one period per call from further back
 // would pass a slot that lies just under a period behind, and the absolute
 // difference would then report it due: a run at no scheduled moment.
-TDateTime skipMissedSlots(int interval, TDateTime nextRun, TDateTime now);
+TDateTime skipMissedSlots(TJobInterval interval, TDateTime nextRun, TDateTime now);
 
 }  // namespace qvb

@@ -34,12 +34,6 @@ std::string temporaryFolder() {
     return includeTrailingDelimiter(dir);
 }
 
-// With its trailing "/" a link to a folder would pass for the folder.
-bool isRealDirectory(const std::string& path) {
-    struct stat st {};
-    return sys::lstat(excludeTrailingDelimiter(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool exists(const std::string& path) {
     struct stat st {};
     return sys::lstat(path.c_str(), &st) == 0;
@@ -304,7 +298,7 @@ bool TSelfTest::runSelfTest() {
          false,
          [this](TCopyJob& job) {
              job.fSources.at(2) = fDir3 + "=0";
-             job.setInterval(3);
+             job.setInterval(kIntervalHourly);
          },
          11,
          0,
@@ -322,7 +316,7 @@ bool TSelfTest::runSelfTest() {
          false,
          [this](TCopyJob& job) {
              job.fSources.at(1) = fDir2 + "=0";
-             job.setInterval(2);
+             job.setInterval(kIntervalDaily);
          },
          6,
          0,
@@ -341,7 +335,7 @@ bool TSelfTest::runSelfTest() {
          [this](TCopyJob& job) {
              job.fSources.at(1) = fDir2 + "=1";
              job.fSources.at(2) = fDir3 + "=1";
-             job.setInterval(1);
+             job.setInterval(kIntervalWeekly);
          },
          16,
          0,
@@ -456,7 +450,7 @@ void TSelfTest::createJob() {
     job.setDestination(fDest);
     // The test made this folder itself: its deletions need no confirmation.
     job.fLastDestination = job.fDestination;
-    job.setInterval(0);
+    job.setInterval(kIntervalOnce);
     job.fTimeTolerance = 10;
     fControl.hookJob(job);
     job.setPassTo(job.fCopyFolder.get());

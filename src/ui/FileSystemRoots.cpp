@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "util/Mounts.h"
+
 namespace qvb {
 
 namespace {
@@ -16,23 +18,6 @@ int hexDigit(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-// mountinfo writes blanks, tabs, line feeds and backslashes of a path as "\040".
-std::string decodeOctal(const std::string& field) {
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' &&
-            field[i + 1] <= '3' && field[i + 2] >= '0' && field[i + 2] <= '7' &&
-            field[i + 3] >= '0' && field[i + 3] <= '7') {
-            out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
-                                     (field[i + 3] - '0'));
-            i += 3;
-        } else {
-            out += field[i];
-        }
-    }
-    return out;
 }
 
 // udev writes unsafe characters of a label as "\x20".
@@ -84,29 +69,6 @@ std::string labelOf(const std::string& device, const std::string& labelDir) {
     return {};
 }
 
-struct TMount {
-    std::string point;
-    std::string device;
-};
-
-// Field 5 is the mount point; the device follows the file system type after
-// the lone "-".
-std::vector<TMount> parseMounts(const std::string& mountinfo) {
-    std::vector<TMount> mounts;
-    std::istringstream lines(mountinfo);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::vector<std::string> f;
-        for (std::string field; fields >> field;) f.push_back(field);
-        size_t dash = 6;
-        while (dash < f.size() && f[dash] != "-") ++dash;
-        if (f.size() < 5 || dash + 2 >= f.size()) continue;
-        mounts.push_back({decodeOctal(f[4]), decodeOctal(f[dash + 2])});
-    }
-    return mounts;
-}
-
 void addRoot(std::vector<TFileSystemRoot>& roots, const std::string& path,
              const std::string& name) {
     for (const TFileSystemRoot& root : roots)
@@ -120,9 +82,9 @@ std::vector<TFileSystemRoot> fileSystemRoots(const std::string& mountinfo, const
                                              const std::string& labelDir) {
     std::vector<TFileSystemRoot> roots{{"/", "/"}};
     if (!home.empty() && home[0] == '/') addRoot(roots, withoutTrailingSlash(home), {});
-    for (const TMount& mount : parseMounts(mountinfo)) {
+    for (const TMountEntry& mount : parseMountInfo(mountinfo)) {
         if (!isVolumeFolder(mount.point)) continue;
-        addRoot(roots, withoutTrailingSlash(mount.point), labelOf(mount.device, labelDir));
+        addRoot(roots, withoutTrailingSlash(mount.point), labelOf(mount.source, labelDir));
     }
     return roots;
 }

@@ -1,7 +1,5 @@
 #include "ui/QV_BackupMain.h"
 
-#include <sys/stat.h>
-
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -31,7 +29,6 @@
 #include "util/DateTime.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
-#include "util/Sys.h"
 #include "util/TextCase.h"
 #include "util/UserInterface.h"
 
@@ -63,11 +60,6 @@ QTime timeOfDay(TDateTime value) {
 
 TDateTime withTimeOfDay(TDateTime value, const QTime& time) {
     return dateOf(value) + encodeTime(time.hour(), time.minute(), time.second());
-}
-
-bool isExistingDirectory(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && sys::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void setChecked(QListWidgetItem& item, bool checked) {
@@ -371,14 +363,14 @@ void TfrmMain::showSources(const TCopyJob& job) {
     }
 }
 
-void TfrmMain::showStartGroup(int interval) {
+void TfrmMain::showStartGroup(TJobInterval interval) {
     const QList<QAbstractButton*> radios = ui->rgpIntervall->findChildren<QAbstractButton*>();
     for (QAbstractButton* radio : radios)
         radio->setChecked(radio->objectName() == QStringLiteral("rbtIntervall%1").arg(interval));
-    ui->gbxStart->setVisible(interval > 0);
-    if (interval <= 0) return;
-    const bool weekly = interval == 1;
-    const bool hourly = interval == 3;
+    ui->gbxStart->setVisible(interval > kIntervalOnce);
+    if (interval <= kIntervalOnce) return;
+    const bool weekly = interval == kIntervalWeekly;
+    const bool hourly = interval == kIntervalHourly;
     ui->cbxWochentag->setVisible(weekly);
     ui->lblStartTag->setVisible(weekly);
     if (weekly) ui->cbxWochentag->setCurrentIndex(editedJob()->fWeekday - 1);
@@ -550,15 +542,8 @@ void TfrmMain::actionDeleteSourceDirExecute() {
 void TfrmMain::btnDirSourceClick() {
     TCopyJob* job = editedJob();
     if (!job) return;
-    TfrmSelectDir dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Quellverzeichnis"));
-    if (!fOptions->LastSrcDir.empty()) {
-        dialog.driveLetter = fOptions->LastSrcDir.substr(0, 1);
-        dialog.startDir = fOptions->LastSrcDir;
-    }
-    dialog.exec();
-    if (dialog.selectedDir.empty()) return;
-    const std::string dir = includeTrailingDelimiter(dialog.selectedDir);
+    const std::string dir = chooseFolder(this, "Quellverzeichnis", fOptions->LastSrcDir);
+    if (dir.empty()) return;
     fOptions->LastSrcDir = dir;
     bool listed = false;
     for (int i = 0; i < ui->CheckListBoxSourceDirs->count(); ++i)
@@ -570,15 +555,8 @@ void TfrmMain::btnDirSourceClick() {
 void TfrmMain::btnDirDestClick() {
     TCopyJob* job = editedJob();
     if (!job) return;
-    TfrmSelectDir dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Zielverzeichnis"));
-    if (isExistingDirectory(job->fDestination)) {
-        dialog.driveLetter = job->fDestination.substr(0, 1);
-        dialog.startDir = job->fDestination;
-    }
-    dialog.exec();
-    if (dialog.selectedDir.empty()) return;
-    const std::string dir = includeTrailingDelimiter(dialog.selectedDir);
+    const std::string dir = chooseFolder(this, "Zielverzeichnis", job->fDestination);
+    if (dir.empty()) return;
     ui->edtZielVerzeichnis->setText(qs(dir));
     job->setDestination(dir);
     fDestinationBeforeEdit = job->fDestination;
@@ -616,7 +594,7 @@ void TfrmMain::edtZielVerzeichnisExit() {
 void TfrmMain::rgpIntervallClick(int index) {
     TCopyJob* job = editedJob();
     if (!job) return;
-    job->setInterval(index);
+    job->setInterval(static_cast<TJobInterval>(index));
     job->fActive = index > 0;
     showJob();
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "jobs/Schedule.h"
 #include "runcontrol/Protocol.h"
 #include "runcontrol/RunControl.h"
 #include "runcontrol/Scheduler.h"
@@ -120,7 +121,7 @@ class TfrmMain : public QMainWindow {
 
     TCopyJob* editedJob();
     void takeOverEditsMadeDuringRun();
-    void showStartGroup(int interval);
+    void showStartGroup(TJobInterval interval);
     void showSources(const TCopyJob& job);
     void showNextRuns();
     void setNextRunRow(int row, const std::string& text);

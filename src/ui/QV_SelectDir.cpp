@@ -1,15 +1,14 @@
 #include "ui/QV_SelectDir.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
 
 #include <QFile>
-#include <QFileInfo>
 #include <QStandardItemModel>
 #include <algorithm>
 
 #include "ui/WindowFlags.h"
 #include "ui_QV_SelectDir.h"
+#include "util/QV_Basics.h"
 #include "util/Sys.h"
 
 namespace qvb {
@@ -43,9 +42,7 @@ std::vector<std::string> subfolders(const std::string& folder, bool hidden) {
     while (const dirent* entry = sys::readdir(dir.get())) {
         const std::string name = entry->d_name;
         if (name == "." || name == ".." || (!hidden && name.starts_with('.'))) continue;
-        struct stat st {};
-        if (sys::stat(childPath(folder, name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            names.push_back(name);
+        if (isDirectory(childPath(folder, name))) names.push_back(name);
     }
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         return toPath(a).compare(toPath(b), Qt::CaseInsensitive) < 0;
@@ -90,7 +87,7 @@ void TfrmSelectDir::fillRoots() {
 
 void TfrmSelectDir::showEvent(QShowEvent* event) {
     fillRoots();
-    const bool startExists = QFileInfo(toPath(startDir)).isDir();
+    const bool startExists = isDirectory(startDir);
     if (startExists) driveLetter = rootOf(startDir, fRoots);
     openRoot(driveLetter);
     if (startExists && startDir != fRoot) openFolder(startDir);
@@ -170,6 +167,15 @@ void TfrmSelectDir::accept() {
 void TfrmSelectDir::reject() {
     selectedDir.clear();
     QDialog::reject();
+}
+
+std::string chooseFolder(QWidget* parent, const char* caption, const std::string& startDir) {
+    TfrmSelectDir dialog(parent);
+    dialog.setWindowTitle(QString::fromUtf8(caption));
+    if (isDirectory(startDir)) dialog.startDir = startDir;
+    dialog.exec();
+    return dialog.selectedDir.empty() ? std::string()
+                                      : includeTrailingDelimiter(dialog.selectedDir);
 }
 
 }  // namespace qvb

@@ -57,4 +57,8 @@ class TfrmSelectDir : public QDialog {
     std::string fRoot = "/";
 };
 
+// Shows the folder dialog titled `caption`, opened at `startDir` when that is a
+// folder: the folder chosen, with a trailing "/", or empty when cancelled.
+std::string chooseFolder(QWidget* parent, const char* caption, const std::string& startDir);
+
 }  // namespace qvb

@@ -3,7 +3,6 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFile>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <algorithm>
 
@@ -83,10 +82,6 @@ QString shown(const std::string& path) {
 
 std::string rowPath(const QListWidgetItem& row) {
     return row.data(kPathRole).toByteArray().toStdString();
-}
-
-bool isExistingDirectory(const std::string& path) {
-    return !path.empty() && QFileInfo(shown(path)).isDir();
 }
 
 TDateTime dayNumber(const QDate& date) {
@@ -177,7 +172,7 @@ void TfrmWizzard::FormShow() {
     ui->edtJobName->setFocus();
     ui->edtDestDir->setText(shown(fJob->fDestination));
     ui->WizzardCheckListBoxSourceDirs->clear();
-    const int interval = std::clamp(fJob->fInterval, int{kIntervalOnce}, int{kIntervalHourly});
+    const int interval = std::clamp(int{fJob->fInterval}, int{kIntervalOnce}, int{kIntervalHourly});
     fIntervals->button(interval)->setChecked(true);
     RadioGroup1Click(interval);
     ui->btnNext->setText(QStringLiteral("Weiter"));
@@ -341,7 +336,7 @@ void TfrmWizzard::finish() {
 // --- Interval ---------------------------------------------------------------
 
 void TfrmWizzard::RadioGroup1Click(int index) {
-    fJob->setInterval(index);
+    fJob->setInterval(static_cast<TJobInterval>(index));
     const TIntervalTexts& texts = kIntervalTexts[index];
     ui->btnNext->setText(QString::fromUtf8(texts.next));
     ui->Label17->setText(QString::fromUtf8(texts.label17));
@@ -359,22 +354,9 @@ void TfrmWizzard::RadioGroup1Click(int index) {
 
 // --- Folders ----------------------------------------------------------------
 
-// The folder chosen, with a trailing "/", or empty when the user cancelled.
-// `lastDir` opens the dialog where the previous choice was and keeps the new one.
-std::string TfrmWizzard::chooseDirectory(const char* caption, const std::string& lastDir) {
-    TfrmSelectDir dialog(this);
-    dialog.setWindowTitle(QString::fromUtf8(caption));
-    if (isExistingDirectory(lastDir)) {
-        dialog.startDir = lastDir;
-        dialog.driveLetter = lastDir.substr(0, 1);
-    }
-    dialog.exec();
-    return dialog.selectedDir.empty() ? std::string()
-                                      : includeTrailingDelimiter(dialog.selectedDir);
-}
-
+// The dialog opens where the previous choice was and keeps the new one.
 void TfrmWizzard::btnDirSourceClick() {
-    const std::string dir = chooseDirectory("Quellverzeichnis", fOptions.LastSrcDir);
+    const std::string dir = chooseFolder(this, "Quellverzeichnis", fOptions.LastSrcDir);
     if (dir.empty()) return;
     fOptions.LastSrcDir = dir;
     QListWidget& rows = *ui->WizzardCheckListBoxSourceDirs;
@@ -388,7 +370,7 @@ void TfrmWizzard::btnDirSourceClick() {
 }
 
 void TfrmWizzard::btnDirDestClick() {
-    const std::string dir = chooseDirectory("Zielverzeichnis", fOptions.LastDestDir);
+    const std::string dir = chooseFolder(this, "Zielverzeichnis", fOptions.LastDestDir);
     if (dir.empty()) return;
     fOptions.LastDestDir = dir;
     fJob->setDestination(dir);

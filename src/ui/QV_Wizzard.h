@@ -63,7 +63,6 @@ class TfrmWizzard : public QDialog {
     void finish();
     bool sourceInDestination();
     void warnDestinationInSource();
-    std::string chooseDirectory(const char* caption, const std::string& lastDir);
     bool isKeyPressOf(QObject* watched, QEvent* event, int key) const;
 
     std::unique_ptr<Ui::TfrmWizzard> ui;

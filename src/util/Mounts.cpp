@@ -89,7 +89,7 @@ std::optional<std::string> emptyMediaFolder(const std::string& path, const TMoun
 }
 
 // The f_type values of statfs for file systems behind a network.
-constexpr std::array<unsigned long, 10> kNetworkTypes = {
+constexpr std::array<unsigned long, 12> kNetworkTypes = {
     0x6969,      // NFS
     0x517B,      // SMB
     0xFF534D42,  // CIFS
@@ -97,6 +97,8 @@ constexpr std::array<unsigned long, 10> kNetworkTypes = {
     0x65735546,  // FUSE (sshfs and the like)
     0x73757245,  // Coda
     0x5346414F,  // AFS
+    0x6B414653,  // kAFS
+    0x564C,      // NCP
     0x00C36400,  // Ceph
     0x01021997,  // 9P
     0x0BD00BD0,  // Lustre
@@ -133,16 +135,8 @@ std::string mountedType(dev_t dev) {
     const std::optional<std::string> table = readSmallFile("/proc/self/mountinfo");
     if (!table) return {};
     const std::string id = std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
-    std::istringstream lines(*table);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream stream(line);
-        std::string mountId, parentId, device, field;
-        if (!(stream >> mountId >> parentId >> device) || device != id) continue;
-        while (stream >> field && field != "-") {
-        }
-        if (stream >> field) return field;
-    }
+    for (const TMountEntry& mount : parseMountInfo(*table))
+        if (mount.device == id) return mount.type;
     return {};
 }
 
@@ -218,28 +212,45 @@ std::string mountTypeOf(const std::string& mountinfo, const std::string& path) {
     const std::string folder = includeTrailingDelimiter(path);
     std::string type;
     size_t deepest = 0;
-    std::istringstream lines(mountinfo);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream stream(line);
-        std::vector<std::string> fields;
-        for (std::string field; stream >> field;) fields.push_back(field);
-        if (fields.size() < 5) continue;
-        const std::string point = includeTrailingDelimiter(unescapeMountField(fields[4]));
-        size_t separator = 5;
-        while (separator < fields.size() && fields[separator] != "-") ++separator;
+    for (const TMountEntry& mount : parseMountInfo(mountinfo)) {
+        const std::string point = includeTrailingDelimiter(mount.point);
         // A later mount on the same point covers an earlier one.
-        if (separator + 1 < fields.size() && isAtOrBelow(folder, point) &&
-            point.size() >= deepest) {
+        if (isAtOrBelow(folder, point) && point.size() >= deepest) {
             deepest = point.size();
-            type = fields[separator + 1];
+            type = mount.type;
         }
     }
     return type;
 }
 
+// Fields: id, parent, major:minor, root, mount point, options, optional
+// fields up to a lone "-", then type and source.
+std::vector<TMountEntry> parseMountInfo(const std::string& mountinfo) {
+    std::vector<TMountEntry> mounts;
+    std::istringstream lines(mountinfo);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream stream(line);
+        std::vector<std::string> fields;
+        for (std::string field; stream >> field;) fields.push_back(field);
+        size_t separator = 5;
+        while (separator < fields.size() && fields[separator] != "-") ++separator;
+        if (fields.size() < 5 || separator + 1 >= fields.size()) continue;
+        const std::string source =
+            separator + 2 < fields.size() ? unescapeMountField(fields[separator + 2]) : "";
+        mounts.push_back({fields[2], unescapeMountField(fields[4]), fields[separator + 1], source});
+    }
+    return mounts;
+}
+
 std::string fileSystemType(const std::string& path, const TMountTables& tables) {
     const std::optional<std::string> mountinfo = readSmallFile(tables.mountinfo);
     return mountinfo ? mountTypeOf(*mountinfo, nearestExistingAncestor(path)) : std::string();
+}
+
+bool storesTwoSecondSteps(const std::string& path) {
+    struct statfs st {};
+    return sys::statfs(path.c_str(), &st) == 0 &&
+           (static_cast<unsigned long>(st.f_type) & 0xFFFFFFFFul) == kFatType;
 }
 
 bool storesLocalTime(const std::string& path, const TMountTables& tables) {

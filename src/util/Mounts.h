@@ -32,6 +32,9 @@ std::optional<std::string> missingMount(const std::string& path, const TMountTab
 // time keeps the order of writes and spares the server. False when unknown.
 bool onNetworkFileSystem(const std::string& path);
 
+// True for a file system that keeps file times in 2-second steps (FAT).
+bool storesTwoSecondSteps(const std::string& path);
+
 // True when the file system of `path` keeps file times in local time (FAT,
 // also through FUSE): its times move by the clock's offset when daylight-saving
 // time begins or ends. `tables.mountinfo` names FUSE mounts.
@@ -55,6 +58,16 @@ std::optional<bool> namesIgnoreCase(const std::string& folder);
 // system that the folder open at `fd`, lying on device `dev`, belongs to: its
 // entries are no user data, and some never end. Empty for any other file system.
 std::string pseudoFileSystemType(int fd, dev_t dev);
+
+// One line of a mountinfo table, its fields unescaped.
+struct TMountEntry {
+    std::string device;  // "major:minor"
+    std::string point;   // the mount point, without a trailing "/"
+    std::string type;    // "ext4", "fuse.sshfs"
+    std::string source;  // "/dev/sdb1", "server:/share"
+};
+// The lines of a mountinfo table in its order; broken lines are left out.
+std::vector<TMountEntry> parseMountInfo(const std::string& mountinfo);
 
 // The mount point field of a mount table: "\040" and the like stand for
 // blanks, tabs, newlines and backslashes.

@@ -1,7 +1,9 @@
 #include "util/QV_Basics.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "util/Sys.h"
@@ -80,6 +82,29 @@ std::string nearestExistingAncestor(const std::string& path) {
         if (current == "/") return current;
         current = parentDir(current);
     }
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && sys::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isRealDirectory(const std::string& path) {
+    struct stat st {};
+    const std::string folder = excludeTrailingDelimiter(path);
+    return !folder.empty() && sys::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool forceDirectories(const std::string& path) {
+    if (path.empty()) return false;
+    if (isDirectory(path)) return true;
+    const std::string folder = excludeTrailingDelimiter(path);
+    if (sys::mkdir(folder.c_str(), 0777) == 0) return true;
+    if (errno == EEXIST) return isDirectory(folder);
+    if (errno != ENOENT) return false;
+    const std::string parent = extractFilePath(folder);
+    if (parent.empty() || parent.size() >= folder.size() || !forceDirectories(parent)) return false;
+    return sys::mkdir(folder.c_str(), 0777) == 0 || (errno == EEXIST && isDirectory(folder));
 }
 
 bool isSameDrive(const std::string& pathA, const std::string& pathB) {

@@ -26,5 +26,12 @@ std::string concat(std::string_view a, std::string_view b);
 std::string expandFileName(const std::string& path);
 // The nearest existing ancestor of `path` (the path itself when it exists).
 std::string nearestExistingAncestor(const std::string& path);
+// True when `path` names a folder (a link to one counts); false for "".
+bool isDirectory(const std::string& path);
+// The same, but a link to a folder is no folder (a trailing "/" is ignored).
+bool isRealDirectory(const std::string& path);
+// mkdir -p: true when the folder exists afterwards; a non-folder on the way,
+// or an empty path, makes it fail.
+bool forceDirectories(const std::string& path);
 
 }  // namespace qvb

@@ -42,7 +42,7 @@ class JobStorage : public ::testing::Test {
         job->fStartTime = encodeDateTime({2026, 1, 2, 8, 15, 0, 0});
         job->fEndTime = encodeDateTime({2026, 1, 2, 17, 45, 30, 0});
         job->fWeekday = 5;
-        job->fInterval = 1;
+        job->fInterval = kIntervalWeekly;
         job->fActive = false;
         job->fDelete = true;
         job->fLastBackup = encodeDateTime({2026, 12, 6, 22, 0, 5, 0});

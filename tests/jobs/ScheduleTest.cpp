@@ -120,7 +120,7 @@ TEST_F(Schedule, HourlyBeforeInsideAndAfterItsWindow) {
 
 TEST(RunIntervalFolder, ARunWritesIntoItsOwnPeriodAndTheSchedulerIntoItsSlots) {
     const struct {
-        int interval;
+        TJobInterval interval;
         TDateTime nextRun, now;
         const char* folder;
     } cases[] = {
@@ -191,7 +191,7 @@ TEST_F(Schedule, AJobRunByHandHasNoSubfolderAndIsNeverCountedDown) {
     fJob.setInterval(kIntervalOnce);
     EXPECT_EQ(fJob.fIntervalFolder, "");
     EXPECT_EQ(fJob.minutesToNextRun(), 0);
-    fJob.setInterval(7);  // an unknown code behaves like "once"
+    fJob.setInterval(static_cast<TJobInterval>(7));  // an unknown code behaves like "once"
     EXPECT_EQ(fJob.fIntervalFolder, "");
     EXPECT_EQ(fJob.minutesToNextRun(), 0);
 }

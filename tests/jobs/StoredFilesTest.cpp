@@ -41,18 +41,18 @@ class StoredFiles : public JobStorage {
     static void fillJobs(TCopyJobList& list) {
         TCopyJob& fotos = list.add(sampleJob("Fotos & Übersicht", 3));
         fotos.fSources[1] = "/home/anna/a=b Ölbilder/=0";
-        fotos.setInterval(2);
+        fotos.setInterval(kIntervalDaily);
         fotos.fExclude = "*.tmp;*.bäk";
         fotos.fSkipFolders = "Papierkorb;.cache";
         TCopyJob& leer = list.add(sampleJob("Leer", 0));
-        leer.setInterval(3);
+        leer.setInterval(kIntervalHourly);
         leer.fLastDestination.clear();
         leer.fIncludeOnly.clear();
         TCopyJob& buero = list.add(sampleJob("Büro", 1));
         buero.fWeekday = 7;
         buero.fTimeTolerance = 3600;
         buero.fContentOnly = false;
-        buero.setInterval(1);
+        buero.setInterval(kIntervalWeekly);
         list.fCurrentJob = 2;
     }
 };

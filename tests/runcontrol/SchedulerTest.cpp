@@ -45,7 +45,7 @@ class SchedulerTest : public ::testing::Test {
         job.fActive = active;
         job.fWeekday = 1;
         job.fEndTime = encodeTime(23, 59, 0);
-        job.setSchedule(interval, start);
+        job.setSchedule(static_cast<TJobInterval>(interval), start);
         return job;
     }
     // A run as Execute ends it, taking `runTime` on the clock.

@@ -46,7 +46,7 @@ TEST_F(JobListTest, TwoJobsOfOneNameKeepTheirOwnRowsAndMarks) {
                },
                [](TCopyJob& j) {
                    j.fJobName = "Fotos";
-                   j.setInterval(2);
+                   j.setInterval(kIntervalDaily);
                    j.fActive = false;
                },
                [](TCopyJob& j) { j.fJobName = "Andere"; }},
@@ -229,7 +229,7 @@ TEST_F(JobListTest, TheDestinationFieldRefusesWhatTheWizardRefuses) {
 // A time set by keyboard in a picker that still has the focus is saved by
 // Ctrl+S.
 TEST_F(JobListTest, TypedTimesCountAtOnce) {
-    storeJobs({[](TCopyJob& j) { j.setInterval(3); }});
+    storeJobs({[](TCopyJob& j) { j.setInterval(kIntervalHourly); }});
     openShown();
     for (const char* name : {"dtpStartZeit", "dtpEndZeit"}) {
         auto* picker = child<QTimeEdit>(name);

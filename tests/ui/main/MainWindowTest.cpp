@@ -49,7 +49,7 @@ TEST_F(MainWindowTest, StoredCurrentJobEqualToTheCountShowsTheLastJob) {
 
 TEST_F(MainWindowTest, ShowingAJobLeavesItUnchanged) {
     storeJobs({[](TCopyJob& j) {
-        j.setInterval(2);
+        j.setInterval(kIntervalDaily);
         j.fActive = false;
         j.fSkipFolders = "Test;/_";
     }});

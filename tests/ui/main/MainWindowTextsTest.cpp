@@ -90,7 +90,7 @@ TEST_F(MainWindowTextsTest, KeyNamesAreGermanAndMnemonicsUniquePerMenuAndButtonR
 // are chosen or typed. 10.02.2027 is a Wednesday.
 TEST_F(MainWindowTextsTest, ScheduleControlsMoveTheNextRunAtOnce) {
     struct Case {
-        int interval;
+        TJobInterval interval;
         const char* control;
         std::vector<int> keys;
         const char* before;
