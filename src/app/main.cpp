@@ -122,9 +122,8 @@ class TConsoleSession {
         }
         fOptions = std::make_unique<TQV_BackupOptions>();
         setBackupOptions(fOptions.get());
-        if (fOptions->fUseIniFile && fOptions->fIniFile->exists() &&
-            !fOptions->fIniFile->readable()) {
-            printError("Die Einstellungen in \"" + fOptions->fIniFileName +
+        if (!fOptions->store().readable()) {
+            printError("Die Einstellungen in \"" + fOptions->storeFileName() +
                        "\" können nicht gelesen werden.");
             return false;
         }
@@ -206,22 +205,16 @@ class TConsoleSession {
     // Only the run's own values change: whatever else the record holds stays
     // as the user left it.
     bool storeLastBackup(const TCopyJob& job) {
-        if (fOptions->fUseIniFile)
-            return fOptions->fIniFile->writeDateTime(job.fJobKey, "LetztesBackup",
-                                                     job.fLastBackup) &&
-                   storeLastDestination(job) && fOptions->fIniFile->updateFile();
-        fOptions->fRegistry->writeBinaryDouble(job.fJobKey, "LetztesBackup", job.fLastBackup);
-        return storeLastDestination(job) && fOptions->fRegistry->sync();
+        TSettingsStore& store = fOptions->store();
+        return store.writeTime(job.fJobKey, "LetztesBackup", job.fLastBackup) &&
+               storeLastDestination(job) && store.commit();
     }
 
     // Written once the job finished a run into its destination: from then on
     // its deletions there need no confirmation.
     bool storeLastDestination(const TCopyJob& job) {
-        if (job.fLastDestination.empty()) return true;
-        return fOptions->fUseIniFile ? fOptions->fIniFile->writeString(job.fJobKey, "LetztesZiel",
-                                                                       job.fLastDestination)
-                                     : fOptions->fRegistry->writeString(job.fJobKey, "LetztesZiel",
-                                                                        job.fLastDestination);
+        return job.fLastDestination.empty() ||
+               fOptions->store().writeText(job.fJobKey, "LetztesZiel", job.fLastDestination);
     }
 
     int runSelfTest() {

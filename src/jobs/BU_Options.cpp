@@ -43,10 +43,10 @@ bool TQV_BackupOptions::readExtraFromIni(TIniFile& ini) {
 
 bool TQV_BackupOptions::readExtraFromRegistry() {
     std::string text;
-    LastDestDir = fRegistry->readString("", kLastDestDir, text) == TRegResult::Ok ? text : "";
-    LastSrcDir = fRegistry->readString("", kLastSrcDir, text) == TRegResult::Ok ? text : "";
+    LastDestDir = fRegistry->readText("", kLastDestDir, text) == TReadResult::Ok ? text : "";
+    LastSrcDir = fRegistry->readText("", kLastSrcDir, text) == TReadResult::Ok ? text : "";
     int32_t current = 0;
-    if (fRegistry->readInteger("", kCurrentJob, current) != TRegResult::Ok) return false;
+    if (fRegistry->readNumber("", kCurrentJob, current) != TReadResult::Ok) return false;
     CurrentJob = current;
     return true;
 }
@@ -58,9 +58,9 @@ bool TQV_BackupOptions::writeExtraToIni(TIniFile& ini) {
 }
 
 bool TQV_BackupOptions::writeExtraToRegistry() {
-    const bool ok = fRegistry->writeString("", kLastDestDir, LastDestDir) &&
-                    fRegistry->writeString("", kLastSrcDir, LastSrcDir);
-    fRegistry->writeInteger("", kCurrentJob, CurrentJob);
+    const bool ok = fRegistry->writeText("", kLastDestDir, LastDestDir) &&
+                    fRegistry->writeText("", kLastSrcDir, LastSrcDir);
+    fRegistry->writeNumber("", kCurrentJob, CurrentJob);
     return ok;
 }
 

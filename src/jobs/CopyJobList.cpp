@@ -110,14 +110,9 @@ void TCopyJobList::remove(int index) {
 int TCopyJobList::loadJobs() {
     TQV_BackupOptions* opts = options();
     if (!opts) return 0;
-    std::vector<std::string> names;
-    if (opts->fUseIniFile) {
-        if (!opts->fIniFile->readable()) return 0;
-        names = opts->fIniFile->readSections();
-    } else {
-        names = opts->fRegistry->subkeys();
-    }
-    for (const std::string& name : jobRecordOrder(names)) {
+    TSettingsStore& store = opts->store();
+    if (!store.readable()) return 0;
+    for (const std::string& name : jobRecordOrder(store.records())) {
         auto job = std::make_unique<TCopyJob>();
         job->fJobKey = name;
         job->setPassTo(job->fCopyFolder.get());
@@ -134,10 +129,9 @@ bool TCopyJobList::checkStorable(const TQV_BackupOptions& opts, bool withOptions
     fSaveError.clear();
     for (int i = 0; i < count() && fSaveError.empty(); ++i)
         if (i != skippedIndex)
-            fSaveError = unstorableRecordReason(*fJobs[static_cast<size_t>(i)], opts.fUseIniFile);
+            fSaveError = unstorableRecordReason(*fJobs[static_cast<size_t>(i)], opts.store());
     if (withOptions && fSaveError.empty())
-        if (const std::string reason = opts.unstorableOptionReason(opts.fUseIniFile);
-            !reason.empty())
+        if (const std::string reason = opts.unstorableOptionReason(opts.store()); !reason.empty())
             fSaveError = "Die Einstellungen können nicht gespeichert werden: " + reason;
     return fSaveError.empty();
 }
@@ -217,7 +211,7 @@ bool TCopyJobList::exportJobs() {
     fSaveError.clear();
     for (const auto& job : fJobs) {
         if (job->exportToIni(*opts)) continue;
-        fSaveError = unstorableRecordReason(*job, true);
+        fSaveError = unstorableRecordReason(*job, *opts->fExportFile);
         return false;
     }
     return true;

@@ -99,23 +99,23 @@ bool writeToIni(const TCopyJob& job, TIniFile& ini) {
 
 // Reads a registry record in its order; false at the first required value
 // that is absent or any value of the wrong type.
-bool readFromRegistry(TCopyJob& job, const TRegistryStore& reg) {
+bool readFromRegistry(TCopyJob& job, TRegistryStore& reg) {
     const std::string& g = job.fJobKey;
     std::string text;
     int32_t number = 0;
     double date = 0;
     // An optional value: absent gives the fallback; a wrong type stops.
     const auto optionalText = [&](const char* name, std::string& out, const std::string& fallback) {
-        const TRegResult r = reg.readString(g, name, text);
-        if (r == TRegResult::WrongType) return false;
-        out = r == TRegResult::Ok ? text : fallback;
+        const TReadResult r = reg.readText(g, name, text);
+        if (r == TReadResult::WrongType) return false;
+        out = r == TReadResult::Ok ? text : fallback;
         return true;
     };
     const auto requiredInt = [&](const char* name) {
-        return reg.readInteger(g, name, number) == TRegResult::Ok;
+        return reg.readNumber(g, name, number) == TReadResult::Ok;
     };
     const auto requiredDate = [&](const char* name) {
-        return reg.readBinaryDouble(g, name, date) == TRegResult::Ok;
+        return reg.readTime(g, name, date) == TReadResult::Ok;
     };
 
     if (!optionalText(kName, job.fJobName, "") || !optionalText(kDestination, job.fDestination, ""))
@@ -134,9 +134,9 @@ bool readFromRegistry(TCopyJob& job, const TRegistryStore& reg) {
     if (!requiredInt(kWeekday)) return false;
     job.fWeekday = number;
 
-    const TRegResult last = reg.readBinaryDouble(g, kLastBackup, date);
-    if (last == TRegResult::WrongType) return false;
-    if (last == TRegResult::Ok) {
+    const TReadResult last = reg.readTime(g, kLastBackup, date);
+    if (last == TReadResult::WrongType) return false;
+    if (last == TReadResult::Ok) {
         job.fLastBackup = date;
         job.addMessage(job.fJobName + ": Letzte Sicherung = " + formatGermanDateTime(date));
     } else {
@@ -149,9 +149,9 @@ bool readFromRegistry(TCopyJob& job, const TRegistryStore& reg) {
     job.fActive = number != 0;
 
     const auto optionalInt = [&](const char* name, int32_t fallback) -> std::optional<int32_t> {
-        const TRegResult r = reg.readInteger(g, name, number);
-        if (r == TRegResult::WrongType) return std::nullopt;
-        return r == TRegResult::Ok ? number : fallback;
+        const TReadResult r = reg.readNumber(g, name, number);
+        if (r == TReadResult::WrongType) return std::nullopt;
+        return r == TReadResult::Ok ? number : fallback;
     };
     const auto del = optionalInt(kDelete, 0);
     if (!del) return false;
@@ -174,25 +174,25 @@ bool readFromRegistry(TCopyJob& job, const TRegistryStore& reg) {
 
 bool writeToRegistry(const TCopyJob& job, TRegistryStore& reg) {
     const std::string& g = job.fJobKey;
-    bool ok = reg.writeString(g, kName, job.fJobName) &&
-              reg.writeString(g, kDestination, job.fDestination);
-    reg.writeInteger(g, kSourceCount, job.sourceCount());
+    bool ok =
+        reg.writeText(g, kName, job.fJobName) && reg.writeText(g, kDestination, job.fDestination);
+    reg.writeNumber(g, kSourceCount, job.sourceCount());
     for (int i = 0; ok && i < job.sourceCount(); ++i)
-        ok = reg.writeString(g, sourceName(i), job.fSources[static_cast<size_t>(i)]);
+        ok = reg.writeText(g, sourceName(i), job.fSources[static_cast<size_t>(i)]);
     if (!ok) return false;
-    reg.writeInteger(g, kInterval, job.fInterval);
-    reg.writeBinaryDouble(g, kStartTime, job.fStartTime);
-    reg.writeBinaryDouble(g, kEndTime, job.fEndTime);
-    reg.writeInteger(g, kWeekday, job.fWeekday);
-    reg.writeInteger(g, kActive, job.fActive ? 1 : 0);
-    reg.writeInteger(g, kDelete, job.fDelete ? 1 : 0);
-    reg.writeBinaryDouble(g, kLastBackup, job.fLastBackup);
-    ok = reg.writeString(g, kExclude, job.fExclude) &&
-         reg.writeString(g, kIncludeOnly, job.fIncludeOnly) &&
-         reg.writeString(g, kSkipFolders, job.fSkipFolders) &&
-         reg.writeString(g, kLastDestination, job.fLastDestination);
-    reg.writeInteger(g, kContentOnly, job.fContentOnly ? 1 : 0);
-    reg.writeInteger(g, kTimeTolerance, job.fTimeTolerance);
+    reg.writeNumber(g, kInterval, job.fInterval);
+    reg.writeTime(g, kStartTime, job.fStartTime);
+    reg.writeTime(g, kEndTime, job.fEndTime);
+    reg.writeNumber(g, kWeekday, job.fWeekday);
+    reg.writeNumber(g, kActive, job.fActive ? 1 : 0);
+    reg.writeNumber(g, kDelete, job.fDelete ? 1 : 0);
+    reg.writeTime(g, kLastBackup, job.fLastBackup);
+    ok = reg.writeText(g, kExclude, job.fExclude) &&
+         reg.writeText(g, kIncludeOnly, job.fIncludeOnly) &&
+         reg.writeText(g, kSkipFolders, job.fSkipFolders) &&
+         reg.writeText(g, kLastDestination, job.fLastDestination);
+    reg.writeNumber(g, kContentOnly, job.fContentOnly ? 1 : 0);
+    reg.writeNumber(g, kTimeTolerance, job.fTimeTolerance);
     return ok;
 }
 
@@ -211,9 +211,9 @@ std::vector<std::pair<std::string, const std::string*>> recordTexts(const TCopyJ
 
 }  // namespace
 
-std::string unstorableRecordReason(const TCopyJob& job, bool iniStore) {
+std::string unstorableRecordReason(const TCopyJob& job, const TSettingsStore& store) {
     for (const auto& [name, value] : recordTexts(job)) {
-        const std::string reason = unstorableTextReason(*value, iniStore);
+        const std::string reason = store.unstorableReason(*value);
         if (!reason.empty())
             return "Der Job \"" + job.fJobName + "\" kann nicht gespeichert werden: Der Wert \"" +
                    name + "\" " + reason + ".";
@@ -227,25 +227,17 @@ bool stageRecord(const TCopyJob& job, TQVOptions& options) {
 }
 
 void stageRecordErase(const TCopyJob& job, TQVOptions& options) {
-    if (job.fJobKey.empty()) return;
-    if (options.fUseIniFile)
-        options.fIniFile->eraseSection(job.fJobKey);
-    else
-        options.fRegistry->deleteKey(job.fJobKey);
+    if (!job.fJobKey.empty()) options.store().eraseRecord(job.fJobKey);
 }
 
 void stageKeepOnlyRecords(const std::vector<std::string>& jobKeys, TQVOptions& options) {
-    if (options.fUseIniFile) {
-        std::vector<std::string> kept = jobKeys;
-        kept.push_back(kOptionsSection);
-        options.fIniFile->keepOnlySections(kept);
-        return;
-    }
-    // Registry keys are exact names here: "JOB01" beside "Job01" is a second record.
-    for (const std::string& key : options.fRegistry->subkeys())
-        if (!equalsIgnoreCase(key, kOptionsSection) &&
-            std::find(jobKeys.begin(), jobKeys.end(), key) == jobKeys.end())
-            options.fRegistry->deleteKey(key);
+    TSettingsStore& store = options.store();
+    std::vector<std::string> kept = jobKeys;
+    kept.push_back(kOptionsSection);
+    // A record of the options in another letter case is no job either.
+    for (const std::string& record : store.records())
+        if (equalsIgnoreCase(record, kOptionsSection)) kept.push_back(record);
+    store.keepOnlyRecords(kept);
 }
 
 bool TCopyJob::loadFromStorage() {
@@ -268,7 +260,7 @@ bool TCopyJob::loadFromStorage(TQVOptions& options) {
     if (options.fUseIniFile) {
         result = options.fIniFile->readable();
         readFromIni(*this, *options.fIniFile, fJobKey, false);
-    } else if (options.fRegistry->keyExists(fJobKey)) {
+    } else if (options.fRegistry->hasRecord(fJobKey)) {
         result = readFromRegistry(*this, *options.fRegistry);
     }
     fDestination = normalizedDestination(fDestination);
@@ -286,8 +278,7 @@ bool TCopyJob::saveToStorage(TQVOptions& options) {
     // A job gets its key from the list's save; without one it has no record.
     // Every value is checked before any is written: a value refused half-way
     // would leave half a record pending for whichever save comes next.
-    if (fJobKey.empty() || !unstorableRecordReason(*this, options.fUseIniFile).empty())
-        return false;
+    if (fJobKey.empty() || !unstorableRecordReason(*this, options.store()).empty()) return false;
     return stageRecord(*this, options) && options.flushStore();
 }
 
@@ -308,7 +299,8 @@ bool TCopyJob::exportToIni() {
 }
 
 bool TCopyJob::exportToIni(TQVOptions& options) {
-    if (fJobKey.empty() || !options.fExportFile || !unstorableRecordReason(*this, true).empty())
+    if (fJobKey.empty() || !options.fExportFile ||
+        !unstorableRecordReason(*this, *options.fExportFile).empty())
         return false;
     return writeToIni(*this, *options.fExportFile) && options.fExportFile->updateFile();
 }
@@ -335,13 +327,9 @@ bool deleteStorageValue(TCopyJob& job, const std::string& valueName) {
 }
 
 bool deleteStorageValue(TCopyJob& job, const std::string& valueName, TQVOptions& options) {
-    if (job.fJobKey.empty()) return true;
-    if (options.fUseIniFile)
-        return options.fIniFile->deleteKey(job.fJobKey, valueName) &&
-               options.fIniFile->updateFile();
-    if (!options.fRegistry->keyExists(job.fJobKey)) return true;
-    options.fRegistry->deleteValue(job.fJobKey, valueName);
-    return options.fRegistry->sync();
+    TSettingsStore& store = options.store();
+    if (job.fJobKey.empty() || !store.hasRecord(job.fJobKey)) return true;
+    return store.eraseValue(job.fJobKey, valueName) && store.commit();
 }
 
 bool saveSourcesToStorage(TCopyJob& job) {
@@ -350,29 +338,20 @@ bool saveSourcesToStorage(TCopyJob& job) {
 }
 
 bool saveSourcesToStorage(TCopyJob& job, TQVOptions& options) {
+    TSettingsStore& store = options.store();
     const std::string& key = job.fJobKey;
     const int count = job.sourceCount();
-    if (key.empty()) return true;
-    if (options.fUseIniFile) {
-        TIniFile& ini = *options.fIniFile;
-        if (!ini.sectionExists(key)) return true;
-        const int stored = ini.readInteger(key, kSourceCount, 0);
-        bool ok = ini.writeInteger(key, kSourceCount, count);
-        for (int i = 0; ok && i < count; ++i)
-            ok = ini.writeString(key, sourceName(i), job.fSources[static_cast<size_t>(i)]);
-        for (int i = count; ok && i < stored; ++i) ini.deleteKey(key, sourceName(i));
-        return ok && ini.updateFile();
-    }
-    TRegistryStore& reg = *options.fRegistry;
-    if (!reg.keyExists(key)) return true;
+    if (key.empty() || !store.hasRecord(key)) return true;
+    // Checked first: a source refused half-way would leave the others pending.
+    for (const std::string& source : job.fSources)
+        if (!store.unstorableReason(source).empty()) return false;
     int32_t stored = 0;
-    if (reg.readInteger(key, kSourceCount, stored) != TRegResult::Ok) stored = 0;
-    bool ok = true;
-    reg.writeInteger(key, kSourceCount, count);
-    for (int i = 0; i < count; ++i)
-        ok = reg.writeString(key, sourceName(i), job.fSources[static_cast<size_t>(i)]) && ok;
-    for (int i = count; i < stored; ++i) reg.deleteValue(key, sourceName(i));
-    return reg.sync() && ok;
+    if (store.readNumber(key, kSourceCount, stored) != TReadResult::Ok) stored = 0;
+    bool ok = store.writeNumber(key, kSourceCount, count);
+    for (int i = 0; ok && i < count; ++i)
+        ok = store.writeText(key, sourceName(i), job.fSources[static_cast<size_t>(i)]);
+    for (int i = count; ok && i < stored; ++i) store.eraseValue(key, sourceName(i));
+    return ok && store.commit();
 }
 
 }  // namespace qvb

@@ -11,10 +11,11 @@ namespace qvb {
 
 class TCopyJob;
 class TQVOptions;
+class TSettingsStore;
 
 // Why the job's record cannot be kept in the store as it stands, in German,
 // naming the job and the value; empty when it can.
-std::string unstorableRecordReason(const TCopyJob& job, bool iniStore);
+std::string unstorableRecordReason(const TCopyJob& job, const TSettingsStore& store);
 
 // Put the record into, or take it out of, the pending changes of the chosen
 // store; nothing reaches the file before flushStore. The record must have

@@ -22,15 +22,6 @@ uint8_t toLogLevel(int32_t value) {
 
 }  // namespace
 
-std::string unstorableTextReason(std::string_view value, bool iniStore) {
-    // The registry store keeps line breaks and NUL; an INI line cannot.
-    if (iniStore && value.find_first_of("\r\n") != std::string_view::npos)
-        return "enthält einen Zeilenumbruch";
-    if (iniStore && value.find('\0') != std::string_view::npos) return "enthält ein Nullzeichen";
-    if (!isValidUtf8(value)) return "ist kein gültiger UTF-8-Text";
-    return "";
-}
-
 TQVOptions::TQVOptions() : TQVOptions(programIniFileName(), exportFileName(), iniStorageForced()) {}
 
 TQVOptions::TQVOptions(std::string iniFileName, std::string exportFileName, bool forceIniFile)
@@ -89,10 +80,10 @@ bool TQVOptions::readBaseFromIni(TIniFile& ini, bool keepLogging) {
 }
 
 bool TQVOptions::readBaseFromRegistry() {
-    if (!fRegistry->keyExists("")) return false;
+    if (!fRegistry->hasRecord("")) return false;
     int32_t v = 0;
     const auto read = [&](const char* name) {
-        return fRegistry->readInteger("", name, v) == TRegResult::Ok;
+        return fRegistry->readNumber("", name, v) == TReadResult::Ok;
     };
     if (!read(kLogging)) return false;
     Logging = v != 0;
@@ -119,12 +110,12 @@ bool TQVOptions::writeBaseToIni(TIniFile& ini) {
 }
 
 void TQVOptions::writeBaseToRegistry() {
-    fRegistry->writeInteger("", kLogging, Logging ? 1 : 0);
-    fRegistry->writeInteger("", kWinMainTop, WinMainTop);
-    fRegistry->writeInteger("", kWinMainLeft, WinMainLeft);
-    fRegistry->writeInteger("", kWinMainHeight, WinMainHeight);
-    fRegistry->writeInteger("", kWinMainWidth, WinMainWidth);
-    fRegistry->writeInteger("", kLogLevel, LogLevel);
+    fRegistry->writeNumber("", kLogging, Logging ? 1 : 0);
+    fRegistry->writeNumber("", kWinMainTop, WinMainTop);
+    fRegistry->writeNumber("", kWinMainLeft, WinMainLeft);
+    fRegistry->writeNumber("", kWinMainHeight, WinMainHeight);
+    fRegistry->writeNumber("", kWinMainWidth, WinMainWidth);
+    fRegistry->writeNumber("", kLogLevel, LogLevel);
 }
 
 std::vector<std::pair<const char*, std::string>> TQVOptions::extraTexts() const {
@@ -151,15 +142,15 @@ bool TQVOptions::loadOptions() {
     bool extraOk = true;
     if (fUseIniFile)
         extraOk = readExtraFromIni(*fIniFile);
-    else if (fRegistry->keyExists(""))
+    else if (fRegistry->hasRecord(""))
         extraOk = readExtraFromRegistry();
     if (!extraOk) addMessages({"  FEHLER:  Optionen nicht lesbar.", " "});
     return baseOk && extraOk;
 }
 
-std::string TQVOptions::unstorableOptionReason(bool iniStore) const {
+std::string TQVOptions::unstorableOptionReason(const TSettingsStore& store) const {
     for (const auto& [name, value] : extraTexts()) {
-        const std::string reason = unstorableTextReason(value, iniStore);
+        const std::string reason = store.unstorableReason(value);
         if (!reason.empty()) return "Der Wert \"" + std::string(name) + "\" " + reason + ".";
     }
     return "";
@@ -168,23 +159,15 @@ std::string TQVOptions::unstorableOptionReason(bool iniStore) const {
 bool TQVOptions::stageOptions() {
     // Checked first: a value refused half-way would leave the others pending,
     // to be written by whichever save comes next.
-    if (!unstorableOptionReason(fUseIniFile).empty()) return false;
+    if (!unstorableOptionReason(store()).empty()) return false;
     if (fUseIniFile) return writeBaseToIni(*fIniFile) && writeExtraToIni(*fIniFile);
     writeBaseToRegistry();
     return writeExtraToRegistry();
 }
 
-bool TQVOptions::flushStore() {
-    return fUseIniFile ? fIniFile->updateFile() : fRegistry->sync();
-}
-
-std::function<void()> TQVOptions::undoPoint() {
-    if (!fUseIniFile) return fRegistry->undoPoint();
-    return [ini = fIniFile.get()] { ini->discardChanges(); };
-}
-
-std::string TQVOptions::storeFileName() const {
-    return fUseIniFile ? fIniFileName : fRegistry->fileName();
+TSettingsStore& TQVOptions::store() const {
+    if (fUseIniFile) return *fIniFile;
+    return *fRegistry;
 }
 
 bool TQVOptions::saveOptions() {
@@ -196,7 +179,7 @@ bool TQVOptions::saveOptions() {
 bool TQVOptions::exportOptions() {
     // Replacing the file as a whole drops the sections of jobs that are gone,
     // and a failed export leaves the previous one intact.
-    if (!unstorableOptionReason(true).empty()) return false;
+    if (!unstorableOptionReason(*fExportFile).empty()) return false;
     fExportFile->clear();
     return writeBaseToIni(*fExportFile) && writeExtraToIni(*fExportFile) &&
            fExportFile->updateFile();

@@ -27,10 +27,6 @@ using TOptionsEvent = std::function<void(TQVOptions* sender)>;
 // store they are the values of the top level.
 inline constexpr const char* kOptionsSection = "Options";
 
-// Why a text value cannot be kept in the chosen store as it stands ("enthält
-// einen Zeilenumbruch" and the like); empty when it can.
-std::string unstorableTextReason(std::string_view value, bool iniStore);
-
 class TQVOptions {
   public:
     // Program INI file and export file come from the data folder.
@@ -51,14 +47,16 @@ class TQVOptions {
     // the jobs as one write of the store. stageOptions changes nothing and
     // returns false when a value cannot be stored: the German reason, naming
     // the value, comes from unstorableOptionReason (empty when all can).
-    std::string unstorableOptionReason(bool iniStore) const;
+    std::string unstorableOptionReason(const TSettingsStore& store) const;
     bool stageOptions();
+    // The store chosen for options and jobs.
+    TSettingsStore& store() const;
     // Writes the pending changes of the chosen store: one replace of its file.
-    bool flushStore();
+    bool flushStore() { return store().commit(); }
     // What puts the chosen store back as it is now, pending changes dropped.
-    std::function<void()> undoPoint();
+    std::function<void()> undoPoint() { return store().undoPoint(); }
     // The file behind the chosen store (for messages).
-    std::string storeFileName() const;
+    std::string storeFileName() const { return store().storeFileName(); }
 
     std::unique_ptr<TRegistryStore> fRegistry;
     std::string fIniFileName;

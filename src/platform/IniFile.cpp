@@ -165,13 +165,17 @@ bool isStorableIniValue(std::string_view value) {
            isValidUtf8(value);
 }
 
-int32_t parseIniInteger(std::string_view text, int32_t defaultValue) {
+std::optional<int32_t> parseIniInteger(std::string_view text) {
     std::string_view t = trimBlanks(text);
     if (!t.empty() && t.front() == '+') t.remove_prefix(1);
     int32_t value = 0;
     const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
-    if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return defaultValue;
+    if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
     return value;
+}
+
+int32_t parseIniInteger(std::string_view text, int32_t defaultValue) {
+    return parseIniInteger(text).value_or(defaultValue);
 }
 
 // --- TIniDocument ------------------------------------------------------------
@@ -632,6 +636,45 @@ void TIniFile::discardChanges() {
     fDirty = false;
     fReplaceAll = false;
     fLoaded = false;
+}
+
+std::string TIniFile::unstorableReason(std::string_view value) const {
+    if (value.find_first_of("\r\n") != std::string_view::npos) return "enthält einen Zeilenumbruch";
+    if (value.find('\0') != std::string_view::npos) return "enthält ein Nullzeichen";
+    if (!isValidUtf8(value)) return "ist kein gültiger UTF-8-Text";
+    return "";
+}
+
+std::function<void()> TIniFile::undoPoint() {
+    return [this] { discardChanges(); };
+}
+
+TReadResult TIniFile::readText(const std::string& record, const std::string& name,
+                               std::string& value) {
+    const std::string* v = document().find(record, name);
+    if (!v) return TReadResult::Absent;
+    value = *v;
+    return TReadResult::Ok;
+}
+
+TReadResult TIniFile::readNumber(const std::string& record, const std::string& name,
+                                 int32_t& value) {
+    const std::string* v = document().find(record, name);
+    if (!v) return TReadResult::Absent;
+    const std::optional<int32_t> n = parseIniInteger(*v);
+    if (!n) return TReadResult::WrongType;
+    value = *n;
+    return TReadResult::Ok;
+}
+
+TReadResult TIniFile::readTime(const std::string& record, const std::string& name,
+                               TDateTime& value) {
+    const std::string* v = document().find(record, name);
+    if (!v) return TReadResult::Absent;
+    const std::optional<TDateTime> t = parseGermanDateTime(*v);
+    if (!t) return TReadResult::WrongType;
+    value = *t;
+    return TReadResult::Ok;
 }
 
 }  // namespace qvb

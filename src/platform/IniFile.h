@@ -16,11 +16,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/SettingsStore.h"
 #include "util/DateTime.h"
 
 namespace qvb {
@@ -113,16 +115,20 @@ bool isStorableIniValue(std::string_view value);
 // Reads a whole text as a decimal 32-bit integer (optional sign, blanks
 // around allowed); anything else gives the default.
 int32_t parseIniInteger(std::string_view text, int32_t defaultValue);
+std::optional<int32_t> parseIniInteger(std::string_view text);
 
 // An INI file on disk. Reads see the file as it is now (a changed file is read
-// again); writes collect in memory until updateFile replaces the file.
-class TIniFile {
+// again); writes collect in memory until updateFile replaces the file. As a
+// settings store its records are sections; numbers and date-times are texts
+// ("1", "07.12.2026 14:30:00"), and a text that does not read as its type is
+// a wrong type.
+class TIniFile : public TSettingsStore {
   public:
     // Files above this size are not read: no settings file grows that large.
     static constexpr size_t kMaxFileSize = 16u * 1024 * 1024;
 
     explicit TIniFile(std::string fileName);
-    ~TIniFile();  // writes pending changes
+    ~TIniFile() override;  // writes pending changes
     TIniFile(const TIniFile&) = delete;
     TIniFile& operator=(const TIniFile&) = delete;
 
@@ -131,7 +137,7 @@ class TIniFile {
     // False when the file exists but could not be read (too large, no access,
     // read error). Such a file is never overwritten by a write of single
     // values, so nothing of it is lost.
-    bool readable();
+    bool readable() override;
 
     std::vector<std::string> readSections();
     bool sectionExists(const std::string& section);
@@ -164,6 +170,41 @@ class TIniFile {
     bool updateFile();
     // Drops the pending changes; the next read sees the file as it is.
     void discardChanges();
+
+    std::string storeFileName() const override { return fFileName; }
+    std::string optionsRecord() const override { return "Options"; }
+    std::vector<std::string> records() override { return readSections(); }
+    bool hasRecord(const std::string& record) override { return sectionExists(record); }
+    size_t valueCount(const std::string& record) override { return entryCount(record); }
+    TReadResult readText(const std::string& record, const std::string& name,
+                         std::string& value) override;
+    TReadResult readNumber(const std::string& record, const std::string& name,
+                           int32_t& value) override;
+    TReadResult readTime(const std::string& record, const std::string& name,
+                         TDateTime& value) override;
+    // An INI line cannot hold a line break or NUL.
+    std::string unstorableReason(std::string_view value) const override;
+    bool writeText(const std::string& record, const std::string& name,
+                   const std::string& value) override {
+        return writeString(record, name, value);
+    }
+    bool writeNumber(const std::string& record, const std::string& name, int32_t value) override {
+        return writeInteger(record, name, value);
+    }
+    bool writeTime(const std::string& record, const std::string& name, TDateTime value) override {
+        return writeDateTime(record, name, value);
+    }
+    bool eraseValue(const std::string& record, const std::string& name) override {
+        return deleteKey(record, name);
+    }
+    bool eraseRecord(const std::string& record) override { return eraseSection(record); }
+    // The first section of each name, in any letter case, stays.
+    void keepOnlyRecords(const std::vector<std::string>& names) override {
+        keepOnlySections(names);
+    }
+    bool commit() override { return updateFile(); }
+    // Drops the pending changes.
+    std::function<void()> undoPoint() override;
 
   private:
     struct FileStamp {

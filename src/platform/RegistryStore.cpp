@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -34,11 +35,11 @@ TRegistryStore::TRegistryStore()
 
 TRegistryStore::~TRegistryStore() = default;
 
-std::string TRegistryStore::fileName() const {
+std::string TRegistryStore::storeFileName() const {
     return fSettings->fileName().toStdString();
 }
 
-bool TRegistryStore::keyExists(const std::string& group) const {
+bool TRegistryStore::hasRecord(const std::string& group) {
     if (group.empty()) return !fSettings->allKeys().isEmpty();
     // Only the group's own keys are looked at: listing every group for each
     // job made loading many jobs quadratic.
@@ -52,32 +53,32 @@ bool TRegistryStore::valueExists(const std::string& group, const std::string& na
     return fSettings->contains(keyPath(group, name));
 }
 
-std::vector<std::string> TRegistryStore::subkeys() const {
+std::vector<std::string> TRegistryStore::records() {
     std::vector<std::string> names;
     for (const QString& g : fSettings->childGroups()) names.push_back(g.toStdString());
     return names;
 }
 
-size_t TRegistryStore::valueCount(const std::string& group) const {
+size_t TRegistryStore::valueCount(const std::string& group) {
     fSettings->beginGroup(toQ(group));
     const auto n = static_cast<size_t>(fSettings->childKeys().size());
     fSettings->endGroup();
     return n;
 }
 
-TRegResult TRegistryStore::readString(const std::string& group, const std::string& name,
-                                      std::string& value) const {
+TReadResult TRegistryStore::readText(const std::string& group, const std::string& name,
+                                     std::string& value) {
     const QVariant v = fSettings->value(keyPath(group, name));
-    if (!v.isValid()) return TRegResult::Absent;
-    if (v.typeId() != QMetaType::QString) return TRegResult::WrongType;
+    if (!v.isValid()) return TReadResult::Absent;
+    if (v.typeId() != QMetaType::QString) return TReadResult::WrongType;
     value = v.toString().toStdString();
-    return TRegResult::Ok;
+    return TReadResult::Ok;
 }
 
-TRegResult TRegistryStore::readInteger(const std::string& group, const std::string& name,
-                                       int32_t& value) const {
+TReadResult TRegistryStore::readNumber(const std::string& group, const std::string& name,
+                                       int32_t& value) {
     const QVariant v = fSettings->value(keyPath(group, name));
-    if (!v.isValid()) return TRegResult::Absent;
+    if (!v.isValid()) return TReadResult::Absent;
     bool ok = false;
     qlonglong n = 0;
     switch (v.typeId()) {
@@ -94,54 +95,65 @@ TRegResult TRegistryStore::readInteger(const std::string& group, const std::stri
         default:
             break;
     }
-    if (!ok || n < INT32_MIN || n > UINT32_MAX) return TRegResult::WrongType;
+    if (!ok || n < INT32_MIN || n > UINT32_MAX) return TReadResult::WrongType;
     value = static_cast<int32_t>(static_cast<uint32_t>(n));
-    return TRegResult::Ok;
+    return TReadResult::Ok;
 }
 
-TRegResult TRegistryStore::readBinaryDouble(const std::string& group, const std::string& name,
-                                            double& value) const {
+TReadResult TRegistryStore::readTime(const std::string& group, const std::string& name,
+                                     TDateTime& value) {
     const QVariant v = fSettings->value(keyPath(group, name));
-    if (!v.isValid()) return TRegResult::Absent;
-    if (v.typeId() != QMetaType::QByteArray) return TRegResult::WrongType;
+    if (!v.isValid()) return TReadResult::Absent;
+    if (v.typeId() != QMetaType::QByteArray) return TReadResult::WrongType;
     const QByteArray bytes = v.toByteArray();
-    if (bytes.size() != 8) return TRegResult::WrongType;
+    if (bytes.size() != 8) return TReadResult::WrongType;
     uint64_t bits = 0;
     for (int i = 7; i >= 0; --i) bits = (bits << 8) | static_cast<unsigned char>(bytes[i]);
     value = std::bit_cast<double>(bits);
-    return TRegResult::Ok;
+    return TReadResult::Ok;
 }
 
-bool TRegistryStore::writeString(const std::string& group, const std::string& name,
-                                 const std::string& value) {
+std::string TRegistryStore::unstorableReason(std::string_view value) const {
+    return isValidUtf8(value) ? "" : "ist kein gültiger UTF-8-Text";
+}
+
+bool TRegistryStore::writeText(const std::string& group, const std::string& name,
+                               const std::string& value) {
     if (!isValidUtf8(value)) return false;
     fSettings->setValue(keyPath(group, name), toQ(value));
     return true;
 }
 
-void TRegistryStore::writeInteger(const std::string& group, const std::string& name,
-                                  int32_t value) {
+bool TRegistryStore::writeNumber(const std::string& group, const std::string& name, int32_t value) {
     fSettings->setValue(keyPath(group, name), value);
+    return true;
 }
 
-void TRegistryStore::writeBinaryDouble(const std::string& group, const std::string& name,
-                                       double value) {
+bool TRegistryStore::writeTime(const std::string& group, const std::string& name, TDateTime value) {
     uint64_t bits = std::bit_cast<uint64_t>(value);
     QByteArray bytes(8, '\0');
     for (int i = 0; i < 8; ++i, bits >>= 8) bytes[i] = static_cast<char>(bits & 0xFF);
     fSettings->setValue(keyPath(group, name), bytes);
+    return true;
 }
 
-void TRegistryStore::deleteValue(const std::string& group, const std::string& name) {
+bool TRegistryStore::eraseValue(const std::string& group, const std::string& name) {
     fSettings->remove(keyPath(group, name));
+    return true;
 }
 
-void TRegistryStore::deleteKey(const std::string& group) {
+bool TRegistryStore::eraseRecord(const std::string& group) {
     // QSettings reads an empty group as "everything".
     if (!group.empty()) fSettings->remove(toQ(group));
+    return true;
 }
 
-bool TRegistryStore::sync() {
+void TRegistryStore::keepOnlyRecords(const std::vector<std::string>& names) {
+    for (const std::string& record : records())
+        if (std::find(names.begin(), names.end(), record) == names.end()) eraseRecord(record);
+}
+
+bool TRegistryStore::commit() {
     fSettings->sync();
     return fSettings->status() == QSettings::NoError;
 }

@@ -16,50 +16,57 @@
 #include <string>
 #include <vector>
 
+#include "platform/SettingsStore.h"
+
 class QSettings;
 
 namespace qvb {
 
-enum class TRegResult { Ok, Absent, WrongType };
-
-class TRegistryStore {
+class TRegistryStore : public TSettingsStore {
   public:
     TRegistryStore();
-    ~TRegistryStore();
+    ~TRegistryStore() override;
     TRegistryStore(const TRegistryStore&) = delete;
     TRegistryStore& operator=(const TRegistryStore&) = delete;
 
-    // The file behind the store (for messages and tests).
-    std::string fileName() const;
+    std::string storeFileName() const override;
+    bool readable() override { return true; }
+    // The options are the values of the top level.
+    std::string optionsRecord() const override { return ""; }
 
     // A key "opens" when it holds a value or a subkey; "" is the top level.
-    bool keyExists(const std::string& group) const;
+    bool hasRecord(const std::string& group) override;
     bool valueExists(const std::string& group, const std::string& name) const;
     // The subkeys of the top level, in the store's own order.
-    std::vector<std::string> subkeys() const;
-    // Number of values directly in a key.
-    size_t valueCount(const std::string& group) const;
+    std::vector<std::string> records() override;
+    size_t valueCount(const std::string& group) override;
 
-    TRegResult readString(const std::string& group, const std::string& name,
-                          std::string& value) const;
-    TRegResult readInteger(const std::string& group, const std::string& name, int32_t& value) const;
-    TRegResult readBinaryDouble(const std::string& group, const std::string& name,
-                                double& value) const;
+    TReadResult readText(const std::string& group, const std::string& name,
+                         std::string& value) override;
+    TReadResult readNumber(const std::string& group, const std::string& name,
+                           int32_t& value) override;
+    // An 8-byte binary value holding the IEEE 754 double.
+    TReadResult readTime(const std::string& group, const std::string& name,
+                         TDateTime& value) override;
 
+    // Line breaks and NUL are kept; a text that is not valid UTF-8 is not.
+    std::string unstorableReason(std::string_view value) const override;
     // False for a text that is not valid UTF-8 (it could not be stored as it stands).
-    bool writeString(const std::string& group, const std::string& name, const std::string& value);
-    void writeInteger(const std::string& group, const std::string& name, int32_t value);
-    void writeBinaryDouble(const std::string& group, const std::string& name, double value);
+    bool writeText(const std::string& group, const std::string& name,
+                   const std::string& value) override;
+    bool writeNumber(const std::string& group, const std::string& name, int32_t value) override;
+    bool writeTime(const std::string& group, const std::string& name, TDateTime value) override;
 
-    void deleteValue(const std::string& group, const std::string& name);
-    void deleteKey(const std::string& group);
+    bool eraseValue(const std::string& group, const std::string& name) override;
+    bool eraseRecord(const std::string& group) override;
+    // Names are exact here: "JOB01" beside "Job01" is a second record.
+    void keepOnlyRecords(const std::vector<std::string>& names) override;
 
     // Writes pending changes (QSettings replaces its file through a temporary
     // file and a rename) and reports whether that worked.
-    bool sync();
-    // What undoes every change made after this call, written or pending: a
-    // refused operation puts the store back as it was.
-    std::function<void()> undoPoint();
+    bool commit() override;
+    // A refused operation puts the store back as it was.
+    std::function<void()> undoPoint() override;
 
   private:
     std::unique_ptr<QSettings> fSettings;

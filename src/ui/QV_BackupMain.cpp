@@ -167,8 +167,7 @@ bool TfrmMain::createOptions() {
     }
     // A settings file that exists but cannot be read would otherwise look
     // like one without jobs, and the next save would empty it.
-    if (fOptions->fUseIniFile && fOptions->fIniFile->exists() && !fOptions->fIniFile->readable())
-        return false;
+    if (!fOptions->store().readable()) return false;
     setBackupOptions(fOptions.get());
     return true;
 }

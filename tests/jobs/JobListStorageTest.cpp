@@ -112,14 +112,14 @@ TEST_F(JobListStorage, ASaveLeavesExactlyTheRecordsOfTheListInTheirOrder) {
                                                           {"Job11", "Elf"},
                                                           {"Fotos", "Fotos"},
                                                           {"job01", "Doppelt"}})
-        reg.writeString(key, "Name", name);
+        reg.writeText(key, "Name", name);
     options->fUseIniFile = false;
     for (int round = 0; round < 3; ++round) {
         TCopyJobList& list = listOf(options);
         ASSERT_EQ(list.loadJobs(), 5) << round;
         EXPECT_EQ(jobNames(list), (Names{"Eins", "Zwei", "Elf", "Hundert", "Fotos"})) << round;
         ASSERT_TRUE(list.saveJobs());
-        Names keys = reg.subkeys();
+        Names keys = reg.records();
         std::sort(keys.begin(), keys.end());
         EXPECT_EQ(keys, (Names{"Job01", "Job02", "Job03", "Job04", "Job05"}));
     }
@@ -284,7 +284,7 @@ TEST_F(JobListStorage, WhichRegistryValuesAreRequired) {
         auto job = sampleJob("Fotos", 1);
         job->fJobKey = "Job01";
         ASSERT_TRUE(job->saveToStorage(*options));
-        options->fRegistry->deleteValue("Job01", name);
+        options->fRegistry->eraseValue("Job01", name);
         TCopyJob back;
         back.fJobKey = "Job01";
         const bool isRequired = std::find(required.begin(), required.end(), name) != required.end();

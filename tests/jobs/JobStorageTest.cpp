@@ -26,9 +26,9 @@ TEST_F(JobStorage, RecordsRoundTripInBothStores) {
 
 TEST_F(JobStorage, RegistryRecordWithoutSourceCountLoadsInPart) {
     auto options = makeOptions();
-    options->fRegistry->writeString("Job01", "Name", "Fotos");
-    options->fRegistry->writeString("Job01", "Ziel", "/media/usb/");
-    options->fRegistry->writeString("Job01", "Quelle0", "/home/anna/=1");
+    options->fRegistry->writeText("Job01", "Name", "Fotos");
+    options->fRegistry->writeText("Job01", "Ziel", "/media/usb/");
+    options->fRegistry->writeText("Job01", "Quelle0", "/home/anna/=1");
     TCopyJob job;
     job.fJobKey = "Job01";
     EXPECT_FALSE(job.loadFromStorage(*options));
@@ -58,8 +58,8 @@ TEST_F(JobStorage, RegistryRecordDefaultsAndLimits) {
     saved->fIncludeOnly = "*.JPG";
     ASSERT_TRUE(saved->saveToStorage(*options));
     TRegistryStore& reg = *options->fRegistry;
-    reg.deleteValue("Job01", "LetztesBackup");
-    reg.sync();
+    reg.eraseValue("Job01", "LetztesBackup");
+    reg.commit();
 
     TCopyJob job;
     job.fJobKey = "Job01";
@@ -74,8 +74,8 @@ TEST_F(JobStorage, RegistryRecordDefaultsAndLimits) {
     // The optional values fall back to their defaults when absent.
     for (const char* name : {"Löschen", "Ausschliessen", "NurDiese", "Verzeichnis überspringen",
                              "NurVerzeichnisInhalt", "Zeitunterschied", "LetztesZiel"})
-        reg.deleteValue("Job01", name);
-    reg.writeBinaryDouble("Job01", "LetztesBackup", encodeDateTime({2026, 12, 6, 22, 0, 5, 0}));
+        reg.eraseValue("Job01", name);
+    reg.writeTime("Job01", "LetztesBackup", encodeDateTime({2026, 12, 6, 22, 0, 5, 0}));
     job.fMessages.clear();
     EXPECT_TRUE(job.loadFromStorage(*options));
     EXPECT_FALSE(job.fDelete);
@@ -86,7 +86,7 @@ TEST_F(JobStorage, RegistryRecordDefaultsAndLimits) {
     EXPECT_EQ(job.fMessages.back(), "Fotos: Letzte Sicherung = 06.12.2026 22:00:05");
 
     // A text where a number belongs stops the reading.
-    reg.writeString("Job01", "Wochentag", "Montag");
+    reg.writeText("Job01", "Wochentag", "Montag");
     EXPECT_FALSE(job.loadFromStorage(*options));
     EXPECT_EQ(job.fWeekday, 1);
     EXPECT_EQ(job.fSources.size(), 1u);
@@ -136,11 +136,11 @@ TEST_F(JobStorage, SavingRenumbersAndDeletingTheMiddleJobLeavesNoGap) {
         ASSERT_TRUE(list.saveJobs());
         EXPECT_EQ(list.fCurrentJob, 1);
         EXPECT_EQ(options->CurrentJob, 1);
-        EXPECT_EQ(options->fRegistry->subkeys(),
+        EXPECT_EQ(options->fRegistry->records(),
                   (std::vector<std::string>{"Job01", "Job02", "Job03", "Job04", "Job05", "Job06",
                                             "Job07", "Job08", "Job09", "Job10", "Job11"}));
         for (int i = 0; i < 11; ++i) ASSERT_TRUE(list.getJob(i).deleteFromStorage(*options));
-        EXPECT_TRUE(options->fRegistry->subkeys().empty());
+        EXPECT_TRUE(options->fRegistry->records().empty());
     }
     TCopyJobList list(options.get());
     for (const char* name : {"Eins", "Zwei", "Drei"}) list.add(sampleJob(name, 2));
@@ -149,7 +149,7 @@ TEST_F(JobStorage, SavingRenumbersAndDeletingTheMiddleJobLeavesNoGap) {
     for (int i = 0; i < list.count(); ++i) list.getJob(i).deleteFromStorage(*options);
     list.remove(1);
     ASSERT_TRUE(list.saveJobs());
-    EXPECT_EQ(options->fRegistry->subkeys(), (std::vector<std::string>{"Job01", "Job02"}));
+    EXPECT_EQ(options->fRegistry->records(), (std::vector<std::string>{"Job01", "Job02"}));
     TCopyJobList loaded(options.get());
     ASSERT_EQ(loaded.loadJobs(), 2);
     EXPECT_EQ(loaded.getJob(1).fJobName, "Drei");

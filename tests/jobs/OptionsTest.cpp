@@ -68,7 +68,7 @@ TEST_F(OptionsTest, RegistryRoundTripAndPartialRecords) {
         EXPECT_EQ(o.LastSrcDir, "/home/anna/");
         EXPECT_EQ(o.CurrentJob, 3);
         // "LogLevel" gone: the values before it are taken, the level stays 1.
-        o.fRegistry->deleteValue("", "LogLevel");
+        o.fRegistry->eraseValue("", "LogLevel");
         o.fMessages.clear();
         EXPECT_FALSE(o.loadOptions());
         EXPECT_EQ(o.fMessages, kReadError);
@@ -76,7 +76,7 @@ TEST_F(OptionsTest, RegistryRoundTripAndPartialRecords) {
         EXPECT_EQ(o.LogLevel, 1);
         // "CurrentJob" gone while the key is there.
         ASSERT_TRUE(o.saveOptions());
-        o.fRegistry->deleteValue("", "CurrentJob");
+        o.fRegistry->eraseValue("", "CurrentJob");
         o.fMessages.clear();
         EXPECT_FALSE(o.loadOptions());
         EXPECT_EQ(o.fMessages, kNotReadable);
@@ -112,7 +112,7 @@ TEST_F(OptionsTest, AnEmptyIniFileSwitchesToIniStorage) {
         test::readFile(iniFile()),
         "[Options]\nLogging=1\nWinMainTop=0\nWinMainLeft=0\nWinMainHeight=600\nWinMainWidth=600\n"
         "LogLevel=1\nLastDestDir=\nLastSrcDir=\nCurrentJob=2\n");
-    EXPECT_FALSE(o.fRegistry->keyExists(""));  // the registry store stays untouched
+    EXPECT_FALSE(o.fRegistry->hasRecord(""));  // the registry store stays untouched
 }
 
 TEST_F(OptionsTest, IniFileGivenOnTheCommandLineIsUsedEvenBeforeItExists) {

@@ -21,40 +21,40 @@ class RegistryStoreTest : public ::testing::Test {
 TEST_F(RegistryStoreTest, KeepsTheRegistryTypesInTheUsersConfigFolder) {
     {
         TRegistryStore reg;
-        EXPECT_EQ(reg.fileName(), sandbox.registryFile());
-        EXPECT_FALSE(reg.keyExists(""));
-        reg.writeInteger("", "LogLevel", 4);
-        EXPECT_TRUE(reg.writeString("Job01", "Ziel", "/media/usb, Backup/"));
-        reg.writeBinaryDouble("Job01", "Startzeit", 46363.6041666667);
-        reg.writeInteger("Job01", "Intervall", -1);
-        EXPECT_FALSE(reg.writeString("Job01", "Quelle0", "/a/\xff=1"));
-        ASSERT_TRUE(reg.sync());
+        EXPECT_EQ(reg.storeFileName(), sandbox.registryFile());
+        EXPECT_FALSE(reg.hasRecord(""));
+        reg.writeNumber("", "LogLevel", 4);
+        EXPECT_TRUE(reg.writeText("Job01", "Ziel", "/media/usb, Backup/"));
+        reg.writeTime("Job01", "Startzeit", 46363.6041666667);
+        reg.writeNumber("Job01", "Intervall", -1);
+        EXPECT_FALSE(reg.writeText("Job01", "Quelle0", "/a/\xff=1"));
+        ASSERT_TRUE(reg.commit());
     }
     struct stat st {};
     ASSERT_EQ(::stat(sandbox.registryFile().c_str(), &st), 0);
 
     TRegistryStore reg;
-    EXPECT_TRUE(reg.keyExists(""));
-    EXPECT_TRUE(reg.keyExists("Job01"));
-    EXPECT_FALSE(reg.keyExists("Job02"));
+    EXPECT_TRUE(reg.hasRecord(""));
+    EXPECT_TRUE(reg.hasRecord("Job01"));
+    EXPECT_FALSE(reg.hasRecord("Job02"));
     int32_t n = 0;
     std::string s;
     double d = 0;
-    EXPECT_EQ(reg.readInteger("", "LogLevel", n), TRegResult::Ok);
+    EXPECT_EQ(reg.readNumber("", "LogLevel", n), TReadResult::Ok);
     EXPECT_EQ(n, 4);
-    EXPECT_EQ(reg.readInteger("Job01", "Intervall", n), TRegResult::Ok);
+    EXPECT_EQ(reg.readNumber("Job01", "Intervall", n), TReadResult::Ok);
     EXPECT_EQ(n, -1);
-    EXPECT_EQ(reg.readString("Job01", "Ziel", s), TRegResult::Ok);
+    EXPECT_EQ(reg.readText("Job01", "Ziel", s), TReadResult::Ok);
     EXPECT_EQ(s, "/media/usb, Backup/");
-    EXPECT_EQ(reg.readBinaryDouble("Job01", "Startzeit", d), TRegResult::Ok);
+    EXPECT_EQ(reg.readTime("Job01", "Startzeit", d), TReadResult::Ok);
     EXPECT_DOUBLE_EQ(d, 46363.6041666667);
     EXPECT_EQ(reg.valueCount("Job01"), 3u);
 
     // Absent and wrong types stay apart.
-    EXPECT_EQ(reg.readInteger("Job01", "Aktiv", n), TRegResult::Absent);
-    EXPECT_EQ(reg.readInteger("Job01", "Ziel", n), TRegResult::WrongType);
-    EXPECT_EQ(reg.readBinaryDouble("Job01", "Ziel", d), TRegResult::WrongType);
-    EXPECT_EQ(reg.readString("Job01", "Startzeit", s), TRegResult::WrongType);
+    EXPECT_EQ(reg.readNumber("Job01", "Aktiv", n), TReadResult::Absent);
+    EXPECT_EQ(reg.readNumber("Job01", "Ziel", n), TReadResult::WrongType);
+    EXPECT_EQ(reg.readTime("Job01", "Ziel", d), TReadResult::WrongType);
+    EXPECT_EQ(reg.readText("Job01", "Startzeit", s), TReadResult::WrongType);
 }
 
 TEST_F(RegistryStoreTest, ValuesEditedByHandAreCheckedForTheirType) {
@@ -66,12 +66,12 @@ TEST_F(RegistryStoreTest, ValuesEditedByHandAreCheckedForTheirType) {
     int32_t n = 0;
     double d = 0;
     std::string s;
-    EXPECT_EQ(reg.readInteger("Job01", "AnzahlQuellen", n), TRegResult::WrongType);
-    EXPECT_EQ(reg.readBinaryDouble("Job01", "Startzeit", d), TRegResult::WrongType);
-    EXPECT_EQ(reg.readBinaryDouble("Job01", "LetztesBackup", d),
-              TRegResult::WrongType);                                      // not 8 bytes
-    EXPECT_EQ(reg.readString("Job01", "Ziel", s), TRegResult::WrongType);  // a list, not a text
-    EXPECT_EQ(reg.readInteger("Job01", "Wochentag", n), TRegResult::Ok);
+    EXPECT_EQ(reg.readNumber("Job01", "AnzahlQuellen", n), TReadResult::WrongType);
+    EXPECT_EQ(reg.readTime("Job01", "Startzeit", d), TReadResult::WrongType);
+    EXPECT_EQ(reg.readTime("Job01", "LetztesBackup", d),
+              TReadResult::WrongType);                                    // not 8 bytes
+    EXPECT_EQ(reg.readText("Job01", "Ziel", s), TReadResult::WrongType);  // a list, not a text
+    EXPECT_EQ(reg.readNumber("Job01", "Wochentag", n), TReadResult::Ok);
     EXPECT_EQ(n, 3);
 }
 
@@ -79,30 +79,30 @@ TEST_F(RegistryStoreTest, ValuesEditedByHandAreCheckedForTheirType) {
 TEST_F(RegistryStoreTest, ListsSubkeysAndDeletes) {
     TRegistryStore reg;
     for (const char* key : {"Job100", "Job11", "Job10", "Job02", "Other"})
-        reg.writeInteger(key, "Aktiv", 1);
-    reg.writeInteger("", "CurrentJob", 1);
+        reg.writeNumber(key, "Aktiv", 1);
+    reg.writeNumber("", "CurrentJob", 1);
     const auto sorted = [](std::vector<std::string> names) {
         std::sort(names.begin(), names.end());
         return names;
     };
-    EXPECT_EQ(sorted(reg.subkeys()),
+    EXPECT_EQ(sorted(reg.records()),
               (std::vector<std::string>{"Job02", "Job10", "Job100", "Job11", "Other"}));
-    reg.deleteKey("Job11");
-    reg.deleteValue("Job10", "Aktiv");
-    reg.deleteKey("");  // never "everything"
-    ASSERT_TRUE(reg.sync());
-    EXPECT_EQ(sorted(reg.subkeys()), (std::vector<std::string>{"Job02", "Job100", "Other"}));
+    reg.eraseRecord("Job11");
+    reg.eraseValue("Job10", "Aktiv");
+    reg.eraseRecord("");  // never "everything"
+    ASSERT_TRUE(reg.commit());
+    EXPECT_EQ(sorted(reg.records()), (std::vector<std::string>{"Job02", "Job100", "Other"}));
     EXPECT_TRUE(reg.valueExists("", "CurrentJob"));
 }
 
 TEST_F(RegistryStoreTest, SaveReplacesTheFileAsAWhole) {
     TRegistryStore reg;
-    reg.writeInteger("", "LogLevel", 1);
-    ASSERT_TRUE(reg.sync());
+    reg.writeNumber("", "LogLevel", 1);
+    ASSERT_TRUE(reg.commit());
     struct stat before {};
     ::stat(sandbox.registryFile().c_str(), &before);
-    reg.writeInteger("", "LogLevel", 2);
-    ASSERT_TRUE(reg.sync());
+    reg.writeNumber("", "LogLevel", 2);
+    ASSERT_TRUE(reg.commit());
     struct stat after {};
     ::stat(sandbox.registryFile().c_str(), &after);
     // A new inode: written beside and renamed over, never rewritten in place.
@@ -118,13 +118,13 @@ TEST_F(RegistryStoreTest, ReadsOnlyTheUsersOwnStore) {
     std::ofstream(sandbox.systemConfig() + "Nerk.conf") << "[Job08]\nName=Firma\n";
     std::ofstream(sandbox.configHome() + "Nerk.conf") << "[Job05]\nName=Fremd\n";
     TRegistryStore reg;
-    EXPECT_FALSE(reg.keyExists(""));
-    EXPECT_TRUE(reg.subkeys().empty());
+    EXPECT_FALSE(reg.hasRecord(""));
+    EXPECT_TRUE(reg.records().empty());
     EXPECT_FALSE(reg.valueExists("", "LogLevel"));
     EXPECT_FALSE(reg.valueExists("Job05", "Name"));
-    reg.writeString("Job01", "Name", "Eigen");
-    ASSERT_TRUE(reg.sync());
-    EXPECT_EQ(reg.subkeys(), std::vector<std::string>{"Job01"});
+    reg.writeText("Job01", "Name", "Eigen");
+    ASSERT_TRUE(reg.commit());
+    EXPECT_EQ(reg.records(), std::vector<std::string>{"Job01"});
 }
 
 TEST(DataFolder, ExecutableFolderWhenWritableElseTheUsersDataFolder) {
