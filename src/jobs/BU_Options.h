@@ -15,17 +15,6 @@ class TQV_BackupOptions : public TQVOptions {
     TQV_BackupOptions();
     TQV_BackupOptions(std::string iniFileName, std::string exportFileName,
                       bool forceIniFile = false);
-
-    std::string LastSrcDir;
-    std::string LastDestDir;
-    int32_t CurrentJob = 0;
-
-  protected:
-    std::vector<std::pair<const char*, std::string>> extraTexts() const override;
-    bool readExtraFromIni(TIniFile& ini) override;
-    bool readExtraFromRegistry() override;
-    bool writeExtraToIni(TIniFile& ini) override;
-    bool writeExtraToRegistry() override;
 };
 
 // The program's one options object (set by whoever creates it; null before).

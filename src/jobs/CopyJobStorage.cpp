@@ -8,33 +8,15 @@
 #include "engine/CopyFolder.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJob.h"
+#include "jobs/StoredValues.h"
 #include "util/TextCase.h"
 
 namespace qvb {
 
 namespace {
 
-constexpr const char* kName = "Name";
-constexpr const char* kDestination = "Ziel";
 constexpr const char* kSourceCount = "AnzahlQuellen";
 constexpr const char* kSource = "Quelle";
-constexpr const char* kInterval = "Intervall";
-constexpr const char* kStartTime = "Startzeit";
-constexpr const char* kEndTime = "Endzeit";
-constexpr const char* kWeekday = "Wochentag";
-constexpr const char* kActive = "Aktiv";
-constexpr const char* kDelete = "Löschen";
-constexpr const char* kLastBackup = "LetztesBackup";
-constexpr const char* kExclude = "Ausschliessen";
-constexpr const char* kIncludeOnly = "NurDiese";
-constexpr const char* kSkipFolders = "Verzeichnis überspringen";
-constexpr const char* kContentOnly = "NurVerzeichnisInhalt";
-constexpr const char* kTimeTolerance = "Zeitunterschied";
-constexpr const char* kLastDestination = "LetztesZiel";
-
-// A record that names no destination gets none: the run then stops at its
-// destination check instead of writing into the root folder.
-constexpr const char* kDefaultDestination = "";
 
 std::string sourceName(int index) {
     return kSource + std::to_string(index);
@@ -50,170 +32,178 @@ TQVOptions* programOptions() {
     return backupOptions();
 }
 
-// Reads the record of section `s` from an INI file with the INI defaults;
-// `importing` selects the order and limits of the import.
-void readFromIni(TCopyJob& job, TIniFile& ini, const std::string& s, bool importing) {
-    const TDateTime now = nowDateTime();
-    job.fSources.clear();
-    job.fJobName = ini.readString(s, kName, s);
-    job.fDestination = ini.readString(s, kDestination, kDefaultDestination);
-    const int count = boundedSourceCount(ini.readInteger(s, kSourceCount, 0), ini.entryCount(s));
-    for (int i = 0; i < count; ++i) job.fSources.push_back(ini.readString(s, sourceName(i), ""));
-    job.fStartTime = ini.readDateTime(s, kStartTime, now);
-    job.fEndTime = ini.readDateTime(s, kEndTime, now);
-    job.fWeekday = ini.readInteger(s, kWeekday, 1);
-    if (job.fWeekday == 0) job.fWeekday = 1;
-    job.setInterval(static_cast<TJobInterval>(ini.readInteger(s, kInterval, 0)));
-    job.fActive = ini.readBool(s, kActive, true);
-    job.setDelete(ini.readBool(s, kDelete, false));
-    job.fLastBackup = ini.readDateTime(s, kLastBackup, now);
-    job.fExclude = toLowerCase(ini.readString(s, kExclude, ""));
-    job.fIncludeOnly = toLowerCase(ini.readString(s, kIncludeOnly, ""));
-    if (importing) job.fSkipFolders = ini.readString(s, kSkipFolders, "");
-    job.fContentOnly = ini.readBool(s, kContentOnly, false);
-    job.fTimeTolerance = ini.readInteger(s, kTimeTolerance, 2);
-    if (!importing) job.fSkipFolders = ini.readString(s, kSkipFolders, "");
-    job.fLastDestination = normalizedDestination(ini.readString(s, kLastDestination, ""));
+using J = TCopyJob;
+using TJobValue = TStoredRow<J>;
+
+// The registry store tells whether it held the last backup's time.
+void announceLastBackup(J& job, bool held) {
+    job.addMessage(job.fJobName +
+                   (held ? ": Letzte Sicherung = " + formatGermanDateTime(job.fLastBackup)
+                         : ": Letzte Sicherung nicht gespeichert"));
 }
 
-bool writeToIni(const TCopyJob& job, TIniFile& ini) {
-    const std::string& s = job.fJobKey;
-    bool ok = ini.writeString(s, kName, job.fJobName) &&
-              ini.writeString(s, kDestination, job.fDestination) &&
-              ini.writeInteger(s, kSourceCount, job.sourceCount());
-    for (int i = 0; ok && i < job.sourceCount(); ++i)
-        ok = ini.writeString(s, sourceName(i), job.fSources[static_cast<size_t>(i)]);
-    return ok && ini.writeInteger(s, kInterval, job.fInterval) &&
-           ini.writeDateTime(s, kStartTime, job.fStartTime) &&
-           ini.writeDateTime(s, kEndTime, job.fEndTime) &&
-           ini.writeInteger(s, kWeekday, job.fWeekday) && ini.writeBool(s, kActive, job.fActive) &&
-           ini.writeBool(s, kDelete, job.fDelete) &&
-           ini.writeDateTime(s, kLastBackup, job.fLastBackup) &&
-           ini.writeString(s, kExclude, job.fExclude) &&
-           ini.writeString(s, kIncludeOnly, job.fIncludeOnly) &&
-           ini.writeString(s, kSkipFolders, job.fSkipFolders) &&
-           ini.writeBool(s, kContentOnly, job.fContentOnly) &&
-           ini.writeInteger(s, kTimeTolerance, job.fTimeTolerance) &&
-           ini.writeString(s, kLastDestination, job.fLastDestination);
+int32_t zeroIsMonday(int32_t weekday) {
+    return weekday == 0 ? 1 : weekday;
+}
+int32_t atLeastTwoSeconds(int32_t seconds) {
+    return std::max(seconds, 2);
 }
 
-// Reads a registry record in its order; false at the first required value
-// that is absent or any value of the wrong type.
-bool readFromRegistry(TCopyJob& job, TRegistryStore& reg) {
-    const std::string& g = job.fJobKey;
-    std::string text;
-    int32_t number = 0;
-    double date = 0;
-    // An optional value: absent gives the fallback; a wrong type stops.
-    const auto optionalText = [&](const char* name, std::string& out, const std::string& fallback) {
-        const TReadResult r = reg.readText(g, name, text);
-        if (r == TReadResult::WrongType) return false;
-        out = r == TReadResult::Ok ? text : fallback;
-        return true;
-    };
-    const auto requiredInt = [&](const char* name) {
-        return reg.readNumber(g, name, number) == TReadResult::Ok;
-    };
-    const auto requiredDate = [&](const char* name) {
-        return reg.readTime(g, name, date) == TReadResult::Ok;
-    };
+const TIniDefault kNow{TDefaultFrom::Now, {}};
+const std::string kEmpty;
 
-    if (!optionalText(kName, job.fJobName, "") || !optionalText(kDestination, job.fDestination, ""))
+// The job's record in the order it is written. A record that names no
+// destination gets none: the run then stops at its destination check
+// instead of writing into the root folder.
+// clang-format off
+const TJobValue kJobValues[] = {
+    // name, type, registry default (none: required), INI and import default, field, limit
+    {"Name", kText, kEmpty, {TDefaultFrom::RecordName, {}},
+     fieldValue<&J::fJobName>, setField<&J::fJobName>},
+    {"Ziel", kText, kEmpty, {kFixed, kEmpty},
+     fieldValue<&J::fDestination>, setField<&J::fDestination>},
+    {kSourceCount, kNumber, kRequired, {kFixed, 0},
+     [](const J& j) { return TStoredValue(j.sourceCount()); }, nullptr, nullptr, true,
+     kSource, &J::fSources},
+    {"Intervall", kNumber, kRequired, {kFixed, 0},
+     fieldValue<&J::fInterval>, [](J& j, const TStoredValue& v) {
+         j.setInterval(static_cast<TJobInterval>(std::get<int32_t>(v))); }},
+    {"Startzeit", kTime, kRequired, kNow,
+     fieldValue<&J::fStartTime>, setField<&J::fStartTime>},
+    {"Endzeit", kTime, kRequired, kNow,
+     fieldValue<&J::fEndTime>, setField<&J::fEndTime>},
+    {"Wochentag", kNumber, kRequired, {kFixed, 1},
+     fieldValue<&J::fWeekday>, setField<&J::fWeekday>, zeroIsMonday},
+    {"Aktiv", kNumber, kRequired, {kFixed, 1},
+     fieldValue<&J::fActive>, setField<&J::fActive>},
+    {"Löschen", kNumber, 0, {kFixed, 0},
+     fieldValue<&J::fDelete>, [](J& j, const TStoredValue& v) {
+         j.setDelete(std::get<int32_t>(v) != 0); }},
+    {"LetztesBackup", kTime, TDateTime{0}, kNow,
+     fieldValue<&J::fLastBackup>, setField<&J::fLastBackup>, nullptr, true, nullptr, nullptr,
+     announceLastBackup},
+    {"Ausschliessen", kText, kEmpty, {kFixed, kEmpty},
+     fieldValue<&J::fExclude>, [](J& j, const TStoredValue& v) {
+         j.fExclude = toLowerCase(std::get<std::string>(v)); }},
+    {"NurDiese", kText, kEmpty, {kFixed, kEmpty},
+     fieldValue<&J::fIncludeOnly>, [](J& j, const TStoredValue& v) {
+         j.fIncludeOnly = toLowerCase(std::get<std::string>(v)); }},
+    {"Verzeichnis überspringen", kText, kEmpty, {kFixed, kEmpty},
+     fieldValue<&J::fSkipFolders>, setField<&J::fSkipFolders>},
+    {"NurVerzeichnisInhalt", kNumber, 0, {kFixed, 0},
+     fieldValue<&J::fContentOnly>, setField<&J::fContentOnly>},
+    {"Zeitunterschied", kNumber, 2, {kFixed, 2},
+     fieldValue<&J::fTimeTolerance>, setField<&J::fTimeTolerance>, atLeastTwoSeconds, false},
+    {"LetztesZiel", kText, kEmpty, {kFixed, kEmpty},
+     fieldValue<&J::fLastDestination>, [](J& j, const TStoredValue& v) {
+         j.fLastDestination = normalizedDestination(std::get<std::string>(v)); }},
+};
+// clang-format on
+
+const TJobValue& row(std::string_view name) {
+    return *std::find_if(std::begin(kJobValues), std::end(kJobValues),
+                         [&](const TJobValue& r) { return r.name == name; });
+}
+
+using TReadOrder = std::vector<const TJobValue*>;
+
+TReadOrder readOrder(std::initializer_list<const char*> names) {
+    TReadOrder order;
+    for (const char* name : names) order.push_back(&row(name));
+    return order;
+}
+
+// The order of reading decides what a broken registry record keeps, and the
+// interval is applied with the start time and weekday read before it.
+const TReadOrder& iniOrder() {
+    static const TReadOrder order = readOrder(
+        {"Name", "Ziel", kSourceCount, "Startzeit", "Endzeit", "Wochentag", "Intervall", "Aktiv",
+         "Löschen", "LetztesBackup", "Ausschliessen", "NurDiese", "NurVerzeichnisInhalt",
+         "Zeitunterschied", "Verzeichnis überspringen", "LetztesZiel"});
+    return order;
+}
+const TReadOrder& importOrder() {
+    static const TReadOrder order = readOrder(
+        {"Name", "Ziel", kSourceCount, "Startzeit", "Endzeit", "Wochentag", "Intervall", "Aktiv",
+         "Löschen", "LetztesBackup", "Ausschliessen", "NurDiese", "Verzeichnis überspringen",
+         "NurVerzeichnisInhalt", "Zeitunterschied", "LetztesZiel"});
+    return order;
+}
+const TReadOrder& registryOrder() {
+    static const TReadOrder order = readOrder(
+        {"Name", "Ziel", kSourceCount, "Startzeit", "Endzeit", "Wochentag", "LetztesBackup",
+         "Intervall", "Aktiv", "Löschen", "Ausschliessen", "NurDiese", "NurVerzeichnisInhalt",
+         "Zeitunterschied", "LetztesZiel", "Verzeichnis überspringen"});
+    return order;
+}
+
+// One value (a list with its texts) in the store's terms; false where a
+// store that keeps value types ends the reading.
+bool readJobValue(TCopyJob& job, TSettingsStore& store, const std::string& record,
+                  const TJobValue& value, bool importing) {
+    const bool typed = store.keepsValueTypes();
+    TStoredValue read;
+    const TReadResult result = readStored(store, record, value.name, value.type, read);
+    if (typed && (result == TReadResult::WrongType ||
+                  (result == TReadResult::Absent && !value.registryDefault)))
         return false;
-    if (!requiredInt(kSourceCount)) return false;
-    const int count = boundedSourceCount(number, reg.valueCount(g));
-    for (int i = 0; i < count; ++i) {
-        std::string entry;
-        if (!optionalText(sourceName(i).c_str(), entry, "")) return false;
-        job.fSources.push_back(entry);
+    if (result != TReadResult::Ok)
+        read = typed ? *value.registryDefault : value.iniDefault.resolve(record);
+    if (!importing || value.limitOnImport) read = limited(read, value.limit);
+    if (value.list) {
+        const int count = boundedSourceCount(std::get<int32_t>(read), store.valueCount(record));
+        for (int i = 0; i < count; ++i) {
+            TStoredValue entry;
+            const std::string name = value.listName + std::to_string(i);
+            if (readStored(store, record, name, TValueType::Text, entry) ==
+                TReadResult::WrongType) {
+                if (typed) return false;
+                entry = kEmpty;
+            }
+            (job.*value.list).push_back(std::get<std::string>(entry));
+        }
+        return true;
     }
-    if (!requiredDate(kStartTime)) return false;
-    job.fStartTime = date;
-    if (!requiredDate(kEndTime)) return false;
-    job.fEndTime = date;
-    if (!requiredInt(kWeekday)) return false;
-    job.fWeekday = number;
-
-    const TReadResult last = reg.readTime(g, kLastBackup, date);
-    if (last == TReadResult::WrongType) return false;
-    if (last == TReadResult::Ok) {
-        job.fLastBackup = date;
-        job.addMessage(job.fJobName + ": Letzte Sicherung = " + formatGermanDateTime(date));
-    } else {
-        job.fLastBackup = 0;
-        job.addMessage(job.fJobName + ": Letzte Sicherung nicht gespeichert");
-    }
-    if (!requiredInt(kInterval)) return false;
-    job.setInterval(static_cast<TJobInterval>(number));
-    if (!requiredInt(kActive)) return false;
-    job.fActive = number != 0;
-
-    const auto optionalInt = [&](const char* name, int32_t fallback) -> std::optional<int32_t> {
-        const TReadResult r = reg.readNumber(g, name, number);
-        if (r == TReadResult::WrongType) return std::nullopt;
-        return r == TReadResult::Ok ? number : fallback;
-    };
-    const auto del = optionalInt(kDelete, 0);
-    if (!del) return false;
-    job.setDelete(*del != 0);
-    std::string exclude, includeOnly;
-    if (!optionalText(kExclude, exclude, "")) return false;
-    job.fExclude = toLowerCase(exclude);
-    if (!optionalText(kIncludeOnly, includeOnly, "")) return false;
-    job.fIncludeOnly = toLowerCase(includeOnly);
-    const auto contentOnly = optionalInt(kContentOnly, 0);
-    if (!contentOnly) return false;
-    job.fContentOnly = *contentOnly != 0;
-    const auto tolerance = optionalInt(kTimeTolerance, 2);
-    if (!tolerance) return false;
-    job.fTimeTolerance = *tolerance;
-    if (!optionalText(kLastDestination, job.fLastDestination, "")) return false;
-    job.fLastDestination = normalizedDestination(job.fLastDestination);
-    return optionalText(kSkipFolders, job.fSkipFolders, "");
+    value.set(job, read);
+    if (typed && value.announce) value.announce(job, result == TReadResult::Ok);
+    return true;
 }
 
-bool writeToRegistry(const TCopyJob& job, TRegistryStore& reg) {
-    const std::string& g = job.fJobKey;
-    bool ok =
-        reg.writeText(g, kName, job.fJobName) && reg.writeText(g, kDestination, job.fDestination);
-    reg.writeNumber(g, kSourceCount, job.sourceCount());
-    for (int i = 0; ok && i < job.sourceCount(); ++i)
-        ok = reg.writeText(g, sourceName(i), job.fSources[static_cast<size_t>(i)]);
-    if (!ok) return false;
-    reg.writeNumber(g, kInterval, job.fInterval);
-    reg.writeTime(g, kStartTime, job.fStartTime);
-    reg.writeTime(g, kEndTime, job.fEndTime);
-    reg.writeNumber(g, kWeekday, job.fWeekday);
-    reg.writeNumber(g, kActive, job.fActive ? 1 : 0);
-    reg.writeNumber(g, kDelete, job.fDelete ? 1 : 0);
-    reg.writeTime(g, kLastBackup, job.fLastBackup);
-    ok = reg.writeText(g, kExclude, job.fExclude) &&
-         reg.writeText(g, kIncludeOnly, job.fIncludeOnly) &&
-         reg.writeText(g, kSkipFolders, job.fSkipFolders) &&
-         reg.writeText(g, kLastDestination, job.fLastDestination);
-    reg.writeNumber(g, kContentOnly, job.fContentOnly ? 1 : 0);
-    reg.writeNumber(g, kTimeTolerance, job.fTimeTolerance);
-    return ok;
+bool readRecord(TCopyJob& job, TSettingsStore& store, const std::string& record, bool importing) {
+    const TReadOrder& order = importing                 ? importOrder()
+                              : store.keepsValueTypes() ? registryOrder()
+                                                        : iniOrder();
+    return std::all_of(order.begin(), order.end(), [&](const TJobValue* value) {
+        return readJobValue(job, store, record, *value, importing);
+    });
 }
 
-// The text values of a record by value name, in table order.
-std::vector<std::pair<std::string, const std::string*>> recordTexts(const TCopyJob& job) {
-    std::vector<std::pair<std::string, const std::string*>> texts{
-        {kName, &job.fJobName}, {kDestination, &job.fDestination}};
-    for (int i = 0; i < job.sourceCount(); ++i)
-        texts.emplace_back(sourceName(i), &job.fSources[static_cast<size_t>(i)]);
-    texts.emplace_back(kExclude, &job.fExclude);
-    texts.emplace_back(kIncludeOnly, &job.fIncludeOnly);
-    texts.emplace_back(kSkipFolders, &job.fSkipFolders);
-    texts.emplace_back(kLastDestination, &job.fLastDestination);
-    return texts;
+bool writeRecord(const TCopyJob& job, TSettingsStore& store) {
+    for (const TJobValue& value : kJobValues) {
+        if (!writeStored(store, job.fJobKey, value.name, value.get(job))) return false;
+        if (!value.list) continue;
+        const auto& list = job.*value.list;
+        for (size_t i = 0; i < list.size(); ++i)
+            if (!store.writeText(job.fJobKey, value.listName + std::to_string(i), list[i]))
+                return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 std::string unstorableRecordReason(const TCopyJob& job, const TSettingsStore& store) {
-    for (const auto& [name, value] : recordTexts(job)) {
-        const std::string reason = store.unstorableReason(*value);
+    std::vector<std::pair<std::string, std::string>> texts;
+    for (const TJobValue& value : kJobValues) {
+        if (value.type == TValueType::Text)
+            texts.emplace_back(value.name, std::get<std::string>(value.get(job)));
+        if (!value.list) continue;
+        const auto& list = job.*value.list;
+        for (size_t i = 0; i < list.size(); ++i)
+            texts.emplace_back(value.listName + std::to_string(i), list[i]);
+    }
+    for (const auto& [name, text] : texts) {
+        const std::string reason = store.unstorableReason(text);
         if (!reason.empty())
             return "Der Job \"" + job.fJobName + "\" kann nicht gespeichert werden: Der Wert \"" +
                    name + "\" " + reason + ".";
@@ -221,9 +211,17 @@ std::string unstorableRecordReason(const TCopyJob& job, const TSettingsStore& st
     return "";
 }
 
+std::vector<std::string> storedJobValueNames() {
+    std::vector<std::string> names;
+    for (const TJobValue& value : kJobValues) {
+        names.emplace_back(value.name);
+        if (value.list) names.emplace_back(value.listName);
+    }
+    return names;
+}
+
 bool stageRecord(const TCopyJob& job, TQVOptions& options) {
-    return options.fUseIniFile ? writeToIni(job, *options.fIniFile)
-                               : writeToRegistry(job, *options.fRegistry);
+    return writeRecord(job, options.store());
 }
 
 void stageRecordErase(const TCopyJob& job, TQVOptions& options) {
@@ -248,7 +246,7 @@ bool TCopyJob::loadFromStorage() {
 bool TCopyJob::loadFromStorage(TQVOptions& options) {
     const TDateTime now = nowDateTime();
     fJobName = fJobKey;
-    fDestination = kDefaultDestination;
+    fDestination = "";
     fStartTime = now;
     fEndTime = now;
     fWeekday = 1;
@@ -256,16 +254,15 @@ bool TCopyJob::loadFromStorage(TQVOptions& options) {
     fActive = true;
     fSources.clear();
     fLastDestination.clear();
-    bool result = true;
-    if (options.fUseIniFile) {
-        result = options.fIniFile->readable();
-        readFromIni(*this, *options.fIniFile, fJobKey, false);
-    } else if (options.fRegistry->hasRecord(fJobKey)) {
-        result = readFromRegistry(*this, *options.fRegistry);
-    }
+    TSettingsStore& store = options.store();
+    bool result = store.readable();
+    // A registry record that is not there is not read: the defaults stand.
+    if (!store.keepsValueTypes() || store.hasRecord(fJobKey))
+        result = readRecord(*this, store, fJobKey, false) && result;
     fDestination = normalizedDestination(fDestination);
-    if (fWeekday == 0) fWeekday = 1;
-    if (fTimeTolerance < 2) fTimeTolerance = 2;
+    // Also for the values a broken record did not reach.
+    for (const TJobValue& value : kJobValues)
+        if (value.limit) value.set(*this, limited(value.get(*this), value.limit));
     return result;
 }
 
@@ -302,7 +299,7 @@ bool TCopyJob::exportToIni(TQVOptions& options) {
     if (fJobKey.empty() || !options.fExportFile ||
         !unstorableRecordReason(*this, *options.fExportFile).empty())
         return false;
-    return writeToIni(*this, *options.fExportFile) && options.fExportFile->updateFile();
+    return writeRecord(*this, *options.fExportFile) && options.fExportFile->updateFile();
 }
 
 bool TCopyJob::importFromIni() {
@@ -316,7 +313,8 @@ bool TCopyJob::importFromIni(TQVOptions& options) {
 
 bool TCopyJob::importFromIni(TQVOptions& options, const std::string& section) {
     if (!options.fExportFile) return false;
-    readFromIni(*this, *options.fExportFile, section, true);
+    fSources.clear();
+    readRecord(*this, *options.fExportFile, section, true);
     fDestination = normalizedDestination(fDestination);
     return options.fExportFile->readable();
 }

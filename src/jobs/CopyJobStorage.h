@@ -17,6 +17,10 @@ class TSettingsStore;
 // naming the job and the value; empty when it can.
 std::string unstorableRecordReason(const TCopyJob& job, const TSettingsStore& store);
 
+// The names of the values of a job's record, in the order they are written;
+// "Quelle" stands for "Quelle0", "Quelle1", ...
+std::vector<std::string> storedJobValueNames();
+
 // Put the record into, or take it out of, the pending changes of the chosen
 // store; nothing reaches the file before flushStore. The record must have
 // passed unstorableRecordReason.

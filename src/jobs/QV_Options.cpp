@@ -3,22 +3,50 @@
 #include <algorithm>
 
 #include "engine/LogLevel.h"
+#include "jobs/StoredValues.h"
 #include "platform/DataFolder.h"
 
 namespace qvb {
 
 namespace {
 
-constexpr const char* kLogging = "Logging";
-constexpr const char* kWinMainTop = "WinMainTop";
-constexpr const char* kWinMainLeft = "WinMainLeft";
-constexpr const char* kWinMainHeight = "WinMainHeight";
-constexpr const char* kWinMainWidth = "WinMainWidth";
-constexpr const char* kLogLevel = "LogLevel";
+using O = TQVOptions;
+using TOptionValue = TStoredRow<O>;
 
-uint8_t toLogLevel(int32_t value) {
-    return static_cast<uint8_t>(std::clamp(value, 0, 255));
+int32_t toLogLevelRange(int32_t value) {
+    return std::clamp(value, 0, 255);
 }
+
+const std::string kEmpty;
+
+// The options in the order they are read and written. The first six are
+// those of every program, read as one part; the last three those of the
+// backup program, read as a second part with its own error line.
+// clang-format off
+const TOptionValue kOptionValues[] = {
+    // name, type, registry default (none: required), INI and import default, field
+    {"Logging", kNumber, kRequired, {kFixed, 1},
+     fieldValue<&O::Logging>, setField<&O::Logging>},
+    {"WinMainTop", kNumber, kRequired, {kFixed, 0},
+     fieldValue<&O::WinMainTop>, setField<&O::WinMainTop>},
+    {"WinMainLeft", kNumber, kRequired, {kFixed, 0},
+     fieldValue<&O::WinMainLeft>, setField<&O::WinMainLeft>},
+    {"WinMainHeight", kNumber, kRequired, {kFixed, 600},
+     fieldValue<&O::WinMainHeight>, setField<&O::WinMainHeight>},
+    {"WinMainWidth", kNumber, kRequired, {kFixed, 600},
+     fieldValue<&O::WinMainWidth>, setField<&O::WinMainWidth>},
+    {"LogLevel", kNumber, kRequired, {kFixed, 1},
+     fieldValue<&O::LogLevel>, setField<&O::LogLevel>, toLogLevelRange},
+    {"LastDestDir", kText, kEmpty, {kFixed, kEmpty},
+     fieldValue<&O::LastDestDir>, setField<&O::LastDestDir>},
+    {"LastSrcDir", kText, kEmpty, {kFixed, kEmpty},
+     fieldValue<&O::LastSrcDir>, setField<&O::LastSrcDir>},
+    {"CurrentJob", kNumber, kRequired, {kFixed, 0},
+     fieldValue<&O::CurrentJob>, setField<&O::CurrentJob>},
+};
+// clang-format on
+constexpr size_t kProgramPart = 6;
+constexpr size_t kAll = std::size(kOptionValues);
 
 }  // namespace
 
@@ -54,7 +82,7 @@ void TQVOptions::addMessages(std::initializer_list<const char*> lines) {
 }
 
 void TQVOptions::setLogLevel(int level) {
-    LogLevel = toLogLevel(level);
+    LogLevel = static_cast<uint8_t>(toLogLevelRange(level));
     qvb::setLogLevel(LogLevel);
 }
 
@@ -66,92 +94,49 @@ void TQVOptions::setDefaults() {
     LogLevel = 1;
 }
 
-bool TQVOptions::readBaseFromIni(TIniFile& ini, bool keepLogging) {
-    if (!ini.readable()) return false;
-    Logging = ini.readBool(kOptionsSection, kLogging, true);
-    // The program's own INI file means "portable use with a protocol file".
-    if (!keepLogging) Logging = true;
-    WinMainTop = ini.readInteger(kOptionsSection, kWinMainTop, 0);
-    WinMainLeft = ini.readInteger(kOptionsSection, kWinMainLeft, 0);
-    WinMainHeight = ini.readInteger(kOptionsSection, kWinMainHeight, 600);
-    WinMainWidth = ini.readInteger(kOptionsSection, kWinMainWidth, 600);
-    LogLevel = toLogLevel(ini.readInteger(kOptionsSection, kLogLevel, 1));
+// In a store that keeps value types an optional value of the wrong type
+// counts as absent: the options do not end there.
+bool TQVOptions::readValues(TSettingsStore& from, size_t first, size_t last) {
+    const bool typed = from.keepsValueTypes();
+    const std::string record = from.optionsRecord();
+    for (size_t i = first; i < last; ++i) {
+        const TOptionValue& value = kOptionValues[i];
+        TStoredValue read;
+        if (readStored(from, record, value.name, value.type, read) != TReadResult::Ok) {
+            if (typed && !value.registryDefault) return false;
+            read = typed ? *value.registryDefault : value.iniDefault.resolve(record);
+        }
+        value.set(*this, limited(read, value.limit));
+    }
     return true;
 }
 
-bool TQVOptions::readBaseFromRegistry() {
-    if (!fRegistry->hasRecord("")) return false;
-    int32_t v = 0;
-    const auto read = [&](const char* name) {
-        return fRegistry->readNumber("", name, v) == TReadResult::Ok;
-    };
-    if (!read(kLogging)) return false;
-    Logging = v != 0;
-    if (!read(kWinMainTop)) return false;
-    WinMainTop = v;
-    if (!read(kWinMainLeft)) return false;
-    WinMainLeft = v;
-    if (!read(kWinMainHeight)) return false;
-    WinMainHeight = v;
-    if (!read(kWinMainWidth)) return false;
-    WinMainWidth = v;
-    if (!read(kLogLevel)) return false;
-    LogLevel = toLogLevel(v);
-    return true;
-}
-
-bool TQVOptions::writeBaseToIni(TIniFile& ini) {
-    return ini.writeBool(kOptionsSection, kLogging, Logging) &&
-           ini.writeInteger(kOptionsSection, kWinMainTop, WinMainTop) &&
-           ini.writeInteger(kOptionsSection, kWinMainLeft, WinMainLeft) &&
-           ini.writeInteger(kOptionsSection, kWinMainHeight, WinMainHeight) &&
-           ini.writeInteger(kOptionsSection, kWinMainWidth, WinMainWidth) &&
-           ini.writeInteger(kOptionsSection, kLogLevel, LogLevel);
-}
-
-void TQVOptions::writeBaseToRegistry() {
-    fRegistry->writeNumber("", kLogging, Logging ? 1 : 0);
-    fRegistry->writeNumber("", kWinMainTop, WinMainTop);
-    fRegistry->writeNumber("", kWinMainLeft, WinMainLeft);
-    fRegistry->writeNumber("", kWinMainHeight, WinMainHeight);
-    fRegistry->writeNumber("", kWinMainWidth, WinMainWidth);
-    fRegistry->writeNumber("", kLogLevel, LogLevel);
-}
-
-std::vector<std::pair<const char*, std::string>> TQVOptions::extraTexts() const {
-    return {};
-}
-bool TQVOptions::readExtraFromIni(TIniFile&) {
-    return true;
-}
-bool TQVOptions::readExtraFromRegistry() {
-    return true;
-}
-bool TQVOptions::writeExtraToIni(TIniFile&) {
-    return true;
-}
-bool TQVOptions::writeExtraToRegistry() {
-    return true;
+bool TQVOptions::writeValues(TSettingsStore& to) const {
+    return std::all_of(std::begin(kOptionValues), std::end(kOptionValues), [&](const auto& value) {
+        return writeStored(to, to.optionsRecord(), value.name, value.get(*this));
+    });
 }
 
 bool TQVOptions::loadOptions() {
     setDefaults();
-    const bool baseOk = fUseIniFile ? readBaseFromIni(*fIniFile, false) : readBaseFromRegistry();
+    TSettingsStore& from = store();
+    // The registry store without the program's key has no options.
+    const bool present = !from.keepsValueTypes() || from.hasRecord(from.optionsRecord());
+    const bool baseOk = from.readable() && present && readValues(from, 0, kProgramPart);
+    // The program's own INI file means "portable use with a protocol file".
+    if (baseOk && &from == fIniFile.get()) Logging = true;
     qvb::setLogLevel(LogLevel);
     if (!baseOk) addMessages({"  FEHLER:  Die Einstellungen können nicht gelesen werden.", " "});
-    bool extraOk = true;
-    if (fUseIniFile)
-        extraOk = readExtraFromIni(*fIniFile);
-    else if (fRegistry->hasRecord(""))
-        extraOk = readExtraFromRegistry();
+    const bool extraOk = !present || readValues(from, kProgramPart, kAll);
     if (!extraOk) addMessages({"  FEHLER:  Optionen nicht lesbar.", " "});
     return baseOk && extraOk;
 }
 
 std::string TQVOptions::unstorableOptionReason(const TSettingsStore& store) const {
-    for (const auto& [name, value] : extraTexts()) {
-        const std::string reason = store.unstorableReason(value);
-        if (!reason.empty()) return "Der Wert \"" + std::string(name) + "\" " + reason + ".";
+    for (const TOptionValue& value : kOptionValues) {
+        if (value.type != TValueType::Text) continue;
+        const std::string reason = store.unstorableReason(std::get<std::string>(value.get(*this)));
+        if (!reason.empty()) return "Der Wert \"" + std::string(value.name) + "\" " + reason + ".";
     }
     return "";
 }
@@ -159,10 +144,7 @@ std::string TQVOptions::unstorableOptionReason(const TSettingsStore& store) cons
 bool TQVOptions::stageOptions() {
     // Checked first: a value refused half-way would leave the others pending,
     // to be written by whichever save comes next.
-    if (!unstorableOptionReason(store()).empty()) return false;
-    if (fUseIniFile) return writeBaseToIni(*fIniFile) && writeExtraToIni(*fIniFile);
-    writeBaseToRegistry();
-    return writeExtraToRegistry();
+    return unstorableOptionReason(store()).empty() && writeValues(store());
 }
 
 TSettingsStore& TQVOptions::store() const {
@@ -181,12 +163,11 @@ bool TQVOptions::exportOptions() {
     // and a failed export leaves the previous one intact.
     if (!unstorableOptionReason(*fExportFile).empty()) return false;
     fExportFile->clear();
-    return writeBaseToIni(*fExportFile) && writeExtraToIni(*fExportFile) &&
-           fExportFile->updateFile();
+    return writeValues(*fExportFile) && fExportFile->updateFile();
 }
 
 bool TQVOptions::importOptions() {
-    const bool ok = readBaseFromIni(*fExportFile, true) && readExtraFromIni(*fExportFile);
+    const bool ok = fExportFile->readable() && readValues(*fExportFile, 0, kAll);
     qvb::setLogLevel(LogLevel);
     return ok;
 }

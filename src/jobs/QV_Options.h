@@ -71,6 +71,11 @@ class TQVOptions {
     int32_t WinMainLeft = 0;
     int32_t WinMainHeight = 600;
     int32_t WinMainWidth = 600;
+    // Kept for the backup program: the last directories chosen and the
+    // selected job.
+    std::string LastSrcDir;
+    std::string LastDestDir;
+    int32_t CurrentJob = 0;
 
     std::vector<std::string> fMessages;
     TOptionsEvent OnMessage;
@@ -86,21 +91,12 @@ class TQVOptions {
     void loadAtCreation();
     void addMessages(std::initializer_list<const char*> lines);
 
-    // The text values a derived class adds, by value name.
-    virtual std::vector<std::pair<const char*, std::string>> extraTexts() const;
-    // The keys a derived class adds, handled after the base keys. A read
-    // returns false at a value that is required but missing or bad.
-    virtual bool readExtraFromIni(TIniFile& ini);
-    virtual bool readExtraFromRegistry();
-    virtual bool writeExtraToIni(TIniFile& ini);
-    virtual bool writeExtraToRegistry();
-
   private:
     void setDefaults();
-    bool readBaseFromIni(TIniFile& ini, bool keepLogging);
-    bool readBaseFromRegistry();
-    bool writeBaseToIni(TIniFile& ini);
-    void writeBaseToRegistry();
+    // Reads the values of the options record in table order, from `first`
+    // up to `last`; false at one that is required but cannot be read.
+    bool readValues(TSettingsStore& from, size_t first, size_t last);
+    bool writeValues(TSettingsStore& to) const;
 };
 
 }  // namespace qvb

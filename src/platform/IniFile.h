@@ -172,6 +172,7 @@ class TIniFile : public TSettingsStore {
     void discardChanges();
 
     std::string storeFileName() const override { return fFileName; }
+    bool keepsValueTypes() const override { return false; }
     std::string optionsRecord() const override { return "Options"; }
     std::vector<std::string> records() override { return readSections(); }
     bool hasRecord(const std::string& record) override { return sectionExists(record); }

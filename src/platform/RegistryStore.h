@@ -31,6 +31,7 @@ class TRegistryStore : public TSettingsStore {
 
     std::string storeFileName() const override;
     bool readable() override { return true; }
+    bool keepsValueTypes() const override { return true; }
     // The options are the values of the top level.
     std::string optionsRecord() const override { return ""; }
 

@@ -33,6 +33,11 @@ class TSettingsStore {
     // False when the store exists but cannot be read; such a store is never
     // written over by single values.
     virtual bool readable() = 0;
+    // Whether values carry their types (the registry store): an absent record
+    // is not read at all, and a value that is required but absent, or of the
+    // wrong type, ends the reading of its record. In a text file (an INI
+    // file) whatever is absent or unreadable takes its default.
+    virtual bool keepsValueTypes() const = 0;
     // The name of the record that holds the options.
     virtual std::string optionsRecord() const = 0;
 

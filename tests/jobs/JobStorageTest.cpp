@@ -1,5 +1,6 @@
 #include "JobStorageFixture.h"
 #include "engine/CopyFolder.h"
+#include "jobs/StoredValues.h"
 
 namespace qvb {
 namespace {
@@ -236,6 +237,72 @@ TEST_F(JobStorage, AWindowsMadeIniFileIsReadAsItStands) {
     EXPECT_NE(text.find("NAME=Büro\r\n"), std::string::npos);
     EXPECT_NE(text.find("[OPTIONS]\r\n"), std::string::npos);
     EXPECT_EQ(text.find("[Job01]"), std::string::npos);  // the existing section was used
+}
+
+}  // namespace
+}  // namespace qvb
+
+namespace qvb {
+namespace {
+
+// One value of a full record made unreadable: a registry record keeps the
+// values read before it (in the registry's order) and none after it; an INI
+// section loses only that value.
+TEST_F(JobStorage, ABrokenValueEndsARegistryRecordInItsOrder) {
+    using Same = std::function<bool(const TCopyJob&, const TCopyJob&)>;
+    const std::vector<std::pair<std::string, Same>> order{
+        {"Name", [](auto& a, auto& b) { return a.fJobName == b.fJobName; }},
+        {"Ziel", [](auto& a, auto& b) { return a.fDestination == b.fDestination; }},
+        {"AnzahlQuellen", nullptr},
+        {"Quelle0", [](auto& a, auto& b) { return a.fSources == b.fSources; }},
+        {"Startzeit", [](auto& a, auto& b) { return a.fStartTime == b.fStartTime; }},
+        {"Endzeit", [](auto& a, auto& b) { return a.fEndTime == b.fEndTime; }},
+        {"Wochentag", [](auto& a, auto& b) { return a.fWeekday == b.fWeekday; }},
+        {"LetztesBackup", [](auto& a, auto& b) { return a.fLastBackup == b.fLastBackup; }},
+        {"Intervall", [](auto& a, auto& b) { return a.fInterval == b.fInterval; }},
+        {"Aktiv", [](auto& a, auto& b) { return a.fActive == b.fActive; }},
+        {"Löschen", [](auto& a, auto& b) { return a.fDelete == b.fDelete; }},
+        {"Ausschliessen", [](auto& a, auto& b) { return a.fExclude == b.fExclude; }},
+        {"NurDiese", [](auto& a, auto& b) { return a.fIncludeOnly == b.fIncludeOnly; }},
+        {"NurVerzeichnisInhalt", [](auto& a, auto& b) { return a.fContentOnly == b.fContentOnly; }},
+        {"Zeitunterschied", [](auto& a, auto& b) { return a.fTimeTolerance == b.fTimeTolerance; }},
+        {"LetztesZiel", [](auto& a, auto& b) { return a.fLastDestination == b.fLastDestination; }},
+        {"Verzeichnis überspringen",
+         [](auto& a, auto& b) { return a.fSkipFolders == b.fSkipFolders; }},
+    };
+    auto saved = sampleJob("Fotos", 1);
+    saved->fJobKey = "Job01";
+    saved->setInterval(kIntervalDaily);
+    for (const bool useIni : {false, true}) {
+        if (useIni) test::writeFile(iniFile(), "");
+        auto options = makeOptions();
+        TSettingsStore& store = options->store();
+        for (size_t broken = 0; broken < order.size(); ++broken) {
+            const std::string& name = order[broken].first;
+            SCOPED_TRACE((useIni ? "ini, " : "registry, ") + name);
+            ASSERT_TRUE(saved->saveToStorage(*options));
+            TStoredValue kept;
+            const bool isText =
+                readStored(store, "Job01", name, TValueType::Text, kept) == TReadResult::Ok &&
+                readStored(store, "Job01", name, TValueType::Number, kept) != TReadResult::Ok &&
+                readStored(store, "Job01", name, TValueType::Time, kept) != TReadResult::Ok;
+            // In an INI file a text is never of the wrong type, and the count
+            // takes its sources with it.
+            if (useIni && (isText || !order[broken].second)) continue;
+            if (isText)
+                store.writeNumber("Job01", name, 5);
+            else
+                store.writeText("Job01", name, "kaputt");
+            TCopyJob loaded;
+            loaded.fJobKey = "Job01";
+            EXPECT_EQ(loaded.loadFromStorage(*options), useIni);
+            for (size_t i = 0; i < order.size(); ++i) {
+                if (!order[i].second) continue;
+                EXPECT_EQ(order[i].second(loaded, *saved), useIni ? i != broken : i < broken)
+                    << order[i].first;
+            }
+        }
+    }
 }
 
 }  // namespace
