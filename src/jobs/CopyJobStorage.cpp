@@ -100,41 +100,75 @@ const TJobValue kJobValues[] = {
 };
 // clang-format on
 
-const TJobValue& row(std::string_view name) {
-    return *std::find_if(std::begin(kJobValues), std::end(kJobValues),
-                         [&](const TJobValue& r) { return r.name == name; });
-}
+// The orders in which the stores read: the order decides what a broken
+// registry record keeps, and the interval is applied with the start time and
+// weekday read before it. A value not named here is read last, in table order.
+constexpr const char* kIniOrder[] = {"Name",
+                                     "Ziel",
+                                     kSourceCount,
+                                     "Startzeit",
+                                     "Endzeit",
+                                     "Wochentag",
+                                     "Intervall",
+                                     "Aktiv",
+                                     "Löschen",
+                                     "LetztesBackup",
+                                     "Ausschliessen",
+                                     "NurDiese",
+                                     "NurVerzeichnisInhalt",
+                                     "Zeitunterschied",
+                                     "Verzeichnis überspringen",
+                                     "LetztesZiel"};
+constexpr const char* kImportOrder[] = {"Name",
+                                        "Ziel",
+                                        kSourceCount,
+                                        "Startzeit",
+                                        "Endzeit",
+                                        "Wochentag",
+                                        "Intervall",
+                                        "Aktiv",
+                                        "Löschen",
+                                        "LetztesBackup",
+                                        "Ausschliessen",
+                                        "NurDiese",
+                                        "Verzeichnis überspringen",
+                                        "NurVerzeichnisInhalt",
+                                        "Zeitunterschied",
+                                        "LetztesZiel"};
+constexpr const char* kRegistryOrder[] = {"Name",
+                                          "Ziel",
+                                          kSourceCount,
+                                          "Startzeit",
+                                          "Endzeit",
+                                          "Wochentag",
+                                          "LetztesBackup",
+                                          "Intervall",
+                                          "Aktiv",
+                                          "Löschen",
+                                          "Ausschliessen",
+                                          "NurDiese",
+                                          "NurVerzeichnisInhalt",
+                                          "Zeitunterschied",
+                                          "LetztesZiel",
+                                          "Verzeichnis überspringen"};
 
 using TReadOrder = std::vector<const TJobValue*>;
 
-TReadOrder readOrder(std::initializer_list<const char*> names) {
+template <size_t N>
+TReadOrder orderOf(const char* const (&names)[N]) {
     TReadOrder order;
-    for (const char* name : names) order.push_back(&row(name));
+    for (const char* name : names)
+        for (const TJobValue& value : kJobValues)
+            if (std::string_view(value.name) == name) order.push_back(&value);
+    for (const TJobValue& value : kJobValues)
+        if (std::find(order.begin(), order.end(), &value) == order.end()) order.push_back(&value);
     return order;
 }
 
-// The order of reading decides what a broken registry record keeps, and the
-// interval is applied with the start time and weekday read before it.
-const TReadOrder& iniOrder() {
-    static const TReadOrder order = readOrder(
-        {"Name", "Ziel", kSourceCount, "Startzeit", "Endzeit", "Wochentag", "Intervall", "Aktiv",
-         "Löschen", "LetztesBackup", "Ausschliessen", "NurDiese", "NurVerzeichnisInhalt",
-         "Zeitunterschied", "Verzeichnis überspringen", "LetztesZiel"});
-    return order;
-}
-const TReadOrder& importOrder() {
-    static const TReadOrder order = readOrder(
-        {"Name", "Ziel", kSourceCount, "Startzeit", "Endzeit", "Wochentag", "Intervall", "Aktiv",
-         "Löschen", "LetztesBackup", "Ausschliessen", "NurDiese", "Verzeichnis überspringen",
-         "NurVerzeichnisInhalt", "Zeitunterschied", "LetztesZiel"});
-    return order;
-}
-const TReadOrder& registryOrder() {
-    static const TReadOrder order = readOrder(
-        {"Name", "Ziel", kSourceCount, "Startzeit", "Endzeit", "Wochentag", "LetztesBackup",
-         "Intervall", "Aktiv", "Löschen", "Ausschliessen", "NurDiese", "NurVerzeichnisInhalt",
-         "Zeitunterschied", "LetztesZiel", "Verzeichnis überspringen"});
-    return order;
+const TReadOrder& readOrder(const TSettingsStore& store, bool importing) {
+    static const TReadOrder ini = orderOf(kIniOrder), import = orderOf(kImportOrder),
+                            registry = orderOf(kRegistryOrder);
+    return importing ? import : store.keepsValueTypes() ? registry : ini;
 }
 
 // One value (a list with its texts) in the store's terms; false where a
@@ -170,9 +204,7 @@ bool readJobValue(TCopyJob& job, TSettingsStore& store, const std::string& recor
 }
 
 bool readRecord(TCopyJob& job, TSettingsStore& store, const std::string& record, bool importing) {
-    const TReadOrder& order = importing                 ? importOrder()
-                              : store.keepsValueTypes() ? registryOrder()
-                                                        : iniOrder();
+    const TReadOrder& order = readOrder(store, importing);
     return std::all_of(order.begin(), order.end(), [&](const TJobValue* value) {
         return readJobValue(job, store, record, *value, importing);
     });
