@@ -417,7 +417,7 @@ bool TCopyFolder::largeDeletionConfirmed(int32_t doomed) {
     const std::string question = "Im Zielverzeichnis \"" + fDestFolder + "\" würden " + counts +
                                  " gelöscht.\r\nSollen diese Dateien wirklich gelöscht werden?";
     // Only a window asks; elsewhere the preview shows the run's skipped deletion.
-    const bool asked = !fUnattended && userInterface().asksUser();
+    const bool asked = fAnswers == TAnswers::User && userInterface().asksUser();
     if (fPreview && asked) {
         addMessage("Vorschau: Ein Lauf fragt hier, ob im Zielverzeichnis \"" + fDestFolder + "\" " +
                    counts + " gelöscht werden sollen; gezeigt wird die Antwort \"Ja\".");

@@ -59,7 +59,8 @@ void TCopyIt::setDelete(bool value) {
 
 TMsgResult TCopyIt::ask(TMsgKind kind, const std::string& text, unsigned buttons,
                         TMsgResult unattended, const std::string& title) {
-    if (fUnattended) return unattended;
+    if (fAnswers == TAnswers::Unattended)
+        return userInterface().answerUnattended(kind, text, unattended, title);
     return userInterface().showMessage(kind, text, buttons, unattended, title);
 }
 

@@ -55,10 +55,9 @@ class TCopyIt {
     int32_t fPercent = 0;
     bool fDelete = false;
     bool fPreview = false;
-    // Nobody to ask (a run the scheduler started): its boxes take their
-    // unattended answer, a large deletion is skipped unless allowed. Boxes
-    // of the window outside the run are still shown.
-    bool fUnattended = false;
+    // Who answers this run's questions; unattended, its boxes take their
+    // unattended answer and a large deletion is skipped unless allowed.
+    TAnswers fAnswers = TAnswers::User;
     std::vector<std::string> fMessages;
     TCopyEvent OnProgress;
     TCopyEvent OnMessage;

@@ -111,7 +111,7 @@ void TCopyJob::prepareMirror() {
     mirror.setPreview(fPreview);
     mirror.fSkipFolders = fSkipFolders;
     mirror.fAllowMassDelete = fAllowMassDelete;
-    mirror.fUnattended = fUnattended;
+    mirror.fAnswers = fAnswers;
     mirror.fUnconfirmedDestination = fLastDestination != fDestination;
 }
 

@@ -384,4 +384,12 @@ bool saveSourcesToStorage(TCopyJob& job, TQVOptions& options) {
     return ok && store.commit();
 }
 
+bool storeRunResult(const TCopyJob& job, TQVOptions& options) {
+    TSettingsStore& store = options.store();
+    return store.writeTime(job.fJobKey, kLastBackup, job.fLastBackup) &&
+           (job.fLastDestination.empty() ||
+            store.writeText(job.fJobKey, kLastDestination, job.fLastDestination)) &&
+           store.commit();
+}
+
 }  // namespace qvb

@@ -26,6 +26,11 @@ std::vector<std::string> storedJobValueNames();
 // passed unstorableRecordReason.
 bool stageRecord(const TCopyJob& job, TQVOptions& options);
 void stageRecordErase(const TCopyJob& job, TQVOptions& options);
+// Writes only what a finished run changed (the last backup, the last
+// destination once there is one) into the chosen store and writes the store
+// out; whatever else the record holds stays as it is there.
+bool storeRunResult(const TCopyJob& job, TQVOptions& options);
+
 // Takes every record out of the chosen store but the options and the given
 // keys (in the INI store the first section of each, in any letter case).
 void stageKeepOnlyRecords(const std::vector<std::string>& jobKeys, TQVOptions& options);

@@ -45,7 +45,7 @@ bool TRunControl::run(TCopyJob& runningJob, bool preview, TAnswers answers) {
     TCopyJob* job = &runningJob;
     fRunningJob = job;
     job->setPreview(preview);
-    job->fUnattended = answers == TAnswers::Unattended;
+    job->fAnswers = answers;
     if (fCallbacks.onRunning) fCallbacks.onRunning(true);
     bool finished = false;
     // A run that breaks off, by whatever was thrown, must still leave a
@@ -59,7 +59,7 @@ bool TRunControl::run(TCopyJob& runningJob, bool preview, TAnswers answers) {
         logBrokenRun(*job, "Unbekannter Fehler");
     }
     job->setPreview(false);
-    job->fUnattended = false;
+    job->fAnswers = TAnswers::User;
     finishRun();
     return finished;
 }

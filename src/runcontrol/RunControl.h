@@ -9,6 +9,7 @@
 #include <string>
 
 #include "runcontrol/Protocol.h"
+#include "util/UserInterface.h"
 
 namespace qvb {
 
@@ -25,11 +26,6 @@ struct TRunView {
     std::string destCountText;
     std::string lastBackupText;  // "07.12.2026 14:30:00" after a finished run
 };
-
-// Who answers the boxes of one run: the user, or nobody (a run the scheduler
-// started may find nobody at the screen, and a box left open would hold up
-// every later job). The window's own boxes meanwhile are always shown.
-enum class TAnswers { User, Unattended };
 
 struct TRunCallbacks {
     // true when a run starts (lock the actions, scheduler off), false after it.
@@ -67,6 +63,7 @@ class TRunControl {
     // The current job with its writing switched off: true when it would end
     // with csDone; the last backup time and schedule stay.
     bool runPreview() { return fCurrentJob && run(*fCurrentJob, true, TAnswers::User); }
+    bool runPreview(TCopyJob& job, TAnswers answers) { return run(job, true, answers); }
     void showMessages(TCopyIt* sender);
     void showProgress(TCopyIt* sender);
     void showFileCounts(TCopyIt* sender);

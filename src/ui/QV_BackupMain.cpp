@@ -14,7 +14,6 @@
 #include "engine/CopyFolder.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
-#include "platform/DataFolder.h"
 #include "ui/ButtonRows.h"
 #include "ui/DestinationInput.h"
 #include "ui/ListBox.h"
@@ -92,26 +91,19 @@ TfrmMain::TfrmMain(QWidget* parent)
     ui->lblDate->setText(qs(formatGermanDate(now)));
     ui->lblTime->setText(qs(formatGermanTime(now)));
     tmrIntervall.stop();
-    if (!createOptions()) {
-        userInterface().showMessage(TMsgKind::Error,
-                                    "Die Programmeinstellungen können nicht gelesen werden.", mbOK,
-                                    TMsgResult::OK);
+    if (const std::string error = fSession.open(); !error.empty()) {
+        userInterface().showMessage(TMsgKind::Error, error, mbOK, TMsgResult::OK);
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
         return;
     }
+    fOptions = &fSession.options();
+    fJobs = &fSession.jobs();
     placeWindow();
     fWizzard = new TfrmWizzard(*fOptions, this);
     fWizzard->nameTaken = [this](const std::string& name) { return fJobs->nameTaken(name); };
     // A run the scheduler started while the wizard was open holds up the
     // wizard's return: the window must not stay hidden until that run ends.
     connect(fWizzard, &QDialog::finished, this, &QWidget::show);
-    if (!createJobList()) {
-        userInterface().showMessage(TMsgKind::Error, "Die JobList kann nicht erstellt werden.",
-                                    mbOK, TMsgResult::OK);
-        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-        return;
-    }
-    fJobs->loadJobs();
     if (fJobs->fCurrentJob >= 0) {
         fillJobRows();
         const int current = fJobs->fCurrentJob;
@@ -121,7 +113,7 @@ TfrmMain::TfrmMain(QWidget* parent)
         }
         showJob();
     }
-    fExeDirWritable = isDirWritable(extractFilePath(programIniFileName()));
+    fExeDirWritable = fSession.settingsFolderWritable();
     lockActions(false);
     tmrRefresh.start();
     new TSessionEnd([this] { endSession(); }, this);
@@ -153,34 +145,9 @@ void TfrmMain::offerWizard() {
 
 TfrmMain::~TfrmMain() {
     fProtocol.setSink({});
-    if (jobList() == fJobs.get()) setJobList(nullptr);
-    if (backupOptions() == fOptions.get()) setBackupOptions(nullptr);
 }
 
 // --- Start-up --------------------------------------------------------------
-
-bool TfrmMain::createOptions() {
-    try {
-        fOptions = std::make_unique<TQV_BackupOptions>();
-    } catch (const std::exception&) {
-        return false;
-    }
-    // A settings file that exists but cannot be read would otherwise look
-    // like one without jobs, and the next save would empty it.
-    if (!fOptions->store().readable()) return false;
-    setBackupOptions(fOptions.get());
-    return true;
-}
-
-bool TfrmMain::createJobList() {
-    try {
-        fJobs = std::make_unique<TCopyJobList>(fOptions.get());
-    } catch (const std::exception&) {
-        return false;
-    }
-    setJobList(fJobs.get());
-    return true;
-}
 
 // The stored geometry, unless it would leave the window on no screen at all
 // (a monitor that has gone since): then the window opens on the primary one.
@@ -208,7 +175,7 @@ void TfrmMain::fillJobRows() {
         auto* row = new QListWidgetItem(qs(job.fJobName), ui->CheckListBoxJobs);
         setChecked(*row, job.fActive);
         ui->lbxNext->addItem(QStringLiteral(" "));
-        fControl.hookJob(job);
+        fSession.hookJob(job);
     }
 }
 
@@ -724,16 +691,8 @@ void TfrmMain::actionShowLogExecute() {
     showLog(ui->MemoLog->isHidden());
 }
 
-std::string TfrmMain::protocolFile() const {
-    if (!iniStorageForced()) return protocolFileName();
-    const std::string ini = programIniFileName();
-    const size_t dot = ini.rfind('.');
-    const size_t slash = ini.rfind('/');
-    return ini.substr(0, dot != std::string::npos && dot > slash + 1 ? dot : ini.size()) + ".log";
-}
-
 void TfrmMain::actionSaveLogExecute() {
-    if (fExeDirWritable) fProtocol.saveToFile(protocolFile());
+    if (fExeDirWritable) fSession.saveProtocol();
 }
 
 // --- Job and settings commands -----------------------------------------------
@@ -756,7 +715,7 @@ void TfrmMain::actionNewJobExecute() {
     }
     TCopyJob& added = fJobs->add(std::move(job));
     fControl.setCurrentJob(&added);
-    fControl.hookJob(added);
+    fSession.hookJob(added);
     showLog(false);
     new QListWidgetItem(qs(added.fJobName), ui->CheckListBoxJobs);
     ui->CheckListBoxJobs->selectRow(ui->CheckListBoxJobs->count() - 1);
@@ -914,8 +873,7 @@ void TfrmMain::actionSelfTestExecute() {
     fSelfTestActive = true;
     enterBusy();
     ui->pnlCenter->setEnabled(false);
-    TSelfTest test(fControl, fSelfTestRoots);
-    test.runAndReport();
+    fSession.runSelfTest(fSelfTestRoots);
     fProtocolView->flush();
     ui->pnlCenter->setEnabled(true);
     fControl.setCurrentJob(previous);
@@ -951,8 +909,7 @@ bool TfrmMain::saveSettingsOrAsk() {
 }
 
 void TfrmMain::saveLogOnClose() {
-    if (fExeDirWritable && fOptions->Logging && !fProtocol.empty())
-        fProtocol.saveToFile(protocolFile());
+    if (fExeDirWritable && fSession.protocolWanted()) fSession.saveProtocol();
 }
 
 // A close while a run or the self-test is active saves at once; the window

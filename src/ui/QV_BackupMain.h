@@ -1,8 +1,8 @@
 #pragma once
 
-// The program's only top-level window: it owns the options, the job list and
-// the protocol, shows and edits one job at a time, and drives runs, the
-// self-test and the settings commands through the run control.
+// The program's only top-level window: it shows and edits one job of its
+// session at a time, and drives runs, the self-test and the settings commands
+// through the session's run control.
 
 #include <QMainWindow>
 #include <QTimer>
@@ -10,10 +10,8 @@
 #include <string>
 
 #include "jobs/Schedule.h"
-#include "runcontrol/Protocol.h"
-#include "runcontrol/RunControl.h"
 #include "runcontrol/Scheduler.h"
-#include "selftest/QV_BackupTest.h"
+#include "session/Session.h"
 
 class QAction;
 class QTime;
@@ -46,6 +44,7 @@ class TfrmMain : public QMainWindow {
     bool started() const { return fStarted; }
 
     TCopyJob* currentJob() const { return fControl.currentJob(); }
+    TSession& session() { return fSession; }
     TCopyJobList& jobs() { return *fJobs; }
     TQV_BackupOptions& options() { return *fOptions; }
     TProtocol& protocol() { return fProtocol; }
@@ -57,8 +56,6 @@ class TfrmMain : public QMainWindow {
     void showLog(bool show);
     // Runs the current job; true when it finished.
     bool runJob();
-    // The protocol file beside the settings.
-    std::string protocolFile() const;
     // Where the self-test builds its folders.
     void setSelfTestRoots(TSelfTestRoots roots) { fSelfTestRoots = std::move(roots); }
 
@@ -89,8 +86,6 @@ class TfrmMain : public QMainWindow {
   private:
     void offerWizard();
     void endSession();
-    bool createOptions();
-    bool createJobList();
     void placeWindow();
     void centreOnPrimaryScreen();
     void fillJobRows();
@@ -147,10 +142,12 @@ class TfrmMain : public QMainWindow {
     void finishClose();
 
     std::unique_ptr<Ui::TfrmMain> ui;
-    std::unique_ptr<TQV_BackupOptions> fOptions;
-    std::unique_ptr<TCopyJobList> fJobs;
-    TProtocol fProtocol;
-    TRunControl fControl{fProtocol};
+    TSession fSession;
+    // The session's, once it is open.
+    TQV_BackupOptions* fOptions = nullptr;
+    TCopyJobList* fJobs = nullptr;
+    TProtocol& fProtocol = fSession.protocol();
+    TRunControl& fControl = fSession.control();
     TProtocolView* fProtocolView;
     // Made once the options exist, and reused for every new job.
     TfrmWizzard* fWizzard = nullptr;

@@ -24,6 +24,12 @@ enum TMsgButton : unsigned {
 
 enum class TMsgResult { OK, Cancel, Yes, No };
 
+// Who answers the questions of one run: the user, or nobody (a run the
+// scheduler or the command line started may find nobody at the screen, and a
+// box left open would hold up every later job). The window's own boxes
+// outside the run are always shown.
+enum class TAnswers { User, Unattended };
+
 class TUserInterface {
   public:
     virtual ~TUserInterface() = default;
@@ -42,6 +48,12 @@ class TUserInterface {
     // False when a question takes its unattended answer without anybody seeing
     // it: a preview then shows what such a run would decide.
     virtual bool asksUser() const { return true; }
+    // A question of a run nobody answers: takes `unattended`; a face without
+    // boxes may still show the text.
+    virtual TMsgResult answerUnattended(TMsgKind, const std::string&, TMsgResult unattended,
+                                        const std::string& = {}) {
+        return unattended;
+    }
 };
 
 // Runs without a window: a message goes to standard error and to the protocol
@@ -59,6 +71,10 @@ class TConsoleUserInterface : public TUserInterface {
     void setBusy(bool) override {}
     void processEvents() override;
     bool asksUser() const override { return false; }
+    TMsgResult answerUnattended(TMsgKind kind, const std::string& text, TMsgResult unattended,
+                                const std::string& title = {}) override {
+        return showMessage(kind, text, 0, unattended, title);
+    }
 
   private:
     LineSink fProtocol;

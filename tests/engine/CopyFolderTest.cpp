@@ -275,13 +275,13 @@ TEST_F(CopyFolderTest, LargeDeletionIsAskedForAndSkippedUnlessConfirmed) {
                "Verknüpfung; ersetzt wird es nicht, weil in diesem Lauf nicht gelöscht wird"))
         << "the file in the way of the link stays while the deletion is held back";
 
-    mirror.fUnattended = true;
+    mirror.fAnswers = TAnswers::Unattended;
     ui.answers = {TMsgResult::Yes};
     ASSERT_TRUE(run());
     EXPECT_EQ(ui.shown.size(), 1u) << "nobody is asked in a run nobody watches";
     EXPECT_TRUE(exists(dst + "alt/59"));
 
-    mirror.fUnattended = false;
+    mirror.fAnswers = TAnswers::User;
     ASSERT_TRUE(run());
     EXPECT_EQ(mirror.fStatistics.fDeleted, 61) << "the file where the source has a link went too";
     EXPECT_EQ(test::readTree(dst).count("link"), 1u);

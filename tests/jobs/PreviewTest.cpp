@@ -248,7 +248,7 @@ TEST_F(Preview, OfALargeDeletionWithoutAWindowDecidesAsTheRun) {
         test::buildTree(source, {file("f0", "x")});
         ui.shown.clear();
         ui.asks = c.window;
-        job.fUnattended = c.unattended;
+        job.fAnswers = c.unattended ? TAnswers::Unattended : TAnswers::User;
         job.fAllowMassDelete = c.allowed;
         const std::vector<std::string> previewLines = run(true);
         const TCopyStatistics previewCounts = job.fStatistics;

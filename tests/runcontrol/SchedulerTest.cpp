@@ -231,7 +231,7 @@ TEST_F(ScheduledRunTest, FailedHourlyJobRunsEveryHourOutsideItsWindowUntilItFini
     ui.onEvents = {};
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_EQ(ui.shown[0].text, "eigene");
-    EXPECT_FALSE(job.fUnattended);
+    EXPECT_EQ(job.fAnswers, TAnswers::User);
     ui.shown.clear();
     tickAt(at(9, 0, 40));
     EXPECT_EQ(rows[0], kRowDone);

@@ -44,7 +44,7 @@ TEST_F(SchedulerTickTest, RealTickStartsTheDueJobAndLeavesTheShownJob) {
     EXPECT_EQ(window->currentJob(), &job(1));
     // Nobody had to answer the same-drive question or the new destination.
     EXPECT_TRUE(messages.shown.empty());
-    EXPECT_FALSE(job(0).fUnattended);
+    EXPECT_EQ(job(0).fAnswers, TAnswers::User);
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return nextRow(0).toStdString() == kRowDone; }, 3000));
     EXPECT_EQ(nextRow(1), "(manueller Start)");

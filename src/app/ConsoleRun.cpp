@@ -1,0 +1,179 @@
+#include "app/ConsoleRun.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "jobs/BU_Options.h"
+#include "jobs/CopyJobList.h"
+#include "runcontrol/CancelSignals.h"
+#include "runcontrol/ConsoleOutput.h"
+#include "runcontrol/ProgressDisplay.h"
+#include "session/Session.h"
+#include "util/EscapedText.h"
+#include "util/QV_Basics.h"
+#include "util/UserInterface.h"
+
+namespace qvb {
+
+namespace {
+
+// Message boxes of a run without a window: on standard error (the operations
+// that show them write the same text into the protocol themselves), after the
+// progress line has been erased.
+class TCommandLineInterface : public TConsoleUserInterface {
+  public:
+    TCommandLineInterface(TProgressDisplay& progress, TLineOutput& output)
+        : fProgress(progress), fOutput(output) {
+        setUserInterface(this);
+    }
+    ~TCommandLineInterface() override { setUserInterface(nullptr); }
+
+    TMsgResult showMessage(TMsgKind kind, const std::string& text, unsigned buttons,
+                           TMsgResult unattended, const std::string& title) override {
+        // The protocol lines leading up to the message come first.
+        fOutput.flush();
+        fProgress.clear();
+        return TConsoleUserInterface::showMessage(kind, text, buttons, unattended, title);
+    }
+
+  private:
+    TProgressDisplay& fProgress;
+    TLineOutput& fOutput;
+};
+
+// The protocol goes to standard output line by line (gathered for a few
+// milliseconds when that is no terminal), progress to a terminal on standard
+// error, and Ctrl+C or SIGTERM becomes the cancel action at the engine's next
+// event. Nobody answers a run's questions: they take their unattended answer.
+class TConsoleRun {
+  public:
+    explicit TConsoleRun(const TCommandLine& line)
+        : fLine(line),
+          fSession(line.iniFile),
+          fProgress(STDERR_FILENO, ::isatty(STDERR_FILENO) == 1),
+          fOutput(STDOUT_FILENO, &fProgress),
+          fInterface(fProgress, fOutput) {
+        installCancelSignals();
+        fOutput.setBuffered(::isatty(STDOUT_FILENO) != 1);
+        fSession.protocol().setSink([this](const std::string& text) { fOutput.writeLine(text); });
+        fInterface.setPollHook([this] {
+            pollCancel();
+            fOutput.flushIfDue();
+        });
+        fSession.control().setCallbacks({[this](bool running) {
+                                             if (!running) fProgress.clear();
+                                         },
+                                         [this](const TRunView& view) {
+                                             fProgress.update(view.totalPercent, view.progressText,
+                                                              view.copyText);
+                                         },
+                                         {}});
+    }
+
+    int execute() {
+        if (const std::string error = fSession.open(); !error.empty()) {
+            printError(error);
+            return kExitUsage;
+        }
+        switch (fLine.command) {
+            case TCommand::List:
+                return listJobs();
+            case TCommand::Run:
+                return runJobs();
+            case TCommand::SelfTest:
+                return runSelfTest();
+            default:
+                return kExitUsage;
+        }
+    }
+
+  private:
+    void pollCancel() {
+        if (fCancelled || !cancelRequested() || !fSession.control().running()) return;
+        fCancelled = true;
+        fSession.control().cancel();
+        fOutput.flush();
+    }
+
+    int listJobs() {
+        const std::string text = fSession.jobListText();
+        if (!text.empty()) fOutput.writeLine(text.substr(0, text.size() - 1));
+        return kExitOk;
+    }
+
+    int runJobs() {
+        std::vector<TCopyJob*> jobs;
+        for (const std::string& name : fLine.jobs) {
+            std::string error;
+            TCopyJob* job = fSession.findJob(name, error);
+            if (!job) {
+                printError(error);
+                return kExitUsage;
+            }
+            jobs.push_back(job);
+        }
+        bool allDone = true;
+        for (TCopyJob* job : jobs) {
+            if (cancelRequested()) {
+                allDone = false;
+                break;
+            }
+            allDone = runOne(*job) && allDone;
+            fOutput.flush();
+        }
+        // A preview writes nothing anywhere, its protocol included.
+        if (!fLine.preview) saveProtocol();
+        return allDone ? kExitOk : kExitFailed;
+    }
+
+    bool runOne(TCopyJob& job) {
+        job.fAllowMassDelete = fLine.allowMassDelete;
+        const TRunKind kind = fLine.preview ? TRunKind::Preview : TRunKind::Backup;
+        const bool finished = fSession.runJob(job, kind, TAnswers::Unattended);
+        if (finished && !fLine.preview && !fSession.storeRunResult(job)) {
+            printError("Die letzte Sicherung von \"" + job.fJobName +
+                       "\" konnte nicht gespeichert werden.");
+            return false;
+        }
+        return finished && job.fStatistics.fErrors == 0;
+    }
+
+    int runSelfTest() {
+        TSelfTestRoots roots = defaultSelfTestRoots();
+        if (!fLine.sourceRoot.empty())
+            roots.source = includeTrailingDelimiter(expandFileName(fLine.sourceRoot));
+        if (!fLine.destRoot.empty())
+            roots.dest = includeTrailingDelimiter(expandFileName(fLine.destRoot));
+        const bool passed = fSession.runSelfTest(roots);
+        saveProtocol();
+        return passed ? kExitOk : kExitFailed;
+    }
+
+    // A protocol that fits in no place is reported, never dropped unnoticed.
+    void saveProtocol() {
+        if (!fSession.protocolWanted()) return;
+        if (const std::string error = fSession.saveProtocol(); !error.empty()) printError(error);
+    }
+
+    const TCommandLine& fLine;
+    TSession fSession;
+    TProgressDisplay fProgress;
+    TLineOutput fOutput;
+    TCommandLineInterface fInterface;
+    bool fCancelled = false;
+};
+
+}  // namespace
+
+void printError(const std::string& text) {
+    std::fprintf(stderr, "QV_Backup: %s\n", escapeControls(text).c_str());
+}
+
+int runConsole(const TCommandLine& line) {
+    TConsoleRun run(line);
+    return run.execute();
+}
+
+}  // namespace qvb

@@ -1,0 +1,131 @@
+#include "session/Session.h"
+
+#include <exception>
+
+#include "jobs/BU_Options.h"
+#include "jobs/CopyJobList.h"
+#include "jobs/CopyJobStorage.h"
+#include "platform/DataFolder.h"
+#include "util/EscapedText.h"
+#include "util/QV_Basics.h"
+#include "util/QV_Utils.h"
+
+namespace qvb {
+
+std::string protocolFileBeside(const std::string& settingsFile) {
+    const size_t slash = settingsFile.rfind('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = settingsFile.rfind('.');
+    const bool extension = dot != std::string::npos && dot > nameStart;
+    return settingsFile.substr(0, extension ? dot : settingsFile.size()) + ".log";
+}
+
+TSession::TSession(const std::string& settingsFile) {
+    if (!settingsFile.empty()) setProgramIniFile(expandFileName(settingsFile));
+}
+
+TSession::~TSession() {
+    fProtocol.setSink({});
+    if (fJobs && jobList() == fJobs.get()) setJobList(nullptr);
+    if (fOptions && backupOptions() == fOptions.get()) setBackupOptions(nullptr);
+}
+
+std::string TSession::open() {
+    const std::string unreadable =
+        "Die Einstellungen in \"" + programIniFileName() + "\" können nicht gelesen werden.";
+    try {
+        fOptions = std::make_unique<TQV_BackupOptions>();
+    } catch (const std::exception&) {
+        return unreadable;
+    }
+    if (!fOptions->store().readable()) return unreadable;
+    setBackupOptions(fOptions.get());
+    try {
+        fJobs = std::make_unique<TCopyJobList>(fOptions.get());
+    } catch (const std::exception&) {
+        return "Die JobList kann nicht erstellt werden.";
+    }
+    setJobList(fJobs.get());
+    fJobs->loadJobs();
+    hookJobs();
+    return {};
+}
+
+void TSession::hookJobs() {
+    for (int i = 0; i < fJobs->count(); ++i) hookJob(fJobs->getJob(i));
+}
+
+void TSession::hookJob(TCopyJob& job) {
+    fControl.hookJob(job);
+}
+
+TCopyJob* TSession::findJob(const std::string& keyOrName, std::string& error) {
+    std::vector<TCopyJob*> named;
+    for (int i = 0; i < fJobs->count(); ++i) {
+        TCopyJob& job = fJobs->getJob(i);
+        if (job.fJobKey == keyOrName) return &job;
+        if (job.fJobName == keyOrName) named.push_back(&job);
+    }
+    if (named.size() == 1) return named.front();
+    if (named.empty()) {
+        error = "Unbekannter Job: \"" + keyOrName + "\"";
+        return nullptr;
+    }
+    std::string keys;
+    for (const TCopyJob* job : named) keys += (keys.empty() ? "" : ", ") + job->fJobKey;
+    error = "Mehrere Jobs heißen \"" + keyOrName + "\": " + keys +
+            ". Bitte den Job mit seinem Schlüssel angeben.";
+    return nullptr;
+}
+
+std::string TSession::jobListText() {
+    std::string text;
+    for (int i = 0; i < fJobs->count(); ++i) {
+        const TCopyJob& job = fJobs->getJob(i);
+        // A tab or line feed in a name must not make a field or a line of its own.
+        text += escapeControls(job.fJobKey) + '\t' + escapeControls(job.fJobName) + '\t' +
+                std::to_string(job.fInterval) + '\t' + (job.fActive ? "1" : "0") + '\t' +
+                (job.fDelete ? "1" : "0") + '\t' + escapeControls(job.fDestination);
+        for (const std::string& source : job.fSources) text += '\t' + escapeControls(source);
+        text += '\n';
+    }
+    return text;
+}
+
+bool TSession::runJob(TCopyJob& job, TRunKind kind, TAnswers answers) {
+    fControl.setCurrentJob(&job);
+    return kind == TRunKind::Preview ? fControl.runPreview(job, answers)
+                                     : fControl.runJob(job, answers);
+}
+
+bool TSession::storeRunResult(const TCopyJob& job) {
+    return qvb::storeRunResult(job, *fOptions);
+}
+
+bool TSession::runSelfTest(const TSelfTestRoots& roots) {
+    TSelfTest test(fControl, roots);
+    return test.runAndReport();
+}
+
+bool TSession::settingsFolderWritable() const {
+    return isDirWritable(extractFilePath(programIniFileName()));
+}
+
+std::string TSession::protocolFile() const {
+    return iniStorageForced() ? protocolFileBeside(programIniFileName()) : protocolFileName();
+}
+
+bool TSession::protocolWanted() const {
+    return fOptions->Logging && !fProtocol.empty();
+}
+
+std::string TSession::saveProtocol() {
+    std::vector<std::string> places{protocolFile()};
+    if (protocolFileName() != places.front()) places.push_back(protocolFileName());
+    if (!fProtocol.saveToFirstOf(places).empty()) return {};
+    std::string names;
+    for (const std::string& place : places) names += (names.empty() ? "\"" : ", \"") + place + '"';
+    return "Das Protokoll konnte nicht gespeichert werden: " + names;
+}
+
+}  // namespace qvb

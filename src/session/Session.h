@@ -1,0 +1,87 @@
+#pragma once
+
+// One session of the program on one settings file, the same for the window
+// and the command line: it owns the options, the job list, the protocol and
+// the run control, finds and runs jobs, keeps what a finished run leaves in
+// the store and saves the protocol where both faces look for it.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runcontrol/Protocol.h"
+#include "runcontrol/RunControl.h"
+#include "selftest/QV_BackupTest.h"
+
+namespace qvb {
+
+class TCopyJob;
+class TCopyJobList;
+class TQV_BackupOptions;
+
+// The protocol file beside a settings file: its last extension replaced by
+// ".log" ("/x/qvb.ini" gives "/x/qvb.log"). A name whose only dot is its first
+// character has no extension to replace: "/x/.qvb" gives "/x/.qvb.log".
+std::string protocolFileBeside(const std::string& settingsFile);
+
+enum class TRunKind { Backup, Preview };
+
+class TSession {
+  public:
+    // `settingsFile`: the file the user named, kept in whether it exists or
+    // not; empty for the settings the program finds by itself. Nothing is
+    // read before open().
+    explicit TSession(const std::string& settingsFile = {});
+    ~TSession();
+    TSession(const TSession&) = delete;
+    TSession& operator=(const TSession&) = delete;
+
+    // Reads the options and the jobs; the German reason when they cannot be
+    // read, and nothing else of the session may be used then. Settings that
+    // exist but cannot be read would look like settings without jobs, and
+    // the next save would empty them.
+    std::string open();
+
+    TQV_BackupOptions& options() { return *fOptions; }
+    TCopyJobList& jobs() { return *fJobs; }
+    TProtocol& protocol() { return fProtocol; }
+    TRunControl& control() { return fControl; }
+
+    // Routes the events of every job (again, after an import) or of one new
+    // job to the run control.
+    void hookJobs();
+    void hookJob(TCopyJob& job);
+
+    // By key, else by name; null with the German reason in `error` when no
+    // job or several jobs have that name.
+    TCopyJob* findJob(const std::string& keyOrName, std::string& error);
+    // The jobs as lines of tab-separated fields: key, name, interval, active,
+    // delete, destination, sources.
+    std::string jobListText();
+
+    // Runs `job` to its end as the current job; true when it finished.
+    bool runJob(TCopyJob& job, TRunKind kind, TAnswers answers);
+    // Writes the values a finished run changed (the last backup, the last
+    // destination) into the store, leaving the rest of the job's record as
+    // it is there; false when the store could not be written.
+    bool storeRunResult(const TCopyJob& job);
+    bool runSelfTest(const TSelfTestRoots& roots);
+
+    // Whether the folder of the settings file takes files.
+    bool settingsFolderWritable() const;
+    // Beside a settings file the user named, else in the data folder.
+    std::string protocolFile() const;
+    // Logging is on and there is something to save.
+    bool protocolWanted() const;
+    // Saves the protocol to protocolFile(), or where that fails into the data
+    // folder; the German reason when neither took it.
+    std::string saveProtocol();
+
+  private:
+    std::unique_ptr<TQV_BackupOptions> fOptions;
+    std::unique_ptr<TCopyJobList> fJobs;
+    TProtocol fProtocol;
+    TRunControl fControl{fProtocol};
+};
+
+}  // namespace qvb
