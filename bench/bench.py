@@ -10,6 +10,9 @@ ratio QV_Backup/peer and the peak resident memory of each command (from
 straight from this script would report the script's own size).
 After the warm-up the destinations are compared with the source, so that
 every command is seen to have done the same work.
+With --busy a CPU-bound process of the bench's own runs during every command
+(peers included), as other work on a desktop would; --one-thread-peer adds
+the same build forced to one thread (QVB_THREADS=1) as one more peer.
 """
 
 import argparse
@@ -27,16 +30,32 @@ MiB = 1024 * 1024
 
 TIME = "/usr/bin/time"
 SYNC = [False]  # set when the work folder is on a disk: writeback of one command must not bill the next
+BUSY = [False]  # a CPU-bound process of the bench's own runs during every command
+ONE_THREAD = "one thread (QV_Backup)"
 
 
-def run(cmd, cwd=None):
+class Busy:
+    """Keeps one core busy for as long as the block runs (when --busy is on)."""
+
+    def __enter__(self):
+        self.proc = subprocess.Popen([sys.executable, "-c", "while True: pass"]) if BUSY[0] else None
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def run(cmd, cwd=None, env=None):
     """Runs cmd (stdout to /dev/null), returns (seconds, peak RSS in bytes); fails loudly."""
     if SYNC[0]:
         os.sync()
-    with tempfile.NamedTemporaryFile() as rss, tempfile.TemporaryFile() as err:
+    with tempfile.NamedTemporaryFile() as rss, tempfile.TemporaryFile() as err, Busy():
         start = time.perf_counter()
         code = subprocess.call([TIME, "-f", "%M", "-o", rss.name] + cmd, cwd=cwd,
-                               stdout=subprocess.DEVNULL, stderr=err)
+                               stdout=subprocess.DEVNULL, stderr=err,
+                               env=None if env is None else dict(os.environ, **env))
         elapsed = time.perf_counter() - start
         if code != 0:
             err.seek(0)
@@ -122,6 +141,19 @@ def qv_run(binary, ini):
     return [binary, "--ini", ini, "--run", "Job01"]
 
 
+def one_thread(argv):
+    """argv of a QV_Backup run, marked to run forced to one thread."""
+    return ("QVB_THREADS=1", argv)
+
+
+def command_of(argv):
+    """(argv, environment) of a command: a one-thread run carries its variable."""
+    if isinstance(argv, tuple):
+        key, value = argv[0].split("=")
+        return argv[1], {key: value}
+    return argv, None
+
+
 def alternate(case, rounds, commands, before_each=None, check=None):
     """commands: list of (name, argv, reset callable or None); check runs after the warm-up."""
     for r in range(rounds + 1):  # round 0 is the warm-up
@@ -130,7 +162,7 @@ def alternate(case, rounds, commands, before_each=None, check=None):
                 reset()
             if before_each:
                 before_each(name)
-            secs, rss = run(argv)
+            secs, rss = run(*command_of(argv))
             if r > 0:
                 case.add(name, secs, rss)
         if r == 0 and check:
@@ -155,14 +187,20 @@ def main():
     ap.add_argument("--workdir", default=None)
     ap.add_argument("--before", default=None,
                     help="an earlier build of QV_Backup, run side by side as one more peer")
+    ap.add_argument("--busy", action="store_true",
+                    help="keep one core busy with a CPU-bound process during every command")
+    ap.add_argument("--one-thread-peer", action="store_true",
+                    help="the same build forced to one thread (QVB_THREADS=1) as one more peer")
     a = ap.parse_args()
+    BUSY[0] = a.busy
     cases = set(a.cases.split(","))
     if a.workdir is None and os.access("/dev/shm", os.W_OK):
         a.workdir = "/dev/shm"
     work = tempfile.mkdtemp(prefix="qvb-bench-", dir=a.workdir)
     fs = subprocess.run(["stat", "-f", "-c", "%T", work], capture_output=True, text=True).stdout.strip()
     SYNC[0] = fs != "tmpfs"
-    print(f"work folder {work} ({fs}), {a.rounds} rounds after a warm-up, load {os.getloadavg()[0]:.2f}", flush=True)
+    print(f"work folder {work} ({fs}), {a.rounds} rounds after a warm-up, load {os.getloadavg()[0]:.2f}"
+          + (", one core kept busy" if a.busy else ""), flush=True)
     try:
         src = os.path.join(work, "src/")
         dq, dc, dr = (os.path.join(work, n) + "/" for n in ("dst_qv", "dst_cp", "dst_rsync"))
@@ -172,9 +210,17 @@ def main():
         ini_before = os.path.join(work, "job_before.ini")
         write_job_ini(ini_before, src, db)
 
-        def before(reset):
-            """The earlier build as one more command (own job file and destination), if given."""
-            return [("before (QV_Backup)", qv_run(a.before, ini_before), reset)] if a.before else []
+        d1 = os.path.join(work, "dst_one") + "/"
+        ini_one = os.path.join(work, "job_one.ini")
+        write_job_ini(ini_one, src, d1)
+
+        def before(reset, reset_one=None):
+            """The earlier build and the one-thread run as more commands (each with its own
+            job file and destination), if asked for."""
+            more = [("before (QV_Backup)", qv_run(a.before, ini_before), reset)] if a.before else []
+            if a.one_thread_peer:
+                more.append((ONE_THREAD, one_thread(qv_run(a.binary, ini_one)), reset_one))
+            return more
         if cases & {"1", "2", "3"}:
             print(f"building {a.files} files in 1000 folders ...", flush=True)
             files = make_tree(src, a.files, 1000, 100, 4000)
@@ -184,15 +230,17 @@ def main():
                 ("QV_Backup", qv_run(a.binary, ini), fresh(dq)),
                 ("cp -r --preserve=timestamps", ["cp", "-r", "--preserve=timestamps", src + ".", dc], fresh(dc)),
                 ("rsync -rt", ["rsync", "-rt", src, dr], fresh(dr)),
-            ] + before(fresh(db)), check=lambda: check_same(src, (dq, dc, dr)))
+            ] + before(fresh(db), fresh(d1)), check=lambda: check_same(src, (dq, dc, dr)))
             c.report()
         if cases & {"2", "3"}:
-            for d in (dq, dr, db):
+            for d in (dq, dr, db, d1):
                 fresh(d)()
             run(qv_run(a.binary, ini))
             run(["rsync", "-rt", src, dr])
             if a.before:
                 run(qv_run(a.before, ini_before))
+            if a.one_thread_peer:
+                run(qv_run(a.binary, ini_one))
         if "2" in cases:
             c = Case("2: run with nothing changed")
             alternate(c, a.rounds, [
@@ -224,7 +272,7 @@ def main():
                 ("rsync -rt --delete", ["rsync", "-rt", "--delete", src, dr], None),
             ] + before(None), before_each=change, check=lambda: check_same(src, (dq, dr)))
             c.report()
-        for d in (src, dq, dc, dr, db):
+        for d in (src, dq, dc, dr, db, d1):
             shutil.rmtree(d, ignore_errors=True)
         if "4" in cases:
             os.makedirs(src)
@@ -238,9 +286,9 @@ def main():
             alternate(c, a.rounds, [
                 ("QV_Backup", qv_run(a.binary, ini), fresh(dq)),
                 ("cp --preserve=timestamps", ["cp", "--preserve=timestamps", big, dc], fresh(dc)),
-            ] + before(fresh(db)), check=lambda: check_same(src, (dq, dc)))
+            ] + before(fresh(db), fresh(d1)), check=lambda: check_same(src, (dq, dc)))
             c.report()
-            for d in (src, dq, dc, db):
+            for d in (src, dq, dc, db, d1):
                 shutil.rmtree(d, ignore_errors=True)
         if "5" in cases:
             print(f"building {a.million} files in 10000 folders ...", flush=True)
@@ -253,6 +301,9 @@ def main():
             if a.before:
                 secs, rss = run(qv_run(a.before, ini))
                 print(f"  before     {secs:8.3f} s   peak RSS {rss / MiB:8.1f} MiB   {rss / a.million:6.1f} bytes per file")
+            if a.one_thread_peer:
+                secs, rss = run(*command_of(one_thread(qv_run(a.binary, ini))))
+                print(f"  one thread {secs:8.3f} s   peak RSS {rss / MiB:8.1f} MiB   {rss / a.million:6.1f} bytes per file")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -15,6 +15,7 @@
 #include "engine/DestTree.h"
 #include "engine/HardLinks.h"
 #include "engine/QV_FileList.h"
+#include "engine/RunThreads.h"
 
 namespace qvb {
 
@@ -70,7 +71,7 @@ class TCopyFolder : public TCopyIt {
     bool fDeletionDecided = false;
     // Threads that list and copy at the same time; 1 does everything on the
     // calling thread. A destination on a network file system gets one copier.
-    int fWorkers = 2;
+    int fWorkers = kDefaultWorkers;
 
   private:
     // How the copy phase ended: Interrupted by a cancel during a copy (the

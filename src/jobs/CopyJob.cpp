@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/CopyFolder.h"
 #include "engine/LogLevel.h"
+#include "engine/RunThreads.h"
 #include "jobs/ProtectedFolders.h"
 #include "jobs/Schedule.h"
 #include "util/Mounts.h"
@@ -115,6 +117,19 @@ void TCopyJob::prepareMirror() {
     mirror.fUnconfirmedDestination = fLastDestination != fDestination;
 }
 
+void TCopyJob::chooseThreads() {
+    fCopyFolder->fWorkers = kDefaultWorkers;
+    const char* wanted = std::getenv(kThreadsVariable);
+    if (wanted == nullptr || *wanted == '\0') return;
+    if (const std::optional<int> count = parseThreads(wanted)) {
+        fCopyFolder->fWorkers = *count;
+        return;
+    }
+    addMessage(std::string(kThreadsVariable) + "=\"" + wanted +
+               "\" wird übergangen: erlaubt sind die Zahlen 1 bis " + std::to_string(kMostThreads) +
+               ".");
+}
+
 bool TCopyJob::Execute() {
     prepareMirror();
     fRunIntervalFolder = runIntervalFolder(fInterval, fNextRun, nowDateTime());
@@ -127,6 +142,7 @@ bool TCopyJob::Execute() {
         addMessage(
             "Vorschau: Es wird nichts geschrieben; ob das Zielverzeichnis beschreibbar "
             "ist, wird nicht geprüft.");
+    chooseThreads();
     bool ok = checkDestination();
     if (fStatus == csCancelled) {
         fStatusText = "TCopyJob.Execute: Kopieraktion abgebrochen";

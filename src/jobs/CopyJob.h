@@ -148,6 +148,8 @@ class TCopyJob : public TCopyIt {
 
   private:
     void prepareMirror();
+    // The mirror's threads for this run, as the environment sets them.
+    void chooseThreads();
     // Sources at or below the destination, which its scans must never enter;
     // the active ones are refused with an error.
     std::vector<std::string> refuseSourcesInDestination(const std::vector<std::string>& sources);

@@ -239,6 +239,36 @@ TEST_F(JobRun, ProtocolOfOneSourceInItsOrder) {
     for (const std::string& line : fProtocol) EXPECT_NE(line.rfind("Zeitunterschied: ", 0), 0u);
 }
 
+TEST_F(JobRun, TheThreadsVariableSetsTheMirrorsThreadsAndABadValueIsNamed) {
+    fJob.fContentOnly = true;
+    addSource("src", true, {file("a.txt", "a")});
+    const std::string ignored = "\" wird übergangen: erlaubt sind die Zahlen 1 bis 16.";
+    const struct {
+        const char* value;
+        int workers;
+        std::string line;
+    } cases[] = {{nullptr, 2, ""},
+                 {"", 2, ""},
+                 {"1", 1, ""},
+                 {"3", 3, ""},
+                 {"0", 2, "QVB_THREADS=\"0" + ignored},
+                 {"17", 2, "QVB_THREADS=\"17" + ignored},
+                 {"2x", 2, "QVB_THREADS=\"2x" + ignored}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "unset");
+        if (c.value) ::setenv("QVB_THREADS", c.value, 1);
+        else ::unsetenv("QVB_THREADS");
+        fProtocol.clear();
+        EXPECT_TRUE(run());
+        EXPECT_EQ(fJob.fCopyFolder->fWorkers, c.workers);
+        const auto named = std::find_if(fProtocol.begin(), fProtocol.end(), [](const auto& line) {
+            return line.rfind("QVB_THREADS", 0) == 0;
+        });
+        EXPECT_EQ(named == fProtocol.end() ? "" : *named, c.line);
+    }
+    ::unsetenv("QVB_THREADS");
+}
+
 TEST_F(JobRun, AnEmptySourceIsNamedAsSuch) {
     fJob.fContentOnly = true;
     addSource("src", true, {test::dir("empty")});
