@@ -384,6 +384,14 @@ bool saveSourcesToStorage(TCopyJob& job, TQVOptions& options) {
     return ok && store.commit();
 }
 
+namespace {
+
+// The values a finished run changes; the rest of the record is the user's.
+constexpr const char* kLastBackup = "LetztesBackup";
+constexpr const char* kLastDestination = "LetztesZiel";
+
+}  // namespace
+
 bool storeRunResult(const TCopyJob& job, TQVOptions& options) {
     TSettingsStore& store = options.store();
     return store.writeTime(job.fJobKey, kLastBackup, job.fLastBackup) &&
