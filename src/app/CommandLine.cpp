@@ -22,7 +22,8 @@ bool takesValue(const std::string& arg) {
 }
 
 bool isOption(const std::string& arg) {
-    return commandOf(arg) || takesValue(arg) || arg == "--allow-mass-delete" || arg == "--preview";
+    return commandOf(arg) || takesValue(arg) || arg == "--allow-mass-delete" || arg == "--preview" ||
+           arg == "--unattended";
 }
 
 TParsedCommandLine failure(std::string error) {
@@ -55,6 +56,8 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             result.line.allowMassDelete = true;
         } else if (arg == "--preview") {
             result.line.preview = true;
+        } else if (arg == "--unattended") {
+            result.line.unattended = true;
         } else if (takesValue(arg)) {
             bool& given = arg == "--ini"           ? iniGiven
                           : arg == "--source-root" ? sourceGiven
@@ -80,6 +83,8 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         return failure("Die Option --allow-mass-delete gilt nur mit --run.");
     if (result.line.preview && c != TCommand::Run)
         return failure("Die Option --preview gilt nur mit --run.");
+    if (result.line.unattended && c != TCommand::Run)
+        return failure("Die Option --unattended gilt nur mit --run.");
     if ((sourceGiven || destGiven) && c != TCommand::SelfTest)
         return failure("Die Optionen --source-root und --dest-root gelten nur mit --selftest.");
     result.ok = true;
@@ -98,7 +103,8 @@ std::string helpText() {
            "  QV_Backup [--ini DATEI] --list   gespeicherte Jobs auflisten (je Zeile, durch\n"
            "                                   Tabulatoren getrennt: Schlüssel, Name, Intervall,\n"
            "                                   aktiv, Löschen, Ziel, Quellen)\n"
-           "  QV_Backup [--ini DATEI] [--allow-mass-delete] [--preview] --run JOB [JOB ...]\n"
+           "  QV_Backup [--ini DATEI] [--allow-mass-delete] [--preview] [--unattended]\n"
+           "            --run JOB [JOB ...]\n"
            "                                   gespeicherte Jobs nacheinander ausführen; JOB ist\n"
            "                                   der Schlüssel (\"Job01\") oder der genaue Name\n"
            "  QV_Backup [--ini DATEI] --selftest [--source-root VERZ] [--dest-root VERZ]\n"
@@ -115,6 +121,9 @@ std::string helpText() {
            "  --preview           Vorschau: zeigt, was die Jobs kopieren, ersetzen und\n"
            "                      löschen würden, ohne etwas zu schreiben (auch nicht\n"
            "                      die letzte Sicherung); Rückgabewerte wie bei einem Lauf\n"
+           "  --unattended        unbeaufsichtigter Lauf: Fragen werden beantwortet wie bei\n"
+           "                      automatischen Läufen (das gilt ohne Fenster immer; die\n"
+           "                      Hintergrund-Timer geben die Option ausdrücklich an)\n"
            "\n"
            "Das Protokoll erscheint auf der Standardausgabe. Strg+C bricht eine laufende\n"
            "Sicherung ab.\n"

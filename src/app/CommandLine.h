@@ -16,6 +16,9 @@ struct TCommandLine {
     std::vector<std::string> jobs;  // --run: keys or names, in run order
     bool allowMassDelete = false;   // --run: large deletions go ahead without asking
     bool preview = false;           // --run: show what the runs would do, write nothing
+    // --run: said explicitly by the units of the background jobs; runs
+    // without a window answer their questions so in any case.
+    bool unattended = false;
     std::string sourceRoot;         // --selftest: empty for the default roots
     std::string destRoot;
 };

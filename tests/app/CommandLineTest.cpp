@@ -37,6 +37,7 @@ TEST(CommandLine, CommandsWithTheirOptions) {
     EXPECT_EQ(run.line.jobs, (std::vector<std::string>{"Job01"}));
     EXPECT_TRUE(parse({"--preview", "--run", "Job01"}).line.preview);
     EXPECT_FALSE(parse({"--run", "Job01"}).line.preview);
+    EXPECT_TRUE(parse({"--run", "Job01", "--unattended"}).line.unattended);
 
     auto test = parse({"--selftest", "--dest-root", "/d", "--source-root", "/s"});
     ASSERT_TRUE(test.ok) << test.error;
@@ -57,6 +58,7 @@ TEST(CommandLine, UsageErrorsAreExplainedInGerman) {
     EXPECT_FALSE(parse({"--list", "--run", "Job01"}).ok);
     EXPECT_FALSE(parse({"--list", "--list"}).ok);
     EXPECT_EQ(parse({"--list", "--preview"}).error, "Die Option --preview gilt nur mit --run.");
+    EXPECT_EQ(parse({"--unattended"}).error, "Die Option --unattended gilt nur mit --run.");
     EXPECT_FALSE(parse({"--help", "--ini", "a.ini"}).ok);
     EXPECT_FALSE(parse({"--version", "--ini", "a.ini"}).ok);
     EXPECT_FALSE(parse({"--list", "--source-root", "/s"}).ok);
