@@ -1,9 +1,7 @@
 #include "app/WindowStart.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QPixmap>
-#include <QSettings>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -11,29 +9,17 @@
 
 #include "app/CommandLine.h"
 #include "app/DisplayProbe.h"
-#include "platform/DataFolder.h"
+#include "session/Session.h"
 #include "ui/GermanQtTexts.h"
 #include "ui/JpegPicture.h"
 #include "ui/QV_BackupMain.h"
 #include "ui/QtUserInterface.h"
 #include "ui/SingleWindow.h"
 #include "util/Konstanten.h"
-#include "util/QV_Basics.h"
 
 namespace qvb {
 
 namespace {
-
-// The file the window is going to load its settings from: the program INI
-// file when it is forced or exists, otherwise the user's settings store.
-QString settingsFileInUse() {
-    const std::string ini = programIniFileName();
-    if (iniStorageForced() || QFileInfo::exists(QString::fromStdString(ini)))
-        return QString::fromStdString(ini);
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                     QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplicationTitle))
-        .fileName();
-}
 
 int runWindow(int& argc, char** argv, const std::string& iniFile) {
     if (!canOpenDisplay()) {
@@ -49,8 +35,7 @@ int runWindow(int& argc, char** argv, const std::string& iniFile) {
     QGuiApplication::setDesktopFileName(QStringLiteral("de.nerk.QV_Backup"));
     QApplication::setWindowIcon(QPixmap::fromImage(programPicture()));
     installGermanQtTexts(app);
-    if (!iniFile.empty()) setProgramIniFile(expandFileName(iniFile));
-    TSingleWindow single(settingsFileInUse());
+    TSingleWindow single(QString::fromStdString(useSettingsFile(iniFile)));
     switch (single.claim()) {
         case TSingleWindow::TClaim::Owner:
             break;

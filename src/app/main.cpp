@@ -6,7 +6,7 @@
 #include "app/CommandLine.h"
 #include "app/ConsoleRun.h"
 #include "app/WindowLoader.h"
-#include "platform/SettingsFolders.h"
+#include "session/Session.h"
 #include "util/Konstanten.h"
 
 int main(int argc, char** argv) {
@@ -19,9 +19,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (parsed.line.command != TCommand::Help && parsed.line.command != TCommand::Version) {
-        settleUserEnvironment();
-        // Jobs placed by another user would run with this user's rights.
-        const std::string untrusted = untrustedSettingsFolder(parsed.line.iniFile);
+        const std::string untrusted = untrustedSettingsReason(parsed.line.iniFile);
         if (!untrusted.empty()) {
             printError(untrusted);
             return kExitUsage;

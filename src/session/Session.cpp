@@ -1,12 +1,16 @@
 #include "session/Session.h"
 
+#include <QFileInfo>
+#include <QSettings>
 #include <exception>
 
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
 #include "jobs/CopyJobStorage.h"
 #include "platform/DataFolder.h"
+#include "platform/SettingsFolders.h"
 #include "util/EscapedText.h"
+#include "util/Konstanten.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
 
@@ -18,6 +22,21 @@ std::string protocolFileBeside(const std::string& settingsFile) {
     const size_t dot = settingsFile.rfind('.');
     const bool extension = dot != std::string::npos && dot > nameStart;
     return settingsFile.substr(0, extension ? dot : settingsFile.size()) + ".log";
+}
+
+std::string untrustedSettingsReason(const std::string& settingsFile) {
+    settleUserEnvironment();
+    return untrustedSettingsFolder(settingsFile);
+}
+
+std::string useSettingsFile(const std::string& settingsFile) {
+    if (!settingsFile.empty()) setProgramIniFile(expandFileName(settingsFile));
+    const std::string ini = programIniFileName();
+    if (iniStorageForced() || QFileInfo::exists(QString::fromStdString(ini))) return ini;
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplicationTitle))
+        .fileName()
+        .toStdString();
 }
 
 TSession::TSession(const std::string& settingsFile) {

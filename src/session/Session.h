@@ -24,6 +24,16 @@ class TQV_BackupOptions;
 // character has no extension to replace: "/x/.qvb" gives "/x/.qvb.log".
 std::string protocolFileBeside(const std::string& settingsFile);
 
+// Before any settings are read: settles the user's environment, then the
+// German reason why the folders this start would read from (`settingsFile`'s,
+// the data folder, the settings store's) must not be trusted; empty when
+// they may. Jobs placed by another user would run with this user's rights.
+std::string untrustedSettingsReason(const std::string& settingsFile);
+// Makes `settingsFile` (when not empty) the program's settings file and gives
+// the file the settings are going to be read from: that file when it is
+// forced or exists, otherwise the user's settings store.
+std::string useSettingsFile(const std::string& settingsFile);
+
 enum class TRunKind { Backup, Preview };
 
 class TSession {
