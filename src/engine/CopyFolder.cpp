@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <thread>
 #include <unordered_set>
@@ -17,6 +19,7 @@
 #include "engine/LogLevel.h"
 #include "engine/NameMask.h"
 #include "engine/Xattrs.h"
+#include "util/DateTime.h"
 #include "util/EscapedText.h"
 #include "util/Mounts.h"
 #include "util/QV_Basics.h"
@@ -32,6 +35,8 @@ namespace {
 bool copiesData(TFileAction action) {
     return action == kActionReplace || action == kActionCreate || action == kActionReplaceNewer;
 }
+
+constexpr uint16_t kPermissionBits = 07777;
 
 const char* const kCancelledText = "TCopyFolder.Execute: Kopieraktion abgebrochen";
 
@@ -194,10 +199,15 @@ bool TCopyFolder::Execute() {
     fTree.setDryRun(fPreview);
     fTree.open(fDestFolder);
     // An open descriptor would keep the destination's disk from being unmounted after the run.
-    const struct CloseTree {
+    const struct CloseTrees {
         TDestTree& tree;
-        ~CloseTree() { tree.close(); }
-    } closeTree{fTree};
+        TDestTree& previous;
+        ~CloseTrees() {
+            tree.close();
+            previous.close();
+        }
+    } closeTrees{fTree, fPrevious};
+    fLinkPrevious = openPrevious();
     fSourceList->fDestLocalTime = storesLocalTime(fDestFolder);
     fBlocked.clear();
     fRetyped.clear();
@@ -506,7 +516,7 @@ TCopyFolder::TCopyEnd TCopyFolder::copyInParallel(int workers) {
 
 bool TCopyFolder::suitsWorker(const TPlannedFile& file) const {
     return copiesData(file.action) && file.dirFd >= 0 && file.entry->size < kWorkerFileSize &&
-           file.linkTo == nullptr;
+           file.linkTo == nullptr && !file.fromPrevious;
 }
 
 std::unique_ptr<TPoolCopy> TCopyFolder::poolCopyOf(const TPlannedFile& file) const {
@@ -579,7 +589,12 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
         file.destEntry ? std::optional<int64_t>(file.destEntry->mtimeNs) : std::nullopt;
     const int64_t destSize = file.destEntry ? file.destEntry->size : entry.size;
     file.action = fSourceList->compare(entry, destTime, destSize);
+    if (file.action == kActionSkip && fLinks.sharedOutside(file.destEntry->name) &&
+        needsNewName(entry, *file.destEntry))
+        file.action = kActionReplace;
     if (!fLinks.empty()) planLink(file);
+    if (fLinkPrevious && copiesData(file.action) && !file.linkTo)
+        file.fromPrevious = matchesPrevious(entry);
     return file;
 }
 
@@ -646,20 +661,17 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
                     alignXattrs(std::string(file.entry->name), false);
                 break;
             case kActionReplace:
-                addMessage("  ersetze " + file.target);
-                countCopy(file, st.fReplaced);
+                linkOrCopy(file, "  ersetze ", st.fReplaced);
                 break;
             case kActionReplaceNewer:
                 addMessage("WARNUNG:  Die Kopie \"" + file.target +
                            "\" ist neuer als ihre Quelle, hat aber eine andere Größe oder eine "
                            "Zeit in der Zukunft; sie wird ersetzt.");
                 ++st.fWarnings;
-                addMessage("  ersetze " + file.target);
-                countCopy(file, st.fReplaced);
+                linkOrCopy(file, "  ersetze ", st.fReplaced);
                 break;
             default:  // kActionCreate
-                addMessage("  erstelle " + file.target);
-                countCopy(file, st.fAdded);
+                linkOrCopy(file, "  erstelle ", st.fAdded);
                 break;
         }
     }
@@ -671,6 +683,46 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
     if (fStatus == csCancelled) return TStep::Cancelled;
     setStatus(csDone);
     return TStep::Next;
+}
+
+void TCopyFolder::linkOrCopy(TPlannedFile& file, const char* copyLine, int32_t& done) {
+    if (file.fromPrevious && !fPreview) file.fromPrevious = linkedToPrevious(file);
+    addMessage((file.fromPrevious ? "  verknüpfe " : copyLine) + file.target);
+    if (!file.fromPrevious) {
+        countCopy(file, done);
+        return;
+    }
+    if (fPreview) fTree.noteWritten(std::string(file.entry->name));
+    ++done;
+    ++fStatistics.fLinked;
+}
+
+// A file system without links refuses them all alike, another file system
+// (a mount inside the destination) all below it: the run copies from then on.
+bool TCopyFolder::linkedToPrevious(const TPlannedFile& file) {
+    const std::string name(file.entry->name);
+    const int from = fPrevious.folder(extractFilePath(name));
+    const int err =
+        from < 0 ? errno
+                 : linkAt(from, extractFileName(name), file.dirFd, extractFileName(file.target));
+    if (err == EPERM || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS) {
+        noteLinksRefused(err, file.target);
+        fLinkPrevious = false;
+    } else if (err == EXDEV) {
+        fLinkPrevious = false;
+    }
+    return err == 0;
+}
+
+void TCopyFolder::noteLinksRefused(int err, const std::string& path) {
+    if (fLinksWarned) return;
+    fLinksWarned = true;
+    const std::string type = fileSystemType(fDestFolder);
+    addMessage("WARNUNG: das Dateisystem \"" + (type.empty() ? "?" : type) +
+               "\" des Zielverzeichnisses kann Dateien nicht verknüpfen (\"" + path +
+               "\": " + sys::errorText(err) +
+               "); unveränderte Dateien werden kopiert, weitere Fälle werden nicht gemeldet");
+    ++fStatistics.fWarnings;
 }
 
 // A file that could not be copied must not leave a run that reads as a success.
@@ -710,6 +762,58 @@ bool TCopyFolder::linkHere(const TPlannedFile& file) {
         return true;
     }
     return copyHere(file);
+}
+
+// The previous version lies on the same file system and is not this very folder
+// (two runs in one period write the same folder).
+bool TCopyFolder::openPrevious() {
+    fPrevious.close();
+    fLinksWarned = false;
+    if (fPreviousDest.empty()) return false;
+    const std::string folder = upToLastDelimiter(fPreviousDest);
+    struct stat previous {};
+    struct stat own {};
+    if (sys::stat(folder.c_str(), &previous) != 0 || !S_ISDIR(previous.st_mode) ||
+        sys::stat(nearestExistingAncestor(fDestFolder).c_str(), &own) != 0 ||
+        own.st_dev != previous.st_dev || own.st_ino == previous.st_ino)
+        return false;
+    return fPrevious.open(folder);
+}
+
+// A regular file of the same size, time (within the tolerance), mode,
+// owner, attributes and ACLs.
+bool TCopyFolder::matchesPrevious(const TFileEntry& entry) {
+    if (entry.kind != ekFile) return false;
+    const std::string name(entry.name);
+    const int dir = fPrevious.folder(extractFilePath(name));
+    struct stat st {};
+    if (dir < 0 ||
+        sys::fstatat(dir, extractFileName(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_size != entry.size ||
+        (st.st_mode & kPermissionBits) != (entry.mode & kPermissionBits) ||
+        std::abs(fileTimeNs(st.st_mtim) - entry.mtimeNs) > int64_t{fTimeTolerance} * 1'000'000'000)
+        return false;
+    if (runningAsRoot()) {
+        const TOwner& owner = fSourceList->ownerOf(entry.owner);
+        if (entry.owner == kUnknownOwner || owner.uid != st.st_uid || owner.gid != st.st_gid)
+            return false;
+    } else if (st.st_uid != ::geteuid()) {
+        return false;
+    }
+    const uint32_t copyAge =
+        statusAgeCode(std::max<int64_t>(0, fScanEpochNs - fileTimeNs(st.st_ctim)) / 1000);
+    return entry.statusAge() > copyAge || sameXattrsAsPrevious(entry);
+}
+
+// The source's status changed after the copy's (or a file system keeps no
+// status time): the attributes themselves decide.
+bool TCopyFolder::sameXattrsAsPrevious(const TFileEntry& entry) const {
+    TXattrs source;
+    TXattrs copy;
+    return readXattrs(-1, concat(fSourceFolder, entry.name).c_str(), source) == 0 &&
+           readXattrs(-1, concat(upToLastDelimiter(fPreviousDest), entry.name).c_str(), copy) ==
+               0 &&
+           source == copy;
 }
 
 // What a worker's copier reported reaches the window through the mirror's
@@ -1051,8 +1155,6 @@ void TCopyFolder::removeEmptiedFolders(std::vector<std::string>& folders) {
 
 namespace {
 
-constexpr uint16_t kPermissionBits = 07777;
-
 bool sameOwner(const TFileList& sourceList, uint16_t source, const TFileList& destList,
                uint16_t dest) {
     return source == kUnknownOwner || sourceList.ownerOf(source) == destList.ownerOf(dest);
@@ -1065,6 +1167,13 @@ bool TCopyFolder::attributesDiffer(const TFileEntry& source, const TFileEntry& d
     if (source.kind != ekLink && (source.mode & kPermissionBits) != (dest.mode & kPermissionBits))
         return true;
     return runningAsRoot() && !sameOwner(*fSourceList, source.owner, *fDestList, dest.owner);
+}
+
+// Its mode, owner, attributes or ACLs would be aligned in place (the
+// attributes when the source's status changed after the copy's).
+bool TCopyFolder::needsNewName(const TFileEntry& source, const TFileEntry& dest) const {
+    return attributesDiffer(source, dest) ||
+           (source.kind == ekFile && source.statusAge() <= dest.statusAge());
 }
 
 // A chmod or chown in the source reaches the copy without copying its data again.

@@ -69,6 +69,11 @@ class TCopyFolder : public TCopyIt {
     bool fUnconfirmedDestination = false;
     // After Execute: the delete option was off, or its pass went ahead.
     bool fDeletionDecided = false;
+    // The same folder in the version of the backup that the job's previous
+    // run wrote: a file to be created or replaced whose copy there matches the
+    // source (size, time, mode, owner) becomes a link to that copy, so that
+    // versions share the space of unchanged files. Empty: every file is copied.
+    std::string fPreviousDest;
     // Threads that list and copy at the same time; 1 does everything on the
     // calling thread. A destination on a network file system gets one copier.
     int fWorkers = kDefaultWorkers;
@@ -122,6 +127,8 @@ class TCopyFolder : public TCopyIt {
         // took the source's spelling.
         std::string_view twinOf;
         std::string_view renamedFrom;
+        // Becomes a link to its copy in the previous version.
+        bool fromPrevious = false;
     };
 
     TCopyEnd copyPhase();
@@ -136,6 +143,15 @@ class TCopyFolder : public TCopyIt {
     void keepFolderOpen(TFolderWalk& walk);
     void planLink(TPlannedFile& file);
     bool linkHere(const TPlannedFile& file);
+    // False when there is no previous version to link to.
+    bool openPrevious();
+    bool matchesPrevious(const TFileEntry& entry);
+    bool sameXattrsAsPrevious(const TFileEntry& entry) const;
+    // A file to be written: aligning its copy in place would change a shared inode.
+    bool needsNewName(const TFileEntry& source, const TFileEntry& dest) const;
+    void linkOrCopy(TPlannedFile& file, const char* copyLine, int32_t& done);
+    bool linkedToPrevious(const TPlannedFile& file);
+    void noteLinksRefused(int err, const std::string& path);
     TStep issueFile(TPlannedFile& file);
     void countCopy(TPlannedFile& file, int32_t& done);
     bool copyHere(const TPlannedFile& file);
@@ -186,6 +202,9 @@ class TCopyFolder : public TCopyIt {
     bool fXattrsWarned = false;
     int64_t fScanEpochNs = 0;  // the listings' status ages count back from here
     TLinkPlan fLinks;
+    TDestTree fPrevious;  // the folder of fPreviousDest, while it is linked to
+    bool fLinkPrevious = false;
+    bool fLinksWarned = false;
     // What was planned for the first name of each group of hard links (compare's answer).
     std::unordered_map<uint32_t, TFileAction> fLeaderActions;
     // The destination takes names that differ only in letter case for one

@@ -46,6 +46,7 @@ void TCopyStatistics::addFrom(const TCopyStatistics& o) {
     fSourceBytes += o.fSourceBytes;
     fDestBytes += o.fDestBytes;
     fCopiedBytes += o.fCopiedBytes;
+    fLinked += o.fLinked;
     fCurrent = o.fCurrent;
 }
 
@@ -87,6 +88,10 @@ std::string TCopyStatistics::deletionText() const {
                              ? std::string("  1 leeres Verzeichnis gelöscht")
                              : std::to_string(fDirsDeleted) + " leere Verzeichnisse gelöscht");
     return text.empty() ? "  keine Dateien gelöscht." : "  " + text + ".";
+}
+
+std::string TCopyStatistics::linkedText() const {
+    return fLinked > 0 ? counted(fLinked, " Datei verknüpft.", " Dateien verknüpft.") : "";
 }
 
 bool TCopyStatistics::compareWith(const TCopyStatistics& e,

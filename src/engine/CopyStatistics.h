@@ -27,6 +27,9 @@ class TCopyStatistics {
     int64_t fDestBytes = 0;
     int32_t fCurrent = 0;
     int64_t fCopiedBytes = 0;
+    // Created or replaced files that became links to a previous version's
+    // copy; counted in fAdded or fReplaced as well.
+    int32_t fLinked = 0;
 
     // Zeroes every counter and total; fLines stays.
     void reset();
@@ -38,6 +41,8 @@ class TCopyStatistics {
     std::string sourceFoundText() const;
     std::string destFoundText() const;
     std::string deletionText() const;
+    // "1 Datei verknüpft." and the like; empty when nothing was linked.
+    std::string linkedText() const;
     // Appends an "Abweichung: ..." line to `output` for every counter that differs
     // from `expected`; true when none does. A null list gives false.
     bool compareWith(const TCopyStatistics& expected, std::vector<std::string>* output) const;

@@ -85,6 +85,24 @@ int removeAllBelow(int dirFd, const std::string& name, const std::string& rel,
 
 }  // namespace
 
+int linkAt(int fromDir, const std::string& existing, int dirFd, const std::string& name) {
+    // A link is made whole at once: a free name needs no temporary one.
+    if (sys::linkat(fromDir, existing.c_str(), dirFd, name.c_str()) == 0) return 0;
+    if (errno != EEXIST) return errno;
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    for (int attempt = 0;; ++attempt) {
+        temp = std::string(kTempFilePrefix) + "link-" + std::to_string(::getpid()) + "-" +
+               std::to_string(++counter);
+        if (sys::linkat(fromDir, existing.c_str(), dirFd, temp.c_str()) == 0) break;
+        if (errno != EEXIST || attempt == 100) return errno;
+    }
+    int err = sys::renameat(dirFd, temp.c_str(), dirFd, name.c_str()) == 0 ? 0 : errno;
+    // A rename onto another name of the same file leaves both names.
+    sys::unlinkat(dirFd, temp.c_str(), 0);
+    return err;
+}
+
 bool runningAsRoot() {
     static const bool root = ::geteuid() == 0;
     return root;
@@ -344,19 +362,7 @@ int TDestTree::linkFile(const std::string& existing, int dirFd, const std::strin
     std::string last;
     const int from = parentOf(existing, last);
     if (from < 0) return errno;
-    // Under a new name first: the old copy stays until the link is in place.
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    for (int attempt = 0;; ++attempt) {
-        temp = std::string(kTempFilePrefix) + "link-" + std::to_string(::getpid()) + "-" +
-               std::to_string(++counter);
-        if (sys::linkat(from, last.c_str(), dirFd, temp.c_str()) == 0) break;
-        if (errno != EEXIST || attempt == 100) return errno;
-    }
-    int err = sys::renameat(dirFd, temp.c_str(), dirFd, name.c_str()) == 0 ? 0 : errno;
-    // A rename onto another name of the same file leaves both names.
-    sys::unlinkat(dirFd, temp.c_str(), 0);
-    return err;
+    return linkAt(from, last, dirFd, name);
 }
 
 int TDestTree::openEntry(const std::string& name, int flags) {

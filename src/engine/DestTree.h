@@ -32,6 +32,12 @@ using TRemoved = std::function<void(const std::string& rel, bool isFolder)>;
 // first failure (what could be removed is gone then).
 int removeAllAt(int dirFd, const std::string& name, const TRemoved& removed);
 
+// Gives the file `existing` of the folder `fromDir` the name `name` in the
+// folder `dirFd` as well. A name that stands there already is replaced through
+// a temporary name, so that the old file stays until the link is in place; 0
+// or the errno.
+int linkAt(int fromDir, const std::string& existing, int dirFd, const std::string& name);
+
 class TDestTree {
   public:
     TDestTree() = default;

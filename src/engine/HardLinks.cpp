@@ -29,6 +29,7 @@ void TLinkPlan::build(const TFileList& source, const TFileList& dest) {
     fLeaders.clear();
     fBroken.clear();
     fDestInode.clear();
+    fOutside.clear();
     const std::vector<TLinkedName>& names = source.linkedNames();
     forEachGroup(names, [&](size_t first, size_t last) {
         if (last - first > 1) fLeaders.insert(names[first].index);
@@ -40,9 +41,11 @@ void TLinkPlan::build(const TFileList& source, const TFileList& dest) {
         // The names of one copy should all stand for one source group: the
         // group of the first name with a source keeps the copy, the others leave it.
         int64_t keeper = -1;
+        const bool outside = copies[first].links > last - first;
         for (size_t i = first; i < last; ++i) {
             const std::string_view name = dest.entries()[copies[i].index].name;
             fDestInode[name] = {copies[i].dev, copies[i].ino};
+            if (outside) fOutside.insert(name);
             const TFileEntry* entry = source.find(name);
             if (entry == nullptr) continue;
             const auto index = static_cast<uint32_t>(entry - sourceEntries);

@@ -29,12 +29,16 @@ class TLinkPlan {
     bool broken(uint32_t index) const { return fBroken.count(index) != 0; }
     // The destination names `a` and `b` are one inode already.
     bool shared(std::string_view a, std::string_view b) const;
+    // The destination name `name` shares its inode with a name outside the
+    // destination tree (another version): changed only by a new name.
+    bool sharedOutside(std::string_view name) const { return fOutside.count(name) != 0; }
 
   private:
     std::unordered_map<uint32_t, uint32_t> fLeader;  // follower -> leader
     std::unordered_set<uint32_t> fLeaders;
     std::unordered_set<uint32_t> fBroken;
     std::unordered_map<std::string_view, std::pair<dev_t, ino_t>> fDestInode;
+    std::unordered_set<std::string_view> fOutside;
 };
 
 }  // namespace qvb

@@ -254,7 +254,8 @@ class TFileList::Scanner {
             entry.statusAgeBytes[2] = static_cast<uint8_t>(age >> 16);
         }
         if (S_ISREG(st.st_mode) && st.st_nlink > 1)
-            fList.fLinked.push_back({st.st_dev, st.st_ino, fAdded});
+            fList.fLinked.push_back(
+                {st.st_dev, st.st_ino, fAdded, static_cast<uint32_t>(st.st_nlink)});
         add(entry);
         ++fList.fFileCount;
         fList.fTotalSize += st.st_size;

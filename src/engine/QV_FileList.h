@@ -66,6 +66,8 @@ struct TLinkedName {
     dev_t dev = 0;
     ino_t ino = 0;
     uint32_t index = 0;  // into the list's entries
+    // All its names, those outside the listed tree too (another version of a backup).
+    uint32_t links = 0;
 };
 
 struct TOwner {

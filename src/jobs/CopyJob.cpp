@@ -181,6 +181,7 @@ bool TCopyJob::Execute() {
     if (!fPreview && (fStatus == csDone || fStatus == csWarnings)) {
         fLastBackup = nowDateTime();
         if (confirmed) fLastDestination = fDestination;
+        fLastIntervalFolder = fRunIntervalFolder;
     }
     if (!fPreview) fDone = true;
     fStatusText = std::string(fPreview ? "Vorschau: " : "") + "Backup-" + fJobKey + " \"" +
@@ -194,6 +195,7 @@ bool TCopyJob::mirrorSource(const std::string& source) {
     if (ok) {
         mirror.fSource = source;
         mirror.fDest = mirrorDestination(source);
+        mirror.fPreviousDest = previousDestination(source);
         addMessage("vergleiche " + mirror.fSource + " mit " + mirror.fDest);
         applyClockOffset();
         ok = mirror.Execute();
@@ -253,12 +255,26 @@ void TCopyJob::shareDestination(const std::vector<std::string>& sources,
 }
 
 std::string TCopyJob::mirrorDestination(const std::string& source) const {
-    const std::string base = includeTrailingDelimiter(fDestination + fRunIntervalFolder);
+    return mirrorDestination(source, fRunIntervalFolder);
+}
+
+std::string TCopyJob::mirrorDestination(const std::string& source,
+                                        const std::string& folder) const {
+    const std::string base = includeTrailingDelimiter(fDestination + folder);
     if (fContentOnly) return base;
     // Below the destination the source keeps its whole path, without the root.
     const size_t start = source.find_first_not_of('/');
     return includeTrailingDelimiter(base +
                                     (start == std::string::npos ? "" : source.substr(start)));
+}
+
+// A stored folder that leads out of the destination is none.
+std::string TCopyJob::previousDestination(const std::string& source) const {
+    const std::string& folder = fLastIntervalFolder;
+    if (!fSaveSpace || folder.empty() || folder == fRunIntervalFolder || folder[0] == '/' ||
+        ("/" + folder + "/").find("/../") != std::string::npos)
+        return {};
+    return mirrorDestination(source, folder);
 }
 
 void TCopyJob::applyClockOffset() {
@@ -290,6 +306,7 @@ void TCopyJob::logResult() {
     addMessage("Ergebnis:");
     stats.summaryText();
     for (const std::string& line : stats.fLines) addMessage(line);
+    if (stats.fLinked > 0) addMessage(stats.linkedText());
     if (stats.fSourceFiles == 0) {
         fStatusText = fExclude.empty() ? "  Keine Dateien im Quellverzeichnis."
                                        : "  Keine passenden Dateien im Quellverzeichnis.";

@@ -133,6 +133,12 @@ class TCopyJob : public TCopyIt {
     // when it never finished one. Deletion elsewhere needs a confirmation:
     // a new or changed destination may hold the user's own files.
     std::string fLastDestination;
+    // Files unchanged since the job's previous finished run become links to
+    // their copies in the interval folder that run wrote ("Platzsparen").
+    bool fSaveSpace = false;
+    // The interval subfolder the job's last finished run wrote
+    // ("LetzterIntervallordner"), empty for none or a job run once.
+    std::string fLastIntervalFolder;
     bool fDone = false;
     int fActiveSourceCount = 0;
     // Run property, not stored: a deletion of more than half the files of a
@@ -157,6 +163,9 @@ class TCopyJob : public TCopyIt {
                           const std::vector<std::string>& refused);
     bool mirrorSource(const std::string& source);
     std::string mirrorDestination(const std::string& source) const;
+    std::string mirrorDestination(const std::string& source, const std::string& folder) const;
+    // The mirror's destination in the interval folder of the previous run, or empty.
+    std::string previousDestination(const std::string& source) const;
     void applyClockOffset();
     void logResult();
     void failWith(const std::string& text, const std::string& boxText);

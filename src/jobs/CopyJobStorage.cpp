@@ -97,6 +97,10 @@ const TJobValue kJobValues[] = {
     {"LetztesZiel", kText, kEmpty, {kFixed, kEmpty},
      fieldValue<&J::fLastDestination>, [](J& j, const TStoredValue& v) {
          j.fLastDestination = normalizedDestination(std::get<std::string>(v)); }},
+    {"Platzsparen", kNumber, 0, {kFixed, 0},
+     fieldValue<&J::fSaveSpace>, setField<&J::fSaveSpace>},
+    {"LetzterIntervallordner", kText, kEmpty, {kFixed, kEmpty},
+     fieldValue<&J::fLastIntervalFolder>, setField<&J::fLastIntervalFolder>},
 };
 // clang-format on
 
@@ -286,6 +290,8 @@ bool TCopyJob::loadFromStorage(TQVOptions& options) {
     fActive = true;
     fSources.clear();
     fLastDestination.clear();
+    fSaveSpace = false;
+    fLastIntervalFolder.clear();
     TSettingsStore& store = options.store();
     bool result = store.readable();
     // A registry record that is not there is not read: the defaults stand.
@@ -397,6 +403,7 @@ bool storeRunResult(const TCopyJob& job, TQVOptions& options) {
     return store.writeTime(job.fJobKey, kLastBackup, job.fLastBackup) &&
            (job.fLastDestination.empty() ||
             store.writeText(job.fJobKey, kLastDestination, job.fLastDestination)) &&
+           store.writeText(job.fJobKey, "LetzterIntervallordner", job.fLastIntervalFolder) &&
            store.commit();
 }
 

@@ -27,8 +27,8 @@ std::vector<std::string> storedJobValueNames();
 bool stageRecord(const TCopyJob& job, TQVOptions& options);
 void stageRecordErase(const TCopyJob& job, TQVOptions& options);
 // Writes only what a finished run changed (the last backup, the last
-// destination once there is one) into the chosen store and writes the store
-// out; whatever else the record holds stays as it is there.
+// destination once there is one, the interval folder it wrote) into the chosen
+// store and writes the store out; whatever else the record holds stays as it is there.
 bool storeRunResult(const TCopyJob& job, TQVOptions& options);
 
 // Takes every record out of the chosen store but the options and the given

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -157,10 +158,10 @@ TEST_F(KeptOnDiskTest, FailedSearchForDataHandsTheFileToTheNextMethod) {
     sys::setFaultHook([](sys::Op op, const char*) { return op == sys::Op::Seek ? EIO : 0; });
     ASSERT_TRUE(run());
     sys::setFaultHook({});
-    const std::vector<std::string> expected{
-        "TCopyFile.copyWithBlockWrite: Fehler = \"" + sys::errorText(EIO) + "\" bei \"" + src +
-            "disk.img\"",
-        "  2. Versuch: Kopiermethode \"XCopy\"... "};
+    const std::vector<std::string> expected{"TCopyFile.copyWithBlockWrite: Fehler = \"" +
+                                                sys::errorText(EIO) + "\" bei \"" + src +
+                                                "disk.img\"",
+                                            "  2. Versuch: Kopiermethode \"XCopy\"... "};
     EXPECT_NE(std::search(log.begin(), log.end(), expected.begin(), expected.end()), log.end());
     expectSameTree();
 }
@@ -378,6 +379,126 @@ TEST_F(KeptOnDiskTest, FatDestinationSkipsTheDaylightSavingHour) {
     EXPECT_EQ(mirror.fStatistics.fSkipped, 2);
     EXPECT_EQ(mirror.fStatistics.fReplaced, 0);
     EXPECT_EQ(test::readFile(dst + "sub/b.txt"), "BB");
+}
+
+ino_t inodeOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+// Interval folders of one job: each run writes one, linking what the one before holds unchanged.
+TEST_F(KeptOnDiskTest, VersionsShareUnchangedFilesAndNeverChangeEachOther) {
+    test::buildTree(src, {file("a.txt", "A", kT), file("b.txt", "B", kT),
+                          file("sub/c.txt", "C", kT), test::link("l", "a.txt")});
+    ASSERT_EQ(::link((src + "a.txt").c_str(), (src + "sub/a2").c_str()), 0);
+    const auto runInto = [&](const std::string& version, const std::string& previous) {
+        mirror.fDest = tmp / version;
+        mirror.fPreviousDest = previous.empty() ? "" : tmp / previous;
+        return run();
+    };
+    const auto logged = [&](const std::string& line) {
+        return std::count(log.begin(), log.end(), line);
+    };
+    ASSERT_TRUE(runInto("v1/", ""));
+    EXPECT_EQ(mirror.fStatistics.fLinked, 0);
+
+    test::writeFile(src + "b.txt", "B2", kT + 60);
+    ASSERT_TRUE(runInto("v2/", "v1/"));
+    for (const char* name : {"a.txt", "sub/a2", "sub/c.txt"})
+        EXPECT_EQ(inodeOf(tmp / "v2/" + name), inodeOf(tmp / "v1/" + name)) << name;
+    EXPECT_NE(inodeOf(tmp / "v2/b.txt"), inodeOf(tmp / "v1/b.txt"));
+    EXPECT_EQ(test::readFile(tmp / "v1/b.txt"), "B");
+    EXPECT_EQ(logged("  verknüpfe " + tmp / "v2/sub/c.txt"), 1);
+    EXPECT_EQ(logged("  erstelle " + tmp / "v2/b.txt"), 1);
+    // The second name of the source's pair follows its first name's copy.
+    EXPECT_EQ(mirror.fStatistics.fLinked, 2);
+    EXPECT_EQ(mirror.fStatistics.fAdded, 5) << "linked files count as created";
+    EXPECT_EQ(mirror.fStatistics.fCopiedBytes, 2) << "only b.txt's bytes";
+    EXPECT_EQ(mirror.fStatistics.linkedText(), "2 Dateien verknüpft.");
+    EXPECT_EQ(snapshot(tmp / "v2/"), snapshot(src));
+
+    // A new mode reaches the next version by a copy; the older ones keep theirs.
+    ASSERT_EQ(::chmod((src + "sub/c.txt").c_str(), 0600), 0);
+    setXattr(src + "b.txt", "user.x", "1");
+    ASSERT_TRUE(runInto("v3/", "v2/"));
+    EXPECT_NE(inodeOf(tmp / "v3/sub/c.txt"), inodeOf(tmp / "v2/sub/c.txt"));
+    EXPECT_NE(inodeOf(tmp / "v3/b.txt"), inodeOf(tmp / "v2/b.txt"));
+    EXPECT_EQ(xattrsOf(tmp / "v2/b.txt"), "");
+    EXPECT_EQ(modeOf(tmp / "v1/sub/c.txt"), 0644u);
+    // The folder of an earlier period written again: its copy, shared with v1,
+    // gets a new name (here a link to v3's) instead of a new mode.
+    ASSERT_TRUE(runInto("v2/", "v3/"));
+    EXPECT_EQ(inodeOf(tmp / "v2/sub/c.txt"), inodeOf(tmp / "v3/sub/c.txt"));
+    EXPECT_EQ(modeOf(tmp / "v1/sub/c.txt"), 0644u);
+    EXPECT_EQ(mirror.fStatistics.fReplaced, 1);
+    EXPECT_EQ(mirror.fStatistics.fLinked, 1);
+
+    // Deleting in one version leaves the others whole.
+    ASSERT_EQ(::unlink((src + "a.txt").c_str()), 0);
+    ASSERT_TRUE(runInto("v3/", "v2/"));
+    EXPECT_FALSE(test::exists(tmp / "v3/a.txt"));
+    EXPECT_EQ(test::readFile(tmp / "v2/a.txt"), "A");
+    EXPECT_EQ(test::readFile(tmp / "v1/a.txt"), "A");
+
+    // A preview names the links a run would make and writes nothing.
+    mirror.fPreview = true;
+    ASSERT_TRUE(runInto("v4/", "v3/"));
+    EXPECT_EQ(logged("  verknüpfe " + tmp / "v4/sub/c.txt"), 1);
+    EXPECT_FALSE(test::exists(tmp / "v4"));
+}
+
+// Where a link cannot be made the file is copied; a file system without links
+// says so once and the run stops trying.
+TEST_F(KeptOnDiskTest, VersionsCopyWhereLinksCannotBeMade) {
+    FatMount fat(tmp / "fat.img", tmp / "fat");
+    // CI runs as root with FUSE: there the FAT disk must be reachable.
+    if (!fat.mount("UTC0") && ::geteuid() == 0) FAIL() << "no FAT file system through fusefat";
+    // fusefat shows every file with mode 0700: the sources match it.
+    test::buildTree(src, {file("a.txt", "A", kT), file("b.txt", "B", kT)});
+    for (const char* name : {"a.txt", "b.txt"}) ::chmod((src + name).c_str(), 0700);
+    const struct {
+        std::string base;  // the destination's parent folder
+        int fault;         // the errno a link of the run fails with, 0: none
+        bool eachName;     // the first link of each name fails, else the run's first only
+        int warnings;
+    } cases[] = {{tmp / "fat/", 0, false, 1},
+                 {tmp.path(), EPERM, false, 1},
+                 {tmp.path(), EXDEV, false, 0},
+                 {tmp.path(), EMLINK, true, 0}};
+    for (const auto& c : cases) {
+        if (c.fault == 0 && ::geteuid() != 0) continue;
+        SCOPED_TRACE(c.base + " " + std::to_string(c.fault));
+        mirror.fTimeTolerance = 2;
+        mirror.fDest = c.base + "v1/";
+        mirror.fPreviousDest = "";
+        ASSERT_TRUE(run());
+        // The driver loses a time on a rename.
+        for (const char* name : {"a.txt", "b.txt"}) test::setMtime(c.base + "v1/" + name, kT);
+        std::set<std::string> tried;
+        sys::setFaultHook([&](sys::Op op, const char* path) {
+            if (op != sys::Op::Link || !(tried.empty() || (c.eachName && !tried.count(path))))
+                return 0;
+            tried.insert(path);
+            return c.fault;
+        });
+        mirror.fDest = c.base + "v2/";
+        mirror.fPreviousDest = c.base + "v1/";
+        ASSERT_TRUE(run());
+        sys::setFaultHook({});
+        EXPECT_EQ(mirror.fStatistics.fAdded, 2);
+        EXPECT_EQ(mirror.fStatistics.fLinked, 0);
+        EXPECT_EQ(mirror.fStatistics.fWarnings, c.warnings);
+        EXPECT_EQ(test::readFile(c.base + "v2/b.txt"), "B");
+        EXPECT_NE(inodeOf(c.base + "v2/a.txt"), inodeOf(c.base + "v1/a.txt"));
+        test::removeTree(c.base + "v1");
+        test::removeTree(c.base + "v2");
+    }
 }
 
 }  // namespace

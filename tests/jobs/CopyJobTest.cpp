@@ -217,6 +217,51 @@ TEST_F(JobRun, AnAutomaticJobRunByHandWritesIntoTheSubfolderOfItsOwnDay) {
     EXPECT_EQ(test::readFile(fJob.fDestination + "stündlich/h_10/a.txt"), "a");
 }
 
+// Each day's run writes its own interval folder; with the option it links
+// what the run before wrote and the source kept unchanged.
+TEST_F(JobRun, ADailyJobThatSavesSpaceLinksWhatTheRunBeforeWrote) {
+    const std::string source = addSource("src", true, {file("a.txt", "a", 1700000000)});
+    test::writeFile(source + "b.txt", "b", 1700000000);
+    fJob.fContentOnly = true;
+    fJob.setSchedule(kIntervalDaily, encodeTime(8, 0, 0));
+    const auto runOn = [&](int day) {
+        setClock([day] {
+            return encodeDateTime({2027, 2, static_cast<uint16_t>(day), 10, 0, 0, 0});
+        });
+        fProtocol.clear();
+        return run();
+    };
+    ASSERT_TRUE(runOn(1));
+    EXPECT_EQ(fJob.fLastIntervalFolder, "täglich/d_01/");
+    const struct {
+        bool saveSpace;
+        std::string stored;  // replaces the stored folder of the run before, if not empty
+        bool linked;
+    } cases[] = {{true, "", true},
+                 {false, "", false},
+                 {true, "../dst/täglich/d_03/", false},
+                 {true, "/täglich/d_04/", false}};
+    int day = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(day);
+        fJob.fSaveSpace = c.saveSpace;
+        if (!c.stored.empty()) fJob.fLastIntervalFolder = c.stored;
+        const std::string before = fJob.fDestination + "täglich/d_0" + std::to_string(day) + "/";
+        ASSERT_TRUE(runOn(++day));
+        const std::string now = fJob.fDestination + "täglich/d_0" + std::to_string(day) + "/";
+        EXPECT_EQ(fJob.fLastIntervalFolder, "täglich/d_0" + std::to_string(day) + "/");
+        struct stat was {
+        }, is{};
+        ASSERT_EQ(::stat((before + "a.txt").c_str(), &was), 0);
+        ASSERT_EQ(::stat((now + "a.txt").c_str(), &is), 0);
+        EXPECT_EQ(was.st_ino == is.st_ino, c.linked);
+        const long added = position("2 Dateien hinzugefügt. ");
+        ASSERT_GT(added, position("Ergebnis:"));
+        EXPECT_EQ(position("2 Dateien verknüpft."), c.linked ? added + 1 : -1);
+        EXPECT_EQ(count("  verknüpfe " + now + "b.txt"), c.linked ? 1 : 0);
+    }
+}
+
 TEST_F(JobRun, ProtocolOfOneSourceInItsOrder) {
     fJob.fContentOnly = true;
     fJob.fSources.push_back(makeSourceEntry(fTmp / "off", false));
@@ -406,7 +451,8 @@ TEST_F(NetworkRun, OnlyANetworkDestinationGetsAProbeAndTheSourceIsNeverWritten) 
         std::vector<std::string> probed;
         sys::setFaultHook([&](sys::Op op, const char* path) {
             const std::string p = path ? path : "";
-            // The mirror reads the user's file of that name; the letter-case probe is not the clock's.
+            // The mirror reads the user's file of that name; the letter-case probe is not the
+            // clock's.
             if (op == sys::Op::Open && p.size() > 4 && p.compare(p.size() - 4, 4, ".tst") == 0 &&
                 p != source + taken && p.find(".qvb-case-probe-") == std::string::npos)
                 probed.push_back(p);

@@ -52,6 +52,8 @@ class JobStorage : public ::testing::Test {
         job->fContentOnly = true;
         job->fTimeTolerance = 7;
         job->fLastDestination = "/media/usb/Alt/";
+        job->fSaveSpace = true;
+        job->fLastIntervalFolder = "täglich/d_06/";
         return job;
     }
 
@@ -72,6 +74,8 @@ class JobStorage : public ::testing::Test {
         EXPECT_EQ(a.fContentOnly, b.fContentOnly);
         EXPECT_EQ(a.fTimeTolerance, b.fTimeTolerance);
         EXPECT_EQ(a.fLastDestination, b.fLastDestination);
+        EXPECT_EQ(a.fSaveSpace, b.fSaveSpace);
+        EXPECT_EQ(a.fLastIntervalFolder, b.fLastIntervalFolder);
     }
 
     test::SettingsSandbox sandbox;

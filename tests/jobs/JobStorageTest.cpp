@@ -22,7 +22,10 @@ TEST_F(JobStorage, RecordsRoundTripInBothStores) {
     EXPECT_NE(ini.find("Startzeit=02.01.2026 08:15:00\n"), std::string::npos);
     EXPECT_NE(ini.find("Löschen=1\nLetztesBackup=06.12.2026 22:00:05\n"), std::string::npos);
     EXPECT_NE(ini.find("Verzeichnis überspringen=cache;.git\n"), std::string::npos);
-    EXPECT_NE(ini.find("LetztesZiel=/media/usb/Alt/\n"), std::string::npos);
+    EXPECT_NE(
+        ini.find(
+            "LetztesZiel=/media/usb/Alt/\nPlatzsparen=1\nLetzterIntervallordner=täglich/d_06/\n"),
+        std::string::npos);
 }
 
 TEST_F(JobStorage, RegistryRecordWithoutSourceCountLoadsInPart) {
@@ -74,7 +77,8 @@ TEST_F(JobStorage, RegistryRecordDefaultsAndLimits) {
 
     // The optional values fall back to their defaults when absent.
     for (const char* name : {"Löschen", "Ausschliessen", "NurDiese", "Verzeichnis überspringen",
-                             "NurVerzeichnisInhalt", "Zeitunterschied", "LetztesZiel"})
+                             "NurVerzeichnisInhalt", "Zeitunterschied", "LetztesZiel",
+                             "Platzsparen", "LetzterIntervallordner"})
         reg.eraseValue("Job01", name);
     reg.writeTime("Job01", "LetztesBackup", encodeDateTime({2026, 12, 6, 22, 0, 5, 0}));
     job.fMessages.clear();
@@ -84,6 +88,8 @@ TEST_F(JobStorage, RegistryRecordDefaultsAndLimits) {
     EXPECT_FALSE(job.fContentOnly);
     EXPECT_EQ(job.fTimeTolerance, 2);
     EXPECT_EQ(job.fLastDestination, "") << "never finished a run";
+    EXPECT_FALSE(job.fSaveSpace);
+    EXPECT_EQ(job.fLastIntervalFolder, "");
     EXPECT_EQ(job.fMessages.back(), "Fotos: Letzte Sicherung = 06.12.2026 22:00:05");
 
     // A text where a number belongs stops the reading.
