@@ -237,10 +237,7 @@ TEST_F(JobRun, ADailyJobThatSavesSpaceLinksWhatTheRunBeforeWrote) {
         bool saveSpace;
         std::string stored;  // replaces the stored folder of the run before, if not empty
         bool linked;
-    } cases[] = {{true, "", true},
-                 {false, "", false},
-                 {true, "../dst/täglich/d_03/", false},
-                 {true, "/täglich/d_04/", false}};
+    } cases[] = {{true, "", true}, {false, "", false}, {true, "../dst/täglich/d_03/", false}};
     int day = 1;
     for (const auto& c : cases) {
         SCOPED_TRACE(day);
