@@ -395,6 +395,7 @@ namespace {
 // The values a finished run changes; the rest of the record is the user's.
 constexpr const char* kLastBackup = "LetztesBackup";
 constexpr const char* kLastDestination = "LetztesZiel";
+constexpr const char* kLastIntervalFolder = "LetzterIntervallordner";
 
 }  // namespace
 
@@ -403,7 +404,7 @@ bool storeRunResult(const TCopyJob& job, TQVOptions& options) {
     return store.writeTime(job.fJobKey, kLastBackup, job.fLastBackup) &&
            (job.fLastDestination.empty() ||
             store.writeText(job.fJobKey, kLastDestination, job.fLastDestination)) &&
-           store.writeText(job.fJobKey, "LetzterIntervallordner", job.fLastIntervalFolder) &&
+           store.writeText(job.fJobKey, kLastIntervalFolder, job.fLastIntervalFolder) &&
            store.commit();
 }
 
