@@ -115,6 +115,62 @@ def write_job_ini(path, source, dest):
         f.write("Intervall=0\nAktiv=0\nLöschen=1\nNurVerzeichnisInhalt=1\nZeitunterschied=2\n")
 
 
+def write_daily_job_ini(path, source, dest):
+    """An automatic daily job at 08:00 that links unchanged files to the day before."""
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("[Options]\nLogging=0\nLogLevel=1\n")
+        f.write("[Job01]\nName=Bench\n")
+        f.write(f"Ziel={dest}\nAnzahlQuellen=1\nQuelle0={source}=1\n")
+        f.write("Intervall=2\nStartzeit=01.02.2027 08:00:00\nAktiv=0\nLöschen=1\n")
+        f.write("NurVerzeichnisInhalt=1\nZeitunterschied=2\nPlatzsparen=1\n")
+
+
+def allocated(path):
+    """Bytes allocated below path, each inode counted once (one du over the whole tree)."""
+    out = subprocess.run(["du", "-s", "--block-size=1", path], capture_output=True, text=True, check=True)
+    return int(out.stdout.split()[0])
+
+
+def on_day(day, argv):
+    """argv run with the wall clock at 10:00 of day `day` of February 2027; file times stay real."""
+    env = ["env", "NO_FAKE_STAT=1", "FAKETIME_DONT_FAKE_MONOTONIC=1"]
+    return env + ["faketime", f"2027-02-{day:02d} 10:00:00"] + argv
+
+
+def daily_versions(a, work, src, files):
+    """Seven daily runs, each into a new interval folder, 1% of the files changed before each."""
+    dq, dr = os.path.join(work, "versions_qv") + "/", os.path.join(work, "versions_rsync") + "/"
+    ini = os.path.join(work, "daily.ini")
+    write_daily_job_ini(ini, src, dq)
+    os.makedirs(dr)
+    rng = random.Random(11)
+    stamp = time.time()
+    c = Case(f"6: seven daily runs over {a.files} files, 1% changed before each, new interval folder each day")
+    for day in range(1, 8):
+        if day > 1:
+            stamp += 86400
+            for p in rng.sample(files, len(files) // 100):
+                with open(p, "ab") as f:
+                    f.write(b"x")
+                os.utime(p, (stamp, stamp))
+        ours = os.path.join(dq, f"täglich/d_{day:02d}/")
+        theirs = os.path.join(dr, f"d_{day:02d}/")
+        link = [f"--link-dest={os.path.join(dr, f'd_{day - 1:02d}')}"] if day > 1 else []
+        secs_q, rss_q = run(on_day(day, qv_run(a.binary, ini)))
+        secs_r, rss_r = run(["rsync", "-rt"] + link + [src, theirs])
+        check_same(src, (ours, theirs))
+        if day > 1:
+            c.add("QV_Backup", secs_q, rss_q)
+            c.add("rsync -rt --link-dest", secs_r, rss_r)
+        print(f"  day {day}: QV_Backup {secs_q:7.3f} s, rsync {secs_r:7.3f} s", flush=True)
+    c.report()
+    source = allocated(src)
+    print(f"  allocated: source {source / MiB:.1f} MiB, QV_Backup destination "
+          f"{allocated(dq) / source:.3f} x source, rsync destination {allocated(dr) / source:.3f} x source")
+    for d in (dq, dr):
+        shutil.rmtree(d, ignore_errors=True)
+
+
 class Case:
     def __init__(self, title):
         self.title = title
@@ -183,7 +239,7 @@ def main():
     ap.add_argument("--files", type=int, default=100_000)
     ap.add_argument("--big-mib", type=int, default=2048)
     ap.add_argument("--million", type=int, default=1_000_000)
-    ap.add_argument("--cases", default="1,2,3,4,5")
+    ap.add_argument("--cases", default="1,2,3,4,5,6")
     ap.add_argument("--workdir", default=None)
     ap.add_argument("--before", default=None,
                     help="an earlier build of QV_Backup, run side by side as one more peer")
@@ -274,6 +330,10 @@ def main():
             c.report()
         for d in (src, dq, dc, dr, db, d1):
             shutil.rmtree(d, ignore_errors=True)
+        if "6" in cases:
+            print(f"building {a.files} files in 1000 folders ...", flush=True)
+            daily_versions(a, work, src, make_tree(src, a.files, 1000, 100, 4000))
+            shutil.rmtree(src, ignore_errors=True)
         if "4" in cases:
             os.makedirs(src)
             big = os.path.join(src, "big.bin")

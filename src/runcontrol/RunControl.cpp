@@ -114,6 +114,7 @@ void TRunControl::logOverallResult(TCopyJob& job) {
     log("Gesamtergebnis:");
     if (job.fStatistics.fSourceFiles > 0) {
         for (const std::string& line : splitCommaText(job.fStatistics.summaryText())) log(line);
+        if (job.fStatistics.fLinked > 0) log(job.fStatistics.linkedText());
     } else if (job.fStatus == csDone) {
         TCopyFolder* mirror = mirrorOf(job);
         const bool filtered = mirror && !mirror->fExclude.empty();

@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QScopeGuard>
@@ -34,6 +35,20 @@
 namespace qvb {
 
 namespace {
+
+class TClickForBox : public QObject {
+  public:
+    TClickForBox(QCheckBox& box, QObject* parent) : QObject(parent), fBox(box) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::MouseButtonRelease || !fBox.isEnabled())
+            return QObject::eventFilter(watched, event);
+        fBox.click();
+        return true;
+    }
+
+  private:
+    QCheckBox& fBox;
+};
 
 constexpr int kDeleteKey = Qt::Key_Delete;
 const char* const kFirstStartQuestion =
@@ -260,6 +275,14 @@ void TfrmMain::connectEdits() {
     connect(ui->dtpEndZeit, &QTimeEdit::timeChanged, this, &TfrmMain::dtpEndZeitChange);
     connect(ui->cbxLoeschen, &QCheckBox::clicked, this, &TfrmMain::cbxLoeschenClick);
     connect(ui->cbxContentOnly, &QCheckBox::clicked, this, &TfrmMain::cbxContentOnlyClick);
+    // The text is too long for the options column: it wraps in a label of its own,
+    // and a click on it works as one on the box.
+    ui->lblSaveSpace->installEventFilter(new TClickForBox(*ui->cbxSaveSpace, this));
+    ui->lblSaveSpace->setMinimumHeight(ui->lblSaveSpace->heightForWidth(
+        ui->lblSaveSpace->fontMetrics().horizontalAdvance(QStringLiteral("Sicherung verknüpfen"))));
+    connect(ui->cbxSaveSpace, &QCheckBox::clicked, this, [this](bool checked) {
+        if (TCopyJob* job = editedJob()) job->fSaveSpace = checked;
+    });
     connect(ui->edtExclude, &QLineEdit::textEdited, this, &TfrmMain::edtExcludeChange);
     connect(ui->EdtInclude, &QLineEdit::textEdited, this, &TfrmMain::EdtIncludeChange);
     connect(ui->edt_skipFolder, &QLineEdit::textEdited, this, &TfrmMain::edt_skipFolderChange);
@@ -302,6 +325,7 @@ void TfrmMain::showJob() {
     showNextRuns();
     ui->cbxLoeschen->setChecked(job->fDelete);
     ui->cbxContentOnly->setChecked(job->fContentOnly);
+    ui->cbxSaveSpace->setChecked(job->fSaveSpace);
     showLastBackup();
     ui->edtExclude->setText(qs(job->fExclude));
     ui->EdtInclude->setText(qs(job->fIncludeOnly));
@@ -439,6 +463,7 @@ void copySettings(const TCopyJob& from, TCopyJob& to) {
     to.fIncludeOnly = from.fIncludeOnly;
     to.fSkipFolders = from.fSkipFolders;
     to.fContentOnly = from.fContentOnly;
+    to.fSaveSpace = from.fSaveSpace;
     to.setDelete(from.fDelete);
     to.fTimeTolerance = from.fTimeTolerance;
 }

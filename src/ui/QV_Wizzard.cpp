@@ -179,6 +179,8 @@ void TfrmWizzard::FormShow() {
     ui->lblLoeschen->setText(QString::fromUtf8(kDeleteExplanation));
     ui->cbxLoeschen->setChecked(fJob->fDelete);
     ui->cbxContentOnly->setChecked(fJob->fContentOnly);
+    // An automatic job keeps many versions: they share the space of unchanged files.
+    ui->cbxSaveSpace->setChecked(true);
     ui->dtpDatum->setDate(calendarDate(nowDateTime()));
     ui->dtpStartZeit->setTime(QTime(8, 0));
     ui->dtpEndZeit->setTime(QTime(18, 0));
@@ -329,6 +331,7 @@ void TfrmWizzard::finish() {
     fJob->fEndTime = day + timeValue(ui->dtpEndZeit->time());
     fJob->fWeekday = isoDayOfWeek(day);
     fJob->setStartTime(day + timeValue(ui->dtpStartZeit->time()));
+    fJob->fSaveSpace = fJob->fInterval != kIntervalOnce && ui->cbxSaveSpace->isChecked();
     ui->btnNext->setText(QStringLiteral("Weiter"));
     done(QDialog::Accepted);
 }

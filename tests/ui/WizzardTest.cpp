@@ -330,6 +330,7 @@ class WizzardTest : public QObject {
         QVERIFY(!job->fActive);
         QVERIFY(job->fDelete);
         QVERIFY(job->fContentOnly);
+        QVERIFY(!job->fSaveSpace);
     }
 
     void eachIntervalShowsItsOwnStartControls() {
@@ -405,9 +406,11 @@ class WizzardTest : public QObject {
             next();
             control<QTimeEdit>(w, "dtpStartZeit")->setTime(QTime(9, 30));
             control<QTimeEdit>(w, "dtpEndZeit")->setTime(QTime(17, 0));
+            control<QCheckBox>(w, "cbxSaveSpace")->click();
             next();
         });
         QVERIFY(job->fDelete);
+        QVERIFY(!job->fSaveSpace);
         QCOMPARE(hourOf(job->fStartTime), 9);
         runWizard([this](TfrmWizzard& w) {
             toStep4();
@@ -419,6 +422,7 @@ class WizzardTest : public QObject {
         });
         QVERIFY(!job->fDelete);
         QVERIFY(!job->fContentOnly);
+        QVERIFY(job->fSaveSpace);
         QCOMPARE(hourOf(job->fStartTime), 8);
         QCOMPARE(minuteOf(job->fStartTime), 0);
         QCOMPARE(hourOf(job->fEndTime), 18);

@@ -94,6 +94,8 @@ TEST_F(MainWindowTest, EveryEditLandsInTheJob) {
     EXPECT_TRUE(shown.fCopyFolder->fDelete);
     child<QCheckBox>("cbxContentOnly")->click();
     EXPECT_TRUE(shown.fContentOnly);
+    child<QCheckBox>("cbxSaveSpace")->click();
+    EXPECT_TRUE(shown.fSaveSpace);
 
     child<QRadioButton>("rbtIntervall1")->click();
     EXPECT_EQ(shown.fInterval, 1);
