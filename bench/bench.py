@@ -218,8 +218,7 @@ def alternate(case, rounds, commands, before_each=None, check=None):
                 reset()
             if before_each:
                 before_each(name)
-            argv, env = command_of(argv)
-            secs, rss = run(argv, env=env)
+            secs, rss = run(*command_of(argv))
             if r > 0:
                 case.add(name, secs, rss)
         if r == 0 and check:
@@ -363,8 +362,7 @@ def main():
                 secs, rss = run(qv_run(a.before, ini))
                 print(f"  before     {secs:8.3f} s   peak RSS {rss / MiB:8.1f} MiB   {rss / a.million:6.1f} bytes per file")
             if a.one_thread_peer:
-                argv, env = command_of(one_thread(qv_run(a.binary, ini)))
-                secs, rss = run(argv, env=env)
+                secs, rss = run(*command_of(one_thread(qv_run(a.binary, ini))))
                 print(f"  one thread {secs:8.3f} s   peak RSS {rss / MiB:8.1f} MiB   {rss / a.million:6.1f} bytes per file")
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -222,7 +222,7 @@ bool TCopyFolder::Execute() {
     // A scan that failed or a full destination copies nothing: the run must not
     // count as done.
     bool sourceScanned = false;
-    bool ok = threadsNow() > 1 ? scanBoth(sourceScanned)
+    bool ok = fWorkers > 1 ? scanBoth(sourceScanned)
                            : (sourceScanned = scanTree(*fSourceList)) && scanTree(*fDestList);
     if (!ok) {
         ++fStatistics.fErrors;
@@ -457,12 +457,8 @@ TCopyFolder::TCopyEnd TCopyFolder::copyPhase() {
 }
 
 int TCopyFolder::copyWorkers() const {
-    if (fWorkers <= 1 || fPreview || fCopier->fTimesAfterCommit) return 1;
-    return threadsNow();
-}
-
-int TCopyFolder::threadsNow() const {
-    return fFollowLoad && fWorkers > 1 ? freeCores(fWorkers) : fWorkers;
+    if (fWorkers <= 1 || fPreview) return 1;
+    return fCopier->fTimesAfterCommit ? 1 : fWorkers;
 }
 
 TCopyFolder::TCopyEnd TCopyFolder::copyInTurn() {

@@ -77,9 +77,6 @@ class TCopyFolder : public TCopyIt {
     // Threads that list and copy at the same time; 1 does everything on the
     // calling thread. A destination on a network file system gets one copier.
     int fWorkers = kDefaultWorkers;
-    // Start only as many of them as cores are free of other work when the
-    // listing and the copying begin.
-    bool fFollowLoad = false;
 
   private:
     // How the copy phase ended: Interrupted by a cancel during a copy (the
@@ -136,7 +133,6 @@ class TCopyFolder : public TCopyIt {
 
     TCopyEnd copyPhase();
     int copyWorkers() const;
-    int threadsNow() const;
     TCopyEnd copyInTurn();
     TCopyEnd copyInParallel(int workers);
     bool suitsWorker(const TPlannedFile& file) const;

@@ -119,12 +119,10 @@ void TCopyJob::prepareMirror() {
 
 void TCopyJob::chooseThreads() {
     fCopyFolder->fWorkers = kDefaultWorkers;
-    fCopyFolder->fFollowLoad = true;
     const char* wanted = std::getenv(kThreadsVariable);
     if (wanted == nullptr || *wanted == '\0') return;
     if (const std::optional<int> count = parseThreads(wanted)) {
         fCopyFolder->fWorkers = *count;
-        fCopyFolder->fFollowLoad = false;
         return;
     }
     addMessage(std::string(kThreadsVariable) + "=\"" + wanted +

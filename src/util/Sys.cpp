@@ -1,7 +1,5 @@
 #include "util/Sys.h"
 
-#include <sched.h>
-
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <spawn.h>
@@ -350,12 +348,6 @@ int spawn(pid_t& pid, const char* path, char* const argv[], const char* director
 
 int kill(pid_t pid, int signal) {
     return ::kill(pid, signal);
-}
-
-int allowedCores() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    return ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : -1;
 }
 
 struct dirent* readdir(DIR* dir) {

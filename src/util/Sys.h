@@ -125,8 +125,6 @@ DIR* fdopendir(int fd);
 int spawn(pid_t& pid, const char* path, char* const argv[], const char* directory);
 // Sends a signal to a program this process started.
 int kill(pid_t pid, int signal);
-// The number of cores this process may run on, or -1.
-int allowedCores();
 // readdir with errno cleared first: null and errno 0 mean the end.
 struct dirent* readdir(DIR* dir);
 

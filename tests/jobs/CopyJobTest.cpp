@@ -303,9 +303,6 @@ TEST_F(JobRun, TheThreadsVariableSetsTheMirrorsThreadsAndABadValueIsNamed) {
         fProtocol.clear();
         EXPECT_TRUE(run());
         EXPECT_EQ(fJob.fCopyFolder->fWorkers, c.workers);
-        // A number set is kept whatever the load.
-        const bool numberSet = c.value && *c.value && c.line.empty();
-        EXPECT_EQ(fJob.fCopyFolder->fFollowLoad, !numberSet);
         const auto named = std::find_if(fProtocol.begin(), fProtocol.end(), [](const auto& line) {
             return line.rfind("QVB_THREADS", 0) == 0;
         });
