@@ -218,7 +218,8 @@ def alternate(case, rounds, commands, before_each=None, check=None):
                 reset()
             if before_each:
                 before_each(name)
-            secs, rss = run(*command_of(argv))
+            argv, env = command_of(argv)
+            secs, rss = run(argv, env=env)
             if r > 0:
                 case.add(name, secs, rss)
         if r == 0 and check:
@@ -362,7 +363,8 @@ def main():
                 secs, rss = run(qv_run(a.before, ini))
                 print(f"  before     {secs:8.3f} s   peak RSS {rss / MiB:8.1f} MiB   {rss / a.million:6.1f} bytes per file")
             if a.one_thread_peer:
-                secs, rss = run(*command_of(one_thread(qv_run(a.binary, ini))))
+                argv, env = command_of(one_thread(qv_run(a.binary, ini)))
+                secs, rss = run(argv, env=env)
                 print(f"  one thread {secs:8.3f} s   peak RSS {rss / MiB:8.1f} MiB   {rss / a.million:6.1f} bytes per file")
     finally:
         shutil.rmtree(work, ignore_errors=True)
