@@ -14,6 +14,7 @@ std::optional<TCommand> commandOf(const std::string& arg) {
     if (arg == "--list") return TCommand::List;
     if (arg == "--run") return TCommand::Run;
     if (arg == "--selftest") return TCommand::SelfTest;
+    if (arg == "--timers") return TCommand::Timers;
     return std::nullopt;
 }
 
@@ -44,7 +45,7 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             if (command)
                 return failure(
                     "Es ist nur einer der Befehle --help, --version, --list, "
-                    "--run und --selftest erlaubt.");
+                    "--run, --selftest und --timers erlaubt.");
             command = c;
             if (*c == TCommand::Run) {
                 while (i + 1 < args.size() && !isOption(args[i + 1]))
@@ -78,7 +79,8 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     const TCommand c = result.line.command;
     if (iniGiven && (c == TCommand::Help || c == TCommand::Version))
         return failure(
-            "Die Option --ini gilt nur ohne Befehl oder mit --list, --run oder --selftest.");
+            "Die Option --ini gilt nur ohne Befehl oder mit --list, --run, --selftest oder "
+            "--timers.");
     if (result.line.allowMassDelete && c != TCommand::Run)
         return failure("Die Option --allow-mass-delete gilt nur mit --run.");
     if (result.line.preview && c != TCommand::Run)
@@ -109,6 +111,9 @@ std::string helpText() {
            "                                   der Schlüssel (\"Job01\") oder der genaue Name\n"
            "  QV_Backup [--ini DATEI] --selftest [--source-root VERZ] [--dest-root VERZ]\n"
            "                                   Selbsttest ausführen\n"
+           "  QV_Backup [--ini DATEI] --timers die systemd-Timer der automatischen Jobs\n"
+           "                                   schreiben, ändern oder entfernen (Option\n"
+           "                                   \"Hintergrund\")\n"
            "\n"
            "Optionen:\n"
            "  --ini DATEI         DATEI als INI-Datei des Programms verwenden\n"

@@ -8,7 +8,7 @@
 
 namespace qvb {
 
-enum class TCommand { Window, Help, Version, List, Run, SelfTest };
+enum class TCommand { Window, Help, Version, List, Run, SelfTest, Timers };
 
 struct TCommandLine {
     TCommand command = TCommand::Window;

@@ -10,7 +10,9 @@
 #include "runcontrol/CancelSignals.h"
 #include "runcontrol/ConsoleOutput.h"
 #include "runcontrol/ProgressDisplay.h"
+#include "session/BackgroundTimers.h"
 #include "session/Session.h"
+#include "session/TimerUnits.h"
 #include "util/EscapedText.h"
 #include "util/QV_Basics.h"
 #include "util/UserInterface.h"
@@ -84,6 +86,8 @@ class TConsoleRun {
                 return runJobs();
             case TCommand::SelfTest:
                 return runSelfTest();
+            case TCommand::Timers:
+                return syncTimers();
             default:
                 return kExitUsage;
         }
@@ -138,6 +142,18 @@ class TConsoleRun {
             return false;
         }
         return finished && job.fStatistics.fErrors == 0;
+    }
+
+    int syncTimers() {
+        const TTimerSync sync = qvb::syncTimers(fSession, userUnitFolder(), ownProgramPath());
+        for (const std::string& line : sync.report) fOutput.writeLine(line);
+        fOutput.flush();
+        if (!sync.error.empty()) printError(sync.error);
+        if (!sync.managerReached)
+            printError(
+                "Der Dienstverwalter des Benutzers ist nicht erreichbar (systemctl --user): "
+                "die Timer-Dateien sind geschrieben, aber nicht aktiviert.");
+        return sync.managerReached && sync.error.empty() ? kExitOk : kExitFailed;
     }
 
     int runSelfTest() {

@@ -110,6 +110,9 @@ class TCopyJob : public TCopyIt {
     // --- end of storage ---------------------------------------------------
 
     std::string fJobKey;
+    // Stays with the job through renames and the renumbering of keys: the
+    // background timers of the job are named after it.
+    std::string fJobId;
     std::string fJobName = "CopyJob";
     std::string fDestination;
     std::vector<std::string> fSources;

@@ -101,6 +101,8 @@ const TJobValue kJobValues[] = {
      fieldValue<&J::fSaveSpace>, setField<&J::fSaveSpace>},
     {"LetzterIntervallordner", kText, kEmpty, {kFixed, kEmpty},
      fieldValue<&J::fLastIntervalFolder>, setField<&J::fLastIntervalFolder>},
+    {"Kennung", kText, kEmpty, {kFixed, kEmpty},
+     fieldValue<&J::fJobId>, setField<&J::fJobId>},
 };
 // clang-format on
 
@@ -398,6 +400,11 @@ constexpr const char* kLastDestination = "LetztesZiel";
 constexpr const char* kLastIntervalFolder = "LetzterIntervallordner";
 
 }  // namespace
+
+bool storeJobId(const TCopyJob& job, TQVOptions& options) {
+    TSettingsStore& store = options.store();
+    return store.writeText(job.fJobKey, "Kennung", job.fJobId) && store.commit();
+}
 
 bool storeRunResult(const TCopyJob& job, TQVOptions& options) {
     TSettingsStore& store = options.store();

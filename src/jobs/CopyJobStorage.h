@@ -30,6 +30,8 @@ void stageRecordErase(const TCopyJob& job, TQVOptions& options);
 // destination once there is one, the interval folder it wrote) into the chosen
 // store and writes the store out; whatever else the record holds stays as it is there.
 bool storeRunResult(const TCopyJob& job, TQVOptions& options);
+// Writes the job's identifier alone into its record.
+bool storeJobId(const TCopyJob& job, TQVOptions& options);
 
 // Takes every record out of the chosen store but the options and the given
 // keys (in the INI store the first section of each, in any letter case).

@@ -43,6 +43,8 @@ const TOptionValue kOptionValues[] = {
      fieldValue<&O::LastSrcDir>, setField<&O::LastSrcDir>},
     {"CurrentJob", kNumber, kRequired, {kFixed, 0},
      fieldValue<&O::CurrentJob>, setField<&O::CurrentJob>},
+    {"Hintergrund", kNumber, 0, {kFixed, 0},
+     fieldValue<&O::Background>, setField<&O::Background>},
 };
 // clang-format on
 constexpr size_t kProgramPart = 6;

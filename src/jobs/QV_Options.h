@@ -76,6 +76,8 @@ class TQVOptions {
     std::string LastSrcDir;
     std::string LastDestDir;
     int32_t CurrentJob = 0;
+    // Automatic jobs run from systemd user timers also while no window is open.
+    bool Background = false;
 
     std::vector<std::string> fMessages;
     TOptionsEvent OnMessage;

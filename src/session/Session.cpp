@@ -39,8 +39,9 @@ std::string useSettingsFile(const std::string& settingsFile) {
         .toStdString();
 }
 
-TSession::TSession(const std::string& settingsFile) {
-    if (!settingsFile.empty()) setProgramIniFile(expandFileName(settingsFile));
+TSession::TSession(const std::string& settingsFile)
+    : fSettingsFile(settingsFile.empty() ? std::string() : expandFileName(settingsFile)) {
+    if (!fSettingsFile.empty()) setProgramIniFile(fSettingsFile);
 }
 
 TSession::~TSession() {
@@ -82,7 +83,8 @@ TCopyJob* TSession::findJob(const std::string& keyOrName, std::string& error) {
     std::vector<TCopyJob*> named;
     for (int i = 0; i < fJobs->count(); ++i) {
         TCopyJob& job = fJobs->getJob(i);
-        if (job.fJobKey == keyOrName) return &job;
+        const bool byId = !job.fJobId.empty() && job.fJobId == keyOrName;
+        if (job.fJobKey == keyOrName || byId) return &job;
         if (job.fJobName == keyOrName) named.push_back(&job);
     }
     if (named.size() == 1) return named.front();

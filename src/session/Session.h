@@ -62,7 +62,7 @@ class TSession {
     void hookJobs();
     void hookJob(TCopyJob& job);
 
-    // By key, else by name; null with the German reason in `error` when no
+    // By key or identifier, else by name; null with the German reason in `error` when no
     // job or several jobs have that name.
     TCopyJob* findJob(const std::string& keyOrName, std::string& error);
     // The jobs as lines of tab-separated fields: key, name, interval, active,
@@ -77,6 +77,9 @@ class TSession {
     bool storeRunResult(const TCopyJob& job);
     bool runSelfTest(const TSelfTestRoots& roots);
 
+    // The settings file the user named, made absolute; empty for the
+    // settings the program finds by itself.
+    const std::string& namedSettingsFile() const { return fSettingsFile; }
     // Whether the folder of the settings file takes files.
     bool settingsFolderWritable() const;
     // Beside a settings file the user named, else in the data folder.
@@ -88,6 +91,7 @@ class TSession {
     std::string saveProtocol();
 
   private:
+    std::string fSettingsFile;
     std::unique_ptr<TQV_BackupOptions> fOptions;
     std::unique_ptr<TCopyJobList> fJobs;
     TProtocol fProtocol;

@@ -111,7 +111,7 @@ TEST_F(OptionsTest, AnEmptyIniFileSwitchesToIniStorage) {
     EXPECT_EQ(
         test::readFile(iniFile()),
         "[Options]\nLogging=1\nWinMainTop=0\nWinMainLeft=0\nWinMainHeight=600\nWinMainWidth=600\n"
-        "LogLevel=1\nLastDestDir=\nLastSrcDir=\nCurrentJob=2\n");
+        "LogLevel=1\nLastDestDir=\nLastSrcDir=\nCurrentJob=2\nHintergrund=0\n");
     EXPECT_FALSE(o.fRegistry->hasRecord(""));  // the registry store stays untouched
 }
 
