@@ -15,6 +15,7 @@ std::optional<TCommand> commandOf(const std::string& arg) {
     if (arg == "--run") return TCommand::Run;
     if (arg == "--selftest") return TCommand::SelfTest;
     if (arg == "--timers") return TCommand::Timers;
+    if (arg == "--history") return TCommand::History;
     return std::nullopt;
 }
 
@@ -45,13 +46,15 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             if (command)
                 return failure(
                     "Es ist nur einer der Befehle --help, --version, --list, "
-                    "--run, --selftest und --timers erlaubt.");
+                    "--run, --selftest, --timers und --history erlaubt.");
             command = c;
             if (*c == TCommand::Run) {
                 while (i + 1 < args.size() && !isOption(args[i + 1]))
                     result.line.jobs.push_back(args[++i]);
                 if (result.line.jobs.empty())
                     return failure("Die Option --run erwartet mindestens einen Job.");
+            } else if (*c == TCommand::History && i + 1 < args.size() && !isOption(args[i + 1])) {
+                result.line.jobs.push_back(args[++i]);
             }
         } else if (arg == "--allow-mass-delete") {
             result.line.allowMassDelete = true;
@@ -79,8 +82,8 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     const TCommand c = result.line.command;
     if (iniGiven && (c == TCommand::Help || c == TCommand::Version))
         return failure(
-            "Die Option --ini gilt nur ohne Befehl oder mit --list, --run, --selftest oder "
-            "--timers.");
+            "Die Option --ini gilt nur ohne Befehl oder mit --list, --run, --selftest, "
+            "--timers oder --history.");
     if (result.line.allowMassDelete && c != TCommand::Run)
         return failure("Die Option --allow-mass-delete gilt nur mit --run.");
     if (result.line.preview && c != TCommand::Run)
@@ -114,6 +117,12 @@ std::string helpText() {
            "  QV_Backup [--ini DATEI] --timers die systemd-Timer der automatischen Jobs\n"
            "                                   schreiben, ändern oder entfernen (Option\n"
            "                                   \"Hintergrund\")\n"
+           "  QV_Backup [--ini DATEI] --history [JOB]\n"
+           "                                   die aufbewahrten Protokolle früherer Läufe\n"
+           "                                   auflisten, älteste zuerst (je Zeile, durch\n"
+           "                                   Tabulatoren getrennt: Start, Schlüssel, Name,\n"
+           "                                   Ergebnis, Fehler, Warnungen, kopiert, gelöscht,\n"
+           "                                   Datei); mit JOB nur die dieses Jobs\n"
            "\n"
            "Optionen:\n"
            "  --ini DATEI         DATEI als INI-Datei des Programms verwenden\n"

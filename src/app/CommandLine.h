@@ -8,12 +8,12 @@
 
 namespace qvb {
 
-enum class TCommand { Window, Help, Version, List, Run, SelfTest, Timers };
+enum class TCommand { Window, Help, Version, List, Run, SelfTest, Timers, History };
 
 struct TCommandLine {
     TCommand command = TCommand::Window;
     std::string iniFile;            // empty: the program's own storage
-    std::vector<std::string> jobs;  // --run: keys or names, in run order
+    std::vector<std::string> jobs;  // --run: keys or names, in run order; --history: at most one
     bool allowMassDelete = false;   // --run: large deletions go ahead without asking
     bool preview = false;           // --run: show what the runs would do, write nothing
     // --run: said explicitly by the units of the background jobs; runs

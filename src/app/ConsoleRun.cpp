@@ -11,6 +11,7 @@
 #include "runcontrol/ConsoleOutput.h"
 #include "runcontrol/ProgressDisplay.h"
 #include "session/BackgroundTimers.h"
+#include "session/ProtocolHistory.h"
 #include "session/Session.h"
 #include "session/TimerUnits.h"
 #include "util/EscapedText.h"
@@ -88,6 +89,8 @@ class TConsoleRun {
                 return runSelfTest();
             case TCommand::Timers:
                 return syncTimers();
+            case TCommand::History:
+                return listHistory();
             default:
                 return kExitUsage;
         }
@@ -142,6 +145,27 @@ class TConsoleRun {
             return false;
         }
         return finished && job.fStatistics.fErrors == 0;
+    }
+
+    // A job removed since keeps its protocols: its key or name still finds them.
+    int listHistory() {
+        std::vector<THistoryEntry> entries = qvb::listHistory(fSession.historyFolder());
+        if (!fLine.jobs.empty()) {
+            const std::string& wanted = fLine.jobs.front();
+            std::string error;
+            const TCopyJob* job = fSession.findJob(wanted, error);
+            std::erase_if(entries, [&](const THistoryEntry& e) {
+                return job ? e.jobKey != job->fJobKey
+                           : e.jobKey != wanted && e.jobName != escapeControls(wanted);
+            });
+            if (!job && entries.empty()) {
+                printError(error);
+                return kExitUsage;
+            }
+        }
+        const std::string text = historyListText(entries);
+        if (!text.empty()) fOutput.writeLine(text.substr(0, text.size() - 1));
+        return kExitOk;
     }
 
     int syncTimers() {

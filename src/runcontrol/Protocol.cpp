@@ -54,9 +54,9 @@ void TProtocol::appendOne(std::string line) {
     if (fSink) fSink(fLines.back());
 }
 
-bool TProtocol::saveToFile(const std::string& path) const {
+bool saveLinesToFile(const std::vector<std::string>& lines, const std::string& path) {
     std::string text;
-    for (const std::string& line : fLines) {
+    for (const std::string& line : lines) {
         text += line;
         text += '\n';
     }

@@ -10,6 +10,10 @@
 
 namespace qvb {
 
+// Writes `lines`, one per line, and replaces `path` atomically: a crash leaves
+// either the old file or the complete new one.
+bool saveLinesToFile(const std::vector<std::string>& lines, const std::string& path);
+
 class TProtocol {
   public:
     using Sink = std::function<void(const std::string& line)>;
@@ -24,9 +28,7 @@ class TProtocol {
     const std::vector<std::string>& lines() const { return fLines; }
     bool empty() const { return fLines.empty(); }
 
-    // Writes every line, one per line, and replaces `path` atomically: a crash
-    // leaves either the old file or the complete new one.
-    bool saveToFile(const std::string& path) const;
+    bool saveToFile(const std::string& path) const { return saveLinesToFile(fLines, path); }
     // Saves to the first of `paths` that takes the file (a folder that
     // cannot be written passes on to the next); the path used, empty when
     // none did.

@@ -46,6 +46,8 @@ bool TRunControl::run(TCopyJob& runningJob, bool preview, TAnswers answers) {
     fRunningJob = job;
     job->setPreview(preview);
     job->fAnswers = answers;
+    TRunRecord record{job, preview, answers, nowDateTime(), fProtocol.lines().size(), false};
+    if (fHooks.started) fHooks.started(record);
     if (fCallbacks.onRunning) fCallbacks.onRunning(true);
     bool finished = false;
     // A run that breaks off, by whatever was thrown, must still leave a
@@ -60,6 +62,8 @@ bool TRunControl::run(TCopyJob& runningJob, bool preview, TAnswers answers) {
     }
     job->setPreview(false);
     job->fAnswers = TAnswers::User;
+    record.finished = finished;
+    if (fHooks.ended) fHooks.ended(record);
     finishRun();
     return finished;
 }

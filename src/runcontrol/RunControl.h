@@ -9,6 +9,7 @@
 #include <string>
 
 #include "runcontrol/Protocol.h"
+#include "util/DateTime.h"
 #include "util/UserInterface.h"
 
 namespace qvb {
@@ -36,6 +37,22 @@ struct TRunCallbacks {
     std::function<void(int totalPercent, int filePercent)> onBars;
 };
 
+// One run as those who keep its traces see it, whichever face started it.
+struct TRunRecord {
+    TCopyJob* job = nullptr;
+    bool preview = false;
+    TAnswers answers = TAnswers::User;
+    TDateTime start = 0;
+    size_t firstLine = 0;   // the run's first line in the protocol
+    bool finished = false;  // set for `ended`
+};
+
+struct TRunHooks {
+    std::function<void(const TRunRecord& run)> started;
+    // Before the faces hear that the run is over.
+    std::function<void(const TRunRecord& run)> ended;
+};
+
 class TRunControl {
   public:
     explicit TRunControl(TProtocol& protocol) : fProtocol(protocol) {}
@@ -43,6 +60,8 @@ class TRunControl {
     TRunControl& operator=(const TRunControl&) = delete;
 
     void setCallbacks(TRunCallbacks callbacks) { fCallbacks = std::move(callbacks); }
+    // Kept apart from the faces' callbacks, which each face replaces.
+    void setRunHooks(TRunHooks hooks) { fHooks = std::move(hooks); }
 
     // The window's current job (not owned). While a run is active the handlers
     // stay with the job that runs, whatever is chosen meanwhile.
@@ -91,6 +110,7 @@ class TRunControl {
 
     TProtocol& fProtocol;
     TRunCallbacks fCallbacks;
+    TRunHooks fHooks;
     TCopyJob* fCurrentJob = nullptr;
     TCopyJob* fRunningJob = nullptr;
     TRunView fView;

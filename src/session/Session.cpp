@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QSettings>
+#include <algorithm>
 #include <exception>
 
 #include "jobs/BU_Options.h"
@@ -9,6 +10,7 @@
 #include "jobs/CopyJobStorage.h"
 #include "platform/DataFolder.h"
 #include "platform/SettingsFolders.h"
+#include "session/ProtocolHistory.h"
 #include "util/EscapedText.h"
 #include "util/Konstanten.h"
 #include "util/QV_Basics.h"
@@ -31,6 +33,10 @@ std::string untrustedSettingsReason(const std::string& settingsFile) {
 
 std::string useSettingsFile(const std::string& settingsFile) {
     if (!settingsFile.empty()) setProgramIniFile(expandFileName(settingsFile));
+    return settingsFileInUse();
+}
+
+std::string settingsFileInUse() {
     const std::string ini = programIniFileName();
     if (iniStorageForced() || QFileInfo::exists(QString::fromStdString(ini))) return ini;
     return QSettings(QSettings::NativeFormat, QSettings::UserScope,
@@ -42,6 +48,7 @@ std::string useSettingsFile(const std::string& settingsFile) {
 TSession::TSession(const std::string& settingsFile)
     : fSettingsFile(settingsFile.empty() ? std::string() : expandFileName(settingsFile)) {
     if (!fSettingsFile.empty()) setProgramIniFile(fSettingsFile);
+    fControl.setRunHooks({{}, [this](const TRunRecord& run) { runEnded(run); }});
 }
 
 TSession::~TSession() {
@@ -125,7 +132,31 @@ bool TSession::storeRunResult(const TCopyJob& job) {
 
 bool TSession::runSelfTest(const TSelfTestRoots& roots) {
     TSelfTest test(fControl, roots);
-    return test.runAndReport();
+    fKeepHistory = false;
+    const bool passed = test.runAndReport();
+    fKeepHistory = true;
+    return passed;
+}
+
+// Like the protocol file: a settings file the user named keeps its history
+// beside it (a portable setup carries it along), where that folder takes files.
+std::string TSession::historyFolder() const {
+    const bool beside = iniStorageForced() && settingsFolderWritable();
+    return historyFolderFor(beside ? extractFilePath(programIniFileName()) : dataFolder(),
+                            settingsFileInUse());
+}
+
+// A preview changed nothing: keeping it would push real runs out.
+void TSession::runEnded(const TRunRecord& run) {
+    fLastHistoryFile.clear();
+    if (run.preview || !fKeepHistory || !run.job) return;
+    const auto& lines = fProtocol.lines();
+    const size_t first = std::min(run.firstLine, lines.size());
+    fLastHistoryFile = keepRunProtocol(historyFolder(), run.start, *run.job,
+                                       {lines.begin() + static_cast<std::ptrdiff_t>(first), lines.end()});
+    if (fLastHistoryFile.empty())
+        fProtocol.append("Das Protokoll dieses Laufs konnte nicht in \"" + historyFolder() +
+                         "\" aufbewahrt werden.");
 }
 
 bool TSession::settingsFolderWritable() const {

@@ -29,6 +29,9 @@ std::string protocolFileBeside(const std::string& settingsFile);
 // the data folder, the settings store's) must not be trusted; empty when
 // they may. Jobs placed by another user would run with this user's rights.
 std::string untrustedSettingsReason(const std::string& settingsFile);
+// The file the settings are read from now: the program INI file when it is
+// forced or exists, otherwise the user's settings store.
+std::string settingsFileInUse();
 // Makes `settingsFile` (when not empty) the program's settings file and gives
 // the file the settings are going to be read from: that file when it is
 // forced or exists, otherwise the user's settings store.
@@ -90,12 +93,23 @@ class TSession {
     // folder; the German reason when neither took it.
     std::string saveProtocol();
 
+    // Where every run of these settings keeps its own protocol (beside a
+    // settings file the user named, else in the data folder), and the
+    // file the last run kept there (empty when none was kept).
+    std::string historyFolder() const;
+    const std::string& lastHistoryFile() const { return fLastHistoryFile; }
+
   private:
+    void runEnded(const TRunRecord& run);
+
     std::string fSettingsFile;
     std::unique_ptr<TQV_BackupOptions> fOptions;
     std::unique_ptr<TCopyJobList> fJobs;
     TProtocol fProtocol;
     TRunControl fControl{fProtocol};
+    // The self-test's runs are no backups of the user's.
+    bool fKeepHistory = true;
+    std::string fLastHistoryFile;
 };
 
 }  // namespace qvb

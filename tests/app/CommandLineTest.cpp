@@ -39,6 +39,14 @@ TEST(CommandLine, CommandsWithTheirOptions) {
     EXPECT_FALSE(parse({"--run", "Job01"}).line.preview);
     EXPECT_TRUE(parse({"--run", "Job01", "--unattended"}).line.unattended);
 
+    // The job of --history is optional.
+    EXPECT_TRUE(parse({"--history"}).line.jobs.empty());
+    auto history = parse({"--history", "Fotos", "--ini", "a.ini"});
+    ASSERT_TRUE(history.ok) << history.error;
+    EXPECT_EQ(history.line.command, TCommand::History);
+    EXPECT_EQ(history.line.jobs, (std::vector<std::string>{"Fotos"}));
+    EXPECT_FALSE(parse({"--history", "A", "B"}).ok);
+
     auto test = parse({"--selftest", "--dest-root", "/d", "--source-root", "/s"});
     ASSERT_TRUE(test.ok) << test.error;
     EXPECT_EQ(test.line.command, TCommand::SelfTest);

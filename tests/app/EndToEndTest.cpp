@@ -195,6 +195,40 @@ TEST_F(EndToEnd, PreviewPrintsTheRunButWritesNothingAndExitsLikeTheRun) {
     EXPECT_EQ(readTree(dir.path(), true), before);
 }
 
+// Each run keeps its protocol in the data folder, a preview does not; the
+// listing names the runs oldest first, and a job's own on request.
+TEST_F(EndToEnd, HistoryKeepsEveryRunsProtocolAndListsIt) {
+    test::buildTree(dir / "quelle/", {file("a.txt", "hallo")});
+    writeIni(job("Job01", "Fotos", dir / "ziel/", {dir / "quelle/=1"}) +
+             job("Job02", "Teils", dir / "ziel2/", {dir / "fehlt/=1"}));
+    EXPECT_EQ(runWithIni({"--run", "Job01"}).exitCode, 0);
+    EXPECT_EQ(runWithIni({"--run", "Job01", "--preview"}).exitCode, 0);
+    EXPECT_EQ(runWithIni({"--run", "Teils"}).exitCode, 1);
+
+    const auto all = runWithIni({"--history"});
+    ASSERT_EQ(all.exitCode, 0) << all.err;
+    const std::regex line(
+        R"(DATUM\t(Job0\d)\t(\w+)\t(\w+)\t(\d)\t0\t(\d)\t0\tT/Protokolle/)"
+        R"(einstellungen\.ini-[0-9a-f]{8}/\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d_\1_\2\.log)");
+    const auto lines = masked(all.out);
+    ASSERT_EQ(lines.size(), 2u) << all.out;
+    std::smatch first, second;
+    ASSERT_TRUE(std::regex_match(lines[0], first, line)) << lines[0];
+    ASSERT_TRUE(std::regex_match(lines[1], second, line)) << lines[1];
+    EXPECT_EQ(first.str(3) + first.str(4) + first.str(5), "erfolgreich01");
+    EXPECT_EQ(second.str(3) + second.str(4) + second.str(5), "Fehler10");
+    const std::string kept = readFile(std::regex_replace(lines[1].substr(lines[1].rfind('\t') + 1),
+                                                         std::regex("^T/"), dir.path()));
+    EXPECT_NE(kept.find("starte Backup-Job02 \"Teils\""), std::string::npos) << kept;
+    EXPECT_EQ(kept.find("Job01"), std::string::npos) << "only the run's own lines";
+
+    const auto one = runWithIni({"--history", "Teils"});
+    EXPECT_EQ(masked(one.out), std::vector<std::string>{lines[1]});
+    const auto unknown = runWithIni({"--history", "Nichts"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_EQ(unknown.err, "QV_Backup: Unbekannter Job: \"Nichts\"\n");
+}
+
 TEST_F(EndToEnd, JobsRunInTheOrderGivenByKeyOrNameAndIntoTheirIntervalFolder) {
     test::buildTree(dir / "q1/", {file("eins.txt", "1")});
     test::buildTree(dir / "q2/", {file("zwei.txt", "2")});

@@ -1,0 +1,200 @@
+#include "session/ProtocolHistory.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <regex>
+
+#include "jobs/CopyJob.h"
+#include "runcontrol/Protocol.h"
+#include "util/EscapedText.h"
+#include "util/QV_Basics.h"
+#include "util/Sys.h"
+
+namespace qvb {
+
+namespace {
+
+// Long names are cut, at a character's first byte, so file names stay well
+// below the file system's limit.
+constexpr size_t kNamePartLimit = 80;
+// The closing line is the last of the file; this much of the end holds it.
+constexpr off_t kTailBytes = 8192;
+
+const std::regex& historyNamePattern() {
+    static const std::regex pattern(R"(^(\d{4})-(\d\d)-(\d\d)_(\d\d)-(\d\d)-(\d\d)_.*\.log$)");
+    return pattern;
+}
+
+const std::regex& closingLinePattern() {
+    static const std::regex pattern(
+        R"re(^Ergebnis von Backup-(\S*) "(.*)": ([^;]+); (\d+) Fehler, (\d+) Warnungen, (\d+) kopiert, (\d+) gelöscht$)re");
+    return pattern;
+}
+
+std::string fileNamePart(const std::string& text) {
+    std::string part;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        part += byte < 0x20 || byte == 0x7f || c == '/' ? '_' : c;
+    }
+    if (part.size() > kNamePartLimit) {
+        size_t cut = kNamePartLimit;
+        while (cut > 0 && (static_cast<unsigned char>(part[cut]) & 0xC0) == 0x80) --cut;
+        part.resize(cut);
+    }
+    return part;
+}
+
+uint32_t pathMark(const std::string& path) {
+    uint32_t hash = 2166136261u;
+    for (const char c : path) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+std::vector<std::string> historyFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    sys::DirStream dir(sys::opendir(folder.c_str()));
+    if (!dir.get()) return names;
+    while (const dirent* entry = sys::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (std::regex_match(name, historyNamePattern())) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string lastLineOf(const std::string& path) {
+    sys::UniqueFd fd(sys::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd.valid()) return {};
+    const off_t size = sys::lseek(fd.get(), 0, SEEK_END);
+    if (size <= 0) return {};
+    const off_t from = std::max<off_t>(0, size - kTailBytes);
+    if (sys::lseek(fd.get(), from, SEEK_SET) != from) return {};
+    std::string tail(static_cast<size_t>(size - from), '\0');
+    size_t done = 0;
+    while (done < tail.size()) {
+        const ssize_t n = sys::read(fd.get(), tail.data() + done, tail.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    tail.resize(done);
+    while (!tail.empty() && tail.back() == '\n') tail.pop_back();
+    const size_t newline = tail.rfind('\n');
+    return newline == std::string::npos ? tail : tail.substr(newline + 1);
+}
+
+std::string twoDigits(int value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d", value);
+    return text;
+}
+
+}  // namespace
+
+std::string historyFolderFor(const std::string& dataFolder, const std::string& settingsFile) {
+    std::string name = extractFileName(settingsFile);
+    name.erase(0, name.find_first_not_of('.'));
+    char mark[16];
+    std::snprintf(mark, sizeof mark, "%08x", pathMark(settingsFile));
+    return includeTrailingDelimiter(dataFolder) + "Protokolle/" + fileNamePart(name) + "-" + mark +
+           "/";
+}
+
+std::string historyFileName(TDateTime start, const std::string& jobKey,
+                            const std::string& jobName) {
+    const TDateParts p = decodeDateTime(start);
+    std::string name = std::to_string(p.year) + "-" + twoDigits(p.month) + "-" + twoDigits(p.day) +
+                       "_" + twoDigits(p.hour) + "-" + twoDigits(p.minute) + "-" +
+                       twoDigits(p.second) + "_" + fileNamePart(jobKey);
+    if (!jobName.empty()) name += "_" + fileNamePart(jobName);
+    return name + ".log";
+}
+
+std::string runVerdict(const TCopyJob& job) {
+    if (job.fStatus == csCancelled) return "abgebrochen";
+    if (job.fStatus == csError || job.fStatistics.fErrors > 0) return "Fehler";
+    if (job.fStatus == csWarnings || job.fStatistics.fWarnings > 0) return "Warnungen";
+    return job.fStatus == csDone ? "erfolgreich" : "Fehler";
+}
+
+bool verdictNeedsAttention(const std::string& verdict) {
+    return verdict != "erfolgreich";
+}
+
+std::string keepRunProtocol(const std::string& folder, TDateTime start, const TCopyJob& job,
+                            std::vector<std::string> lines, int keep) {
+    if (!isDirectory(folder) && !forceDirectories(folder)) return {};
+    const TCopyStatistics& stats = job.fStatistics;
+    lines.push_back("Ergebnis von Backup-" + escapeControls(job.fJobKey) + " \"" +
+                    escapeControls(job.fJobName) + "\": " + runVerdict(job) + "; " +
+                    std::to_string(stats.fErrors) + " Fehler, " + std::to_string(stats.fWarnings) +
+                    " Warnungen, " + std::to_string(stats.fAdded + stats.fReplaced) + " kopiert, " +
+                    std::to_string(stats.fDeleted) + " gelöscht");
+    const std::string name = historyFileName(start, job.fJobKey, job.fJobName);
+    std::string path = folder + name;
+    // A second run of the job within the same second gets a name of its own.
+    struct stat st {};
+    for (int n = 2; sys::lstat(path.c_str(), &st) == 0; ++n)
+        path = folder + name.substr(0, name.size() - 4) + "-" + std::to_string(n) + ".log";
+    if (!saveLinesToFile(lines, path)) return {};
+    const std::vector<std::string> files = historyFiles(folder);
+    const size_t surplus = files.size() > static_cast<size_t>(std::max(keep, 1))
+                               ? files.size() - static_cast<size_t>(std::max(keep, 1))
+                               : 0;
+    for (size_t i = 0; i < surplus; ++i) sys::unlink((folder + files[i]).c_str());
+    return path;
+}
+
+std::vector<THistoryEntry> listHistory(const std::string& folder) {
+    std::vector<THistoryEntry> entries;
+    for (const std::string& name : historyFiles(folder)) {
+        std::smatch time;
+        std::regex_match(name, time, historyNamePattern());
+        TDateParts parts;
+        parts.year = std::stoi(time[1]);
+        parts.month = std::stoi(time[2]);
+        parts.day = std::stoi(time[3]);
+        parts.hour = std::stoi(time[4]);
+        parts.minute = std::stoi(time[5]);
+        parts.second = std::stoi(time[6]);
+        THistoryEntry entry;
+        entry.path = includeTrailingDelimiter(folder) + name;
+        entry.start = encodeDateTime(parts);
+        const std::string last = lastLineOf(entry.path);
+        std::smatch closing;
+        if (std::regex_match(last, closing, closingLinePattern())) {
+            entry.jobKey = closing[1];
+            entry.jobName = closing[2];
+            entry.verdict = closing[3];
+            entry.errors = std::stoi(closing[4]);
+            entry.warnings = std::stoi(closing[5]);
+            entry.copied = std::stoi(closing[6]);
+            entry.deleted = std::stoi(closing[7]);
+        } else {
+            // Not written by a run: the name still tells the time and the key.
+            const std::string rest = name.substr(20, name.size() - 24);
+            entry.jobKey = rest.substr(0, rest.find('_'));
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::string historyListText(const std::vector<THistoryEntry>& entries) {
+    std::string text;
+    for (const THistoryEntry& e : entries)
+        text += formatGermanDateTime(e.start) + '\t' + e.jobKey + '\t' + e.jobName + '\t' +
+                e.verdict + '\t' + std::to_string(e.errors) + '\t' + std::to_string(e.warnings) +
+                '\t' + std::to_string(e.copied) + '\t' + std::to_string(e.deleted) + '\t' +
+                escapeControls(e.path) + '\n';
+    return text;
+}
+
+}  // namespace qvb
