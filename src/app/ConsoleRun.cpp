@@ -173,10 +173,7 @@ class TConsoleRun {
         for (const std::string& line : sync.report) fOutput.writeLine(line);
         fOutput.flush();
         if (!sync.error.empty()) printError(sync.error);
-        if (!sync.managerReached)
-            printError(
-                "Der Dienstverwalter des Benutzers ist nicht erreichbar (systemctl --user): "
-                "die Timer-Dateien sind geschrieben, aber nicht aktiviert.");
+        if (!sync.managerReached) printError(kManagerUnreachable);
         return sync.managerReached && sync.error.empty() ? kExitOk : kExitFailed;
     }
 

@@ -141,6 +141,10 @@ bool TCopyJobList::checkStorable(const TQV_BackupOptions& opts, bool withOptions
 bool TCopyJobList::save(TQV_BackupOptions& opts, bool withOptions, int skippedIndex) {
     if (fCurrentJob < 1) fCurrentJob = 1;
     opts.CurrentJob = fCurrentJob;
+    // A run from another process (a timer, cron) may have finished since the
+    // list was read: what it stored must survive this save.
+    for (int i = 0; i < count(); ++i)
+        if (i != skippedIndex) takeNewerRunResult(*fJobs[static_cast<size_t>(i)], opts);
     const auto undo = opts.undoPoint();
     std::vector<std::string> oldKeys, keys;
     for (int i = 0; i < count(); ++i) {

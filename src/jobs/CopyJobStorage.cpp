@@ -406,6 +406,40 @@ bool storeJobId(const TCopyJob& job, TQVOptions& options) {
     return store.writeText(job.fJobKey, "Kennung", job.fJobId) && store.commit();
 }
 
+// The record that holds the job now: found by its identifier where it has
+// one, since another process may have saved the list with new keys meanwhile.
+std::string currentRecord(const TCopyJob& job, TSettingsStore& store) {
+    if (job.fJobId.empty()) return store.hasRecord(job.fJobKey) ? job.fJobKey : std::string();
+    for (const std::string& record : store.records()) {
+        std::string id;
+        if (store.readText(record, "Kennung", id) == TReadResult::Ok && id == job.fJobId)
+            return record;
+    }
+    return {};
+}
+
+bool takeNewerRunResult(TCopyJob& job, TQVOptions& options) {
+    TSettingsStore& store = options.store();
+    // Nothing is pending before a save: the commit only makes the registry
+    // store read what other processes wrote (an INI file is read again on
+    // every change anyway).
+    if (!store.commit()) return false;
+    const std::string record = currentRecord(job, store);
+    TDateTime stored = 0;
+    if (record.empty() || store.readTime(record, kLastBackup, stored) != TReadResult::Ok ||
+        stored <= job.fLastBackup)
+        return false;
+    for (const TJobValue& value : kJobValues) {
+        const std::string_view name = value.name;
+        if (name != kLastBackup && name != kLastDestination && name != kLastIntervalFolder)
+            continue;
+        TStoredValue read;
+        if (readStored(store, record, value.name, value.type, read) == TReadResult::Ok)
+            value.set(job, read);
+    }
+    return true;
+}
+
 bool storeRunResult(const TCopyJob& job, TQVOptions& options) {
     TSettingsStore& store = options.store();
     return store.writeTime(job.fJobKey, kLastBackup, job.fLastBackup) &&

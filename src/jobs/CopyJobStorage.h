@@ -30,6 +30,10 @@ void stageRecordErase(const TCopyJob& job, TQVOptions& options);
 // destination once there is one, the interval folder it wrote) into the chosen
 // store and writes the store out; whatever else the record holds stays as it is there.
 bool storeRunResult(const TCopyJob& job, TQVOptions& options);
+// Takes what a run from another process stored for the job (the values
+// storeRunResult writes) when that run finished after the job's own last
+// one, so that a save of the job list keeps it; true when it took them.
+bool takeNewerRunResult(TCopyJob& job, TQVOptions& options);
 // Writes the job's identifier alone into its record.
 bool storeJobId(const TCopyJob& job, TQVOptions& options);
 

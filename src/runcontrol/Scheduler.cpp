@@ -69,6 +69,7 @@ void TScheduler::checkJob(TCopyJob& job, int row) {
 }
 
 void TScheduler::runScheduled(TCopyJob& job) {
+    if (fHooks.runsElsewhere && fHooks.runsElsewhere(job)) return;
     if (fHooks.runJob) fHooks.runJob(job);
 }
 

@@ -39,6 +39,9 @@ struct TSchedulerHooks {
     // Runs the job to its end, unattended, without making it the window's
     // current job; true when it finished.
     std::function<bool(TCopyJob& job)> runJob;
+    // True for a job that a timer of the user's service manager starts: its
+    // row follows the schedule, but the tick does not run it.
+    std::function<bool(const TCopyJob& job)> runsElsewhere;
 };
 
 class TScheduler {

@@ -34,20 +34,6 @@ std::string newJobId() {
     return buf;
 }
 
-bool giveJobIds(TSession& session) {
-    std::set<std::string> taken;
-    bool stored = true;
-    for (int i = 0; i < session.jobs().count(); ++i) {
-        TCopyJob& job = session.jobs().getJob(i);
-        if (job.fJobId.empty() || taken.count(job.fJobId)) {
-            job.fJobId = newJobId();
-            stored = storeJobId(job, session.options()) && stored;
-        }
-        taken.insert(job.fJobId);
-    }
-    return stored;
-}
-
 // Quietly: what systemctl says is summed up in one German line.
 bool systemctl(const std::vector<std::string>& args) {
     std::vector<std::string> words{"systemctl", "--user"};
@@ -89,7 +75,10 @@ std::map<std::string, TJobUnits> wantedUnits(TSession& session, const std::strin
     std::map<std::string, TJobUnits> wanted;
     if (!session.options().Background) return wanted;
     const std::string settings = session.options().storeFileName();
-    const std::string ini = session.namedSettingsFile();
+    // The INI file in use, whether it was named or found in the data folder:
+    // the service must read the very settings the window shows.
+    const std::string ini =
+        session.options().fUseIniFile ? fs::absolute(settings).lexically_normal().string() : "";
     for (int i = 0; i < session.jobs().count(); ++i) {
         const TCopyJob& job = session.jobs().getJob(i);
         if (!job.fActive) continue;
@@ -117,6 +106,78 @@ std::set<std::string> presentUnits(const fs::path& folder, const std::string& pr
 
 }  // namespace
 
+std::vector<TCopyJob*> giveMissingJobIds(TCopyJobList& jobs) {
+    std::set<std::string> taken;
+    std::vector<TCopyJob*> given;
+    for (int i = 0; i < jobs.count(); ++i) {
+        TCopyJob& job = jobs.getJob(i);
+        if (job.fJobId.empty() || taken.count(job.fJobId)) {
+            job.fJobId = newJobId();
+            given.push_back(&job);
+        }
+        taken.insert(job.fJobId);
+    }
+    return given;
+}
+
+bool userManagerReachable() {
+    return systemctl({"show", "--property=Version"});
+}
+
+std::set<std::string> jobIdsWithTimers(TSession& session, const std::string& unitFolder) {
+    std::set<std::string> ids;
+    const std::string settings = session.options().storeFileName();
+    std::error_code ec;
+    for (int i = 0; i < session.jobs().count(); ++i) {
+        const std::string& id = session.jobs().getJob(i).fJobId;
+        if (!id.empty() &&
+            fs::exists(fs::path(unitFolder) / (unitBaseName(settings, id) + ".timer"), ec))
+            ids.insert(id);
+    }
+    return ids;
+}
+
+namespace {
+
+// A word for the shell cron hands its lines to.
+std::string shellWord(const std::string& word) {
+    std::string out = "'";
+    for (const char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+}  // namespace
+
+std::string cronAdvice(TSession& session, const TCopyJob* job, const std::string& program) {
+    std::string command = shellWord(program);
+    if (session.options().fUseIniFile)
+        command += " --ini " + shellWord(session.options().storeFileName());
+    const std::string name = job && !job->fJobName.empty() ? job->fJobName : "Fotos";
+    // cron ends a command at an unescaped "%".
+    std::string line = "0 20 * * * " + command + " --run " + shellWord(name) + " --unattended";
+    std::string escaped;
+    for (const char c : line) escaped += c == '%' ? std::string("\\%") : std::string(1, c);
+    return "Automatische Jobs können bei geschlossenem Fenster nur mit dem Dienstverwalter des "
+           "Benutzers (systemd, \"systemctl --user\") ausgeführt werden, und der ist hier nicht "
+           "erreichbar.\r\n\r\nStattdessen kann cron einen Job zu festen Zeiten starten; "
+           "eine Zeile wie diese (mit \"crontab -e\" eingetragen) startet ihn jeden Tag um "
+           "20:00 Uhr:\r\n\r\n" +
+           escaped +
+           "\r\n\r\nVerpasste Läufe (Rechner aus) holt cron nicht nach. Die README beschreibt "
+           "beides genauer.";
+}
+
+namespace {
+
+bool giveJobIds(TSession& session) {
+    bool stored = true;
+    for (TCopyJob* job : giveMissingJobIds(session.jobs()))
+        stored = storeJobId(*job, session.options()) && stored;
+    return stored;
+}
+
+}  // namespace
+
 std::string userUnitFolder() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");
@@ -125,15 +186,16 @@ std::string userUnitFolder() {
     return base + "/systemd/user/";
 }
 
-TTimerSync syncTimers(TSession& session, const std::string& unitFolder,
-                      const std::string& program) {
+TTimerSync syncTimers(TSession& session, const std::string& unitFolder, const std::string& program,
+                      TTellManager tell) {
     TTimerSync sync;
-    if (!giveJobIds(session))
+    // Identifiers are written into the settings only where units need them.
+    if (session.options().Background && !giveJobIds(session))
         sync.error = "Die Kennungen der Jobs konnten nicht gespeichert werden.";
     const fs::path folder(unitFolder);
     std::error_code ec;
-    fs::create_directories(folder, ec);
     const std::map<std::string, TJobUnits> wanted = wantedUnits(session, program);
+    if (!wanted.empty()) fs::create_directories(folder, ec);
     const std::string prefix = unitBaseName(session.options().storeFileName(), "");
     bool reached = true;
     for (const std::string& base : presentUnits(folder, prefix)) {
@@ -154,6 +216,7 @@ TTimerSync syncTimers(TSession& session, const std::string& unitFolder,
         if (timerChanged || serviceChanged)
             sync.report.push_back("Timer geschrieben: " + base + ".timer");
     }
+    if (tell == TTellManager::OnChange && sync.report.empty()) return sync;
     reached = systemctl({"daemon-reload"}) && reached;
     for (const auto& [base, units] : wanted)
         reached = systemctl({"enable", "--now", base + ".timer"}) && reached;

@@ -15,6 +15,8 @@
 #include "engine/CopyFolder.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
+#include "session/BackgroundTimers.h"
+#include "session/TimerUnits.h"
 #include "ui/ButtonRows.h"
 #include "ui/DestinationInput.h"
 #include "ui/ListBox.h"
@@ -129,6 +131,7 @@ TfrmMain::TfrmMain(QWidget* parent)
         showJob();
     }
     fExeDirWritable = fSession.settingsFolderWritable();
+    showBackgroundOption();
     lockActions(false);
     tmrRefresh.start();
     new TSessionEnd([this] { endSession(); }, this);
@@ -214,6 +217,7 @@ void TfrmMain::connectActions() {
     connect(ui->actionImport, &QAction::triggered, this, &TfrmMain::actionImportExecute);
     connect(ui->actionExport, &QAction::triggered, this, &TfrmMain::actionExportExecute);
     connect(ui->actionSelfTest, &QAction::triggered, this, &TfrmMain::actionSelfTestExecute);
+    connect(ui->actionBackground, &QAction::triggered, this, &TfrmMain::actionBackgroundExecute);
     connect(ui->mnuHelp, &QAction::triggered, this, &TfrmMain::mnuHelpClick);
     // Ctrl+A belongs to "&Ausführen" while idle and to the cancel action
     // during a run; two enabled actions with one shortcut would both be dead.
@@ -387,7 +391,8 @@ void TfrmMain::setNextRunRow(int row, const std::string& text) {
 void TfrmMain::connectScheduler() {
     fScheduler.setHooks(
         {[this](int row, const std::string& text) { setNextRunRow(row, text); },
-         [this](TCopyJob& job) { return fControl.runJob(job, TAnswers::Unattended); }});
+         [this](TCopyJob& job) { return fControl.runJob(job, TAnswers::Unattended); },
+         [this](const TCopyJob& job) { return runsElsewhere(job); }});
 }
 
 void TfrmMain::tmrIntervallTimer() {
@@ -780,6 +785,7 @@ void TfrmMain::actionDeleteJobExecute() {
         showSaveError();
         return;
     }
+    syncBackgroundUnits();
     delete ui->CheckListBoxJobs->takeItem(index);
     row = std::clamp(row, 0, fJobs->count() - 1);
     chooseJob(row);
@@ -816,6 +822,7 @@ void TfrmMain::deleteJobRow(int row) {
         showSaveError();
         return;
     }
+    syncBackgroundUnits();
     delete ui->CheckListBoxJobs->takeItem(row);
     const int next = row > 0 ? row - 1 : 0;
     ui->CheckListBoxJobs->selectRow(next);
@@ -829,7 +836,51 @@ bool TfrmMain::saveSettings() {
     fOptions->WinMainLeft = x();
     fOptions->WinMainHeight = height();
     fOptions->WinMainWidth = width();
-    return fJobs->saveJobsAndOptions();
+    // The units name their jobs by identifier: written with the records.
+    if (fOptions->Background) giveMissingJobIds(*fJobs);
+    if (!fJobs->saveJobsAndOptions()) return false;
+    // The save took what runs of the timers stored meanwhile.
+    showLastBackup();
+    syncBackgroundUnits();
+    return true;
+}
+
+void TfrmMain::syncBackgroundUnits() {
+    const std::string folder = userUnitFolder();
+    const TTimerSync sync = syncTimers(fSession, folder, ownProgramPath(), TTellManager::OnChange);
+    fTimerJobIds = jobIdsWithTimers(fSession, folder);
+    std::string problem = sync.error;
+    if (!sync.managerReached) problem += (problem.empty() ? "" : "\r\n") + kManagerUnreachable;
+    // Nobody is left to read it at the end of the session.
+    if (!problem.empty() && !fSessionEnding)
+        userInterface().showMessage(TMsgKind::Warning, problem, mbOK, TMsgResult::OK);
+}
+
+// Without an answering manager the window keeps starting the jobs itself, so
+// that a stored option never costs a run.
+void TfrmMain::showBackgroundOption() {
+    ui->actionBackground->setChecked(fOptions->Background);
+    fBackgroundRuns = fOptions->Background && userManagerReachable();
+    fTimerJobIds =
+        fBackgroundRuns ? jobIdsWithTimers(fSession, userUnitFolder()) : std::set<std::string>();
+}
+
+bool TfrmMain::runsElsewhere(const TCopyJob& job) const {
+    return fBackgroundRuns && fOptions->Background && job.fActive &&
+           fTimerJobIds.count(job.fJobId) > 0;
+}
+
+void TfrmMain::actionBackgroundExecute(bool checked) {
+    if (checked && !userManagerReachable()) {
+        ui->actionBackground->setChecked(false);
+        userInterface().showMessage(TMsgKind::Warning,
+                                    cronAdvice(fSession, currentJob(), ownProgramPath()), mbOK,
+                                    TMsgResult::OK);
+        return;
+    }
+    fOptions->Background = checked;
+    fBackgroundRuns = checked;
+    if (fExeDirWritable && !saveSettings()) showSaveError();
 }
 
 std::string TfrmMain::saveErrorText() const {
@@ -863,6 +914,7 @@ void TfrmMain::actionImportExecute() {
     }
     fOptions->importOptions();
     const TImportResult result = fJobs->importJobs();
+    showBackgroundOption();
     if (fJobs->count() > 0) {
         fJobs->fCurrentJob = 0;
         fillJobRows();

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "jobs/Schedule.h"
@@ -63,6 +64,9 @@ class TfrmMain : public QMainWindow {
     // due jobs run.
     void tmrIntervallTimer();
 
+    // Switches the option "Hintergrund": on only where the user's service
+    // manager answers; the settings are saved, and the units follow them.
+    void actionBackgroundExecute(bool checked);
     void actionBackupExecute();
     void actionPreviewExecute();
     void actionCancelJobExecute();
@@ -135,6 +139,10 @@ class TfrmMain : public QMainWindow {
     void applyView();
 
     bool saveSettings();
+    // The units of the background runs follow what was just stored.
+    void syncBackgroundUnits();
+    void showBackgroundOption();
+    bool runsElsewhere(const TCopyJob& job) const;
     std::string saveErrorText() const;
     void showSaveError();
     bool saveSettingsOrAsk();
@@ -172,6 +180,10 @@ class TfrmMain : public QMainWindow {
     std::string fDestinationBeforeEdit;
     // No question can be answered any more: the session is ending.
     bool fSessionEnding = false;
+    // The option "Hintergrund" is on and the user's service manager answered.
+    bool fBackgroundRuns = false;
+    // The jobs whose timers lie in the unit folder: the manager starts them.
+    std::set<std::string> fTimerJobIds;
 };
 
 }  // namespace qvb

@@ -35,7 +35,8 @@ class SchedulerTest : public ::testing::Test {
     void SetUp() override {
         setClock([this] { return fNow; });
         scheduler.setHooks({[this](int row, const std::string& text) { rows[row] = text; },
-                            [this](TCopyJob& job) { return fakeRun(job); }});
+                            [this](TCopyJob& job) { return fakeRun(job); },
+                            {}});
     }
     void TearDown() override { setClock({}); }
 
@@ -195,7 +196,8 @@ class ScheduledRunTest : public SchedulerTest {
         SchedulerTest::SetUp();
         scheduler.setHooks(
             {[this](int row, const std::string& text) { rows[row] = text; },
-             [this](TCopyJob& job) { return control.runJob(job, TAnswers::Unattended); }});
+             [this](TCopyJob& job) { return control.runJob(job, TAnswers::Unattended); },
+             {}});
         control.setCurrentJob(&shown);
     }
     TCopyJob& addBackup(int interval, TDateTime start, TDateTime end) {
