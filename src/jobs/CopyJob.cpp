@@ -179,7 +179,7 @@ bool TCopyJob::Execute() {
         }
     }
     if (!fPreview && (fStatus == csDone || fStatus == csWarnings)) {
-        fLastBackup = nowDateTime();
+        noteFinishedRun(nowDateTime());
         if (confirmed) fLastDestination = fDestination;
         fLastIntervalFolder = fRunIntervalFolder;
     }
@@ -187,6 +187,14 @@ bool TCopyJob::Execute() {
     fStatusText = std::string(fPreview ? "Vorschau: " : "") + "Backup-" + fJobKey + " \"" +
                   fJobName + "\"" + verdictText(fStatus, fStatistics);
     return ok;
+}
+
+void TCopyJob::noteFinishedRun(TDateTime when) {
+    // A job from before the value existed had its last clean run at its last
+    // backup; a run with errors must not move that on.
+    if (fLastCleanRun <= 0) fLastCleanRun = fLastBackup;
+    fLastBackup = when;
+    if (fStatistics.fErrors == 0) fLastCleanRun = when;
 }
 
 bool TCopyJob::mirrorSource(const std::string& source) {

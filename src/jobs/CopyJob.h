@@ -122,6 +122,9 @@ class TCopyJob : public TCopyIt {
     int fWeekday = 0;
     bool fActive = false;
     TDateTime fLastBackup = 0;
+    // When the job last finished a run without errors ("LetzterFehlerfreierLauf");
+    // 0 for none stored yet: then fLastBackup stands for it.
+    TDateTime fLastCleanRun = 0;
     std::string fExclude;
     std::string fIncludeOnly;
     std::string fSkipFolders;
@@ -150,6 +153,10 @@ class TCopyJob : public TCopyIt {
     std::unique_ptr<TCopyFolder> fCopyFolder;
     // Where checkDestination learns which disks are mounted.
     TMountTables fMountTables;
+
+    // The run ended as csDone or csWarnings at `when`: the last backup, and
+    // the last clean run when it had no errors.
+    void noteFinishedRun(TDateTime when);
 
   protected:
     // Seam for tests: whether `path` lies on a network file system.

@@ -103,6 +103,8 @@ const TJobValue kJobValues[] = {
      fieldValue<&J::fLastIntervalFolder>, setField<&J::fLastIntervalFolder>},
     {"Kennung", kText, kEmpty, {kFixed, kEmpty},
      fieldValue<&J::fJobId>, setField<&J::fJobId>},
+    {"LetzterFehlerfreierLauf", kTime, TDateTime{0}, {kFixed, TDateTime{0}},
+     fieldValue<&J::fLastCleanRun>, setField<&J::fLastCleanRun>},
 };
 // clang-format on
 
@@ -398,6 +400,7 @@ namespace {
 constexpr const char* kLastBackup = "LetztesBackup";
 constexpr const char* kLastDestination = "LetztesZiel";
 constexpr const char* kLastIntervalFolder = "LetzterIntervallordner";
+constexpr const char* kLastCleanRun = "LetzterFehlerfreierLauf";
 
 }  // namespace
 
@@ -446,6 +449,8 @@ bool storeRunResult(const TCopyJob& job, TQVOptions& options) {
            (job.fLastDestination.empty() ||
             store.writeText(job.fJobKey, kLastDestination, job.fLastDestination)) &&
            store.writeText(job.fJobKey, kLastIntervalFolder, job.fLastIntervalFolder) &&
+           (job.fLastCleanRun <= 0 ||
+            store.writeTime(job.fJobKey, kLastCleanRun, job.fLastCleanRun)) &&
            store.commit();
 }
 

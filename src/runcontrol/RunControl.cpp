@@ -85,7 +85,7 @@ void TRunControl::logRun(TCopyJob& job, bool preview) {
     if (job.fActiveSourceCount > 1) logOverallResult(job);
     const bool finished = job.fStatus == csDone;
     if (finished && !preview) {
-        job.fLastBackup = nowDateTime();
+        job.noteFinishedRun(nowDateTime());
         fView.lastBackupText = formatGermanDateTime(job.fLastBackup);
         log("letzte Sicherung: " + fView.lastBackupText);
         job.updateSchedule();

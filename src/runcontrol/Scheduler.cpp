@@ -1,5 +1,7 @@
 #include "runcontrol/Scheduler.h"
 
+#include <algorithm>
+
 #include "jobs/CopyJob.h"
 #include "jobs/CopyJobList.h"
 #include "jobs/Schedule.h"
@@ -27,6 +29,28 @@ std::string minutesToText(int32_t minutes) {
 
 bool isAutomatic(const TCopyJob& job) {
     return periodMilliseconds(job.fInterval) > 0;
+}
+
+std::optional<TDateTime> overdueSince(const TCopyJob& job, TDateTime now) {
+    if (!job.fActive || !isAutomatic(job)) return std::nullopt;
+    const TDateTime lastClean = job.fLastCleanRun > 0 ? job.fLastCleanRun : job.fLastBackup;
+    if (lastClean <= 0) return std::nullopt;
+    const double twoIntervals =
+        2.0 * static_cast<double>(periodMilliseconds(job.fInterval)) / (kSecondsPerDay * 1000.0);
+    const TDateTime since = lastClean + std::max(twoIntervals, 1.0);
+    if (now <= since) return std::nullopt;
+    return since;
+}
+
+std::string overdueText(TDateTime since) {
+    const std::string time = formatGermanTime(since);
+    return "überfällig seit " + formatGermanDate(since) + " " + time.substr(0, 5);
+}
+
+// An overdue job's row says so before its countdown.
+static std::string withOverdue(const TCopyJob& job, const std::string& text) {
+    const std::optional<TDateTime> since = overdueSince(job, nowDateTime());
+    return since ? overdueText(*since) + ", " + text : text;
 }
 
 int32_t minutesToScheduledRun(TCopyJob& job) {
@@ -59,7 +83,7 @@ void TScheduler::checkJob(TCopyJob& job, int row) {
     }
     const int32_t minutes = minutesToScheduledRun(job);
     if (minutes != 0) {
-        setRow(row, minutesToText(minutes));
+        setRow(row, withOverdue(job, minutesToText(minutes)));
     } else if (job.fDone) {
         setRow(row, kRowDone);
     } else {
@@ -85,7 +109,7 @@ std::vector<std::string> TScheduler::nextRunRows(TCopyJobList& jobs) {
         if (minutes <= 0)
             rows.push_back(kRowManual);
         else
-            rows.push_back(job.fActive ? minutesToText(minutes) : kRowInactive);
+            rows.push_back(job.fActive ? withOverdue(job, minutesToText(minutes)) : kRowInactive);
     }
     return rows;
 }

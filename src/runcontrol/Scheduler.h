@@ -7,8 +7,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "util/DateTime.h"
 
 namespace qvb {
 
@@ -28,6 +31,14 @@ std::string minutesToText(int32_t minutes);
 // hourly). A stored code it does not know counts as "by hand": such a job
 // would otherwise be due at once and never again.
 bool isAutomatic(const TCopyJob& job);
+
+// When an active automatic job became overdue: its last run without errors
+// (its last backup when none is stored) lies more than twice its interval, and
+// at least a day, before `now`. Nothing for a job that is not overdue or never
+// finished a run.
+std::optional<TDateTime> overdueSince(const TCopyJob& job, TDateTime now);
+// "überfällig seit 03.12.2026 14:00"
+std::string overdueText(TDateTime since);
 
 // The job's minutesToNextRun after the slots missed while nobody looked have
 // been skipped; see skipMissedSlots.

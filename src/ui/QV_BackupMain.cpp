@@ -1,7 +1,9 @@
 #include "ui/QV_BackupMain.h"
 
+#include <QBrush>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QColor>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFontDatabase>
@@ -10,6 +12,7 @@
 #include <QScreen>
 #include <QTime>
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "engine/CopyFolder.h"
@@ -386,6 +389,21 @@ void TfrmMain::showNextRuns() {
 
 void TfrmMain::setNextRunRow(int row, const std::string& text) {
     if (QListWidgetItem* item = ui->lbxNext->item(row)) item->setText(qs(text));
+    markOverdue(row);
+}
+
+// The job's row and its next-run row in dark red, the row's tip saying since
+// when; unticking the job takes the mark away with its next row text.
+void TfrmMain::markOverdue(int row) {
+    if (row < 0 || row >= fJobs->count()) return;
+    const std::optional<TDateTime> since = overdueSince(fJobs->getJob(row), nowDateTime());
+    const QBrush brush = since ? QBrush(QColor(0xB0, 0x00, 0x00)) : QBrush();
+    const QString tip = since ? qs(overdueText(*since)) : QString();
+    for (QListWidgetItem* item : {ui->CheckListBoxJobs->item(row), ui->lbxNext->item(row)}) {
+        if (!item) continue;
+        item->setForeground(brush);
+        item->setToolTip(tip);
+    }
 }
 
 void TfrmMain::connectScheduler() {

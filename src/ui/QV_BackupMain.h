@@ -124,6 +124,7 @@ class TfrmMain : public QMainWindow {
     void showSources(const TCopyJob& job);
     void showNextRuns();
     void setNextRunRow(int row, const std::string& text);
+    void markOverdue(int row);
     void connectScheduler();
     void showLastBackup();
     void storeSourceRows();

@@ -54,6 +54,7 @@ class JobStorage : public ::testing::Test {
         job->fLastDestination = "/media/usb/Alt/";
         job->fSaveSpace = true;
         job->fLastIntervalFolder = "täglich/d_06/";
+        job->fLastCleanRun = encodeDateTime({2026, 12, 5, 22, 0, 7, 0});
         return job;
     }
 
@@ -76,6 +77,7 @@ class JobStorage : public ::testing::Test {
         EXPECT_EQ(a.fLastDestination, b.fLastDestination);
         EXPECT_EQ(a.fSaveSpace, b.fSaveSpace);
         EXPECT_EQ(a.fLastIntervalFolder, b.fLastIntervalFolder);
+        EXPECT_NEAR(a.fLastCleanRun, b.fLastCleanRun, kOneSecond / 2);
     }
 
     test::SettingsSandbox sandbox;

@@ -189,6 +189,56 @@ TEST_F(SchedulerTest, RebuiltListShowsManualStartInactiveAndCountdowns) {
               (std::vector<std::string>{kRowManual, kRowManual, kRowInactive, "30 Minuten..."}));
 }
 
+// The overdue rule at its edges: twice the interval, but a day at least; the
+// last run without errors counts, the last backup only when none is stored.
+TEST_F(SchedulerTest, OverdueAfterTwiceTheIntervalAndAtLeastADay) {
+    const TDateTime clean = at(8, 0);
+    const struct {
+        int interval;
+        bool active;
+        TDateTime lastClean, lastBackup, now;
+        const char* since;
+    } cases[] = {
+        {kIntervalDaily, true, clean, clean, clean + 2.0, nullptr},
+        {kIntervalDaily, true, clean, clean, clean + 2.0 + kOneMinute, "12.02.2027 08:00"},
+        {kIntervalHourly, true, clean, clean, clean + 0.5, nullptr},
+        {kIntervalHourly, true, clean, clean, clean + 1.0 + kOneMinute, "11.02.2027 08:00"},
+        {kIntervalWeekly, true, clean, clean, clean + 13.9, nullptr},
+        {kIntervalWeekly, true, clean, clean, clean + 14.1, "24.02.2027 08:00"},
+        {kIntervalDaily, false, clean, clean, clean + 30, nullptr},
+        {kIntervalOnce, true, clean, clean, clean + 30, nullptr},
+        {kIntervalDaily, true, 0, clean, clean + 3, "12.02.2027 08:00"},
+        {kIntervalDaily, true, clean - 5, clean, clean + 1, "07.02.2027 08:00"},
+        {kIntervalDaily, true, 0, 0, clean + 30, nullptr},
+    };
+    for (const auto& c : cases) {
+        TCopyJob job;
+        job.fActive = c.active;
+        job.setInterval(static_cast<TJobInterval>(c.interval));
+        job.fLastCleanRun = c.lastClean;
+        job.fLastBackup = c.lastBackup;
+        const std::optional<TDateTime> since = overdueSince(job, c.now);
+        EXPECT_EQ(since ? overdueText(*since) : "",
+                  c.since ? std::string("überfällig seit ") + c.since : "")
+            << c.interval << " " << formatGermanDateTime(c.now);
+    }
+
+    // A run with errors moves the last backup on, not the last clean run.
+    TCopyJob& job = addJob("alt", kIntervalDaily, encodeTime(8, 30, 0));
+    job.fLastBackup = clean - 5;
+    job.fStatistics.fErrors = 1;
+    job.noteFinishedRun(clean - 1);
+    EXPECT_EQ(job.fLastCleanRun, clean - 5);
+    EXPECT_EQ(job.fLastBackup, clean - 1);
+    fNow = clean + 30 * kOneSecond;
+    EXPECT_EQ(TScheduler::nextRunRows(jobs),
+              std::vector<std::string>{"überfällig seit 07.02.2027 08:00, 30 Minuten..."});
+    job.fStatistics.fErrors = 0;
+    job.noteFinishedRun(clean);
+    EXPECT_EQ(job.fLastCleanRun, clean);
+    EXPECT_EQ(TScheduler::nextRunRows(jobs), std::vector<std::string>{"30 Minuten..."});
+}
+
 // Real runs through the run control, as the window makes them.
 class ScheduledRunTest : public SchedulerTest {
   protected:

@@ -76,6 +76,7 @@ TEST(Session, FindsRunsAndStoresJobsOfOneSettingsFile) {
     EXPECT_NEAR(stored.readDateTime("Job03", "LetztesBackup", 0), job->fLastBackup,
                 2e-5);  // whole seconds
     EXPECT_EQ(stored.readString("Job03", "LetztesZiel", ""), dir / "ziel/");
+    EXPECT_NEAR(stored.readDateTime("Job03", "LetzterFehlerfreierLauf", 0), job->fLastBackup, 2e-5);
 
     EXPECT_EQ(session.protocolFile(), ini + ".log");
     ASSERT_TRUE(session.protocolWanted());
