@@ -428,9 +428,13 @@ bool takeNewerRunResult(TCopyJob& job, TQVOptions& options) {
     // every change anyway).
     if (!store.commit()) return false;
     const std::string record = currentRecord(job, store);
+    if (record.empty()) return false;
+    // Whichever run was the later clean one, the window's or the other's.
     TDateTime stored = 0;
-    if (record.empty() || store.readTime(record, kLastBackup, stored) != TReadResult::Ok ||
-        stored <= job.fLastBackup)
+    if (store.readTime(record, kLastCleanRun, stored) == TReadResult::Ok &&
+        stored > job.fLastCleanRun)
+        job.fLastCleanRun = stored;
+    if (store.readTime(record, kLastBackup, stored) != TReadResult::Ok || stored <= job.fLastBackup)
         return false;
     for (const TJobValue& value : kJobValues) {
         const std::string_view name = value.name;

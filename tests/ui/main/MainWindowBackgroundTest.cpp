@@ -11,6 +11,7 @@
 #include "app/ProgramRun.h"
 #include "jobs/Schedule.h"
 #include "platform/IniFile.h"
+#include "platform/RegistryStore.h"
 #include "runcontrol/Scheduler.h"
 #include "util/DateTime.h"
 
@@ -57,52 +58,53 @@ class MainWindowBackgroundTest : public MainWindowTest {
                 names.push_back(entry.path().filename().string());
         return names;
     }
+    // A value of the first job as text, from the INI file or the registry store.
     std::string stored(const std::string& key) const {
-        TIniFile file(ini);
-        return file.readString("Job01", key, "(fehlt)");
+        std::unique_ptr<TSettingsStore> store;
+        if (registry)
+            store = std::make_unique<TRegistryStore>();
+        else
+            store = std::make_unique<TIniFile>(ini);
+        std::string text = "(fehlt)";
+        TDateTime time = 0;
+        if (key.rfind("Letzte", 0) == 0 && store->readTime("Job01", key, time) == TReadResult::Ok)
+            return formatGermanDateTime(time);
+        store->readText(registry ? "" : "Options", key, text);
+        store->readText("Job01", key, text);
+        return text;
     }
     void trigger() { action("actionBackground")->trigger(); }
     QString nextRow(int row) const { return child<TListBox>("lbxNext")->item(row)->text(); }
 
     const std::string path = std::getenv("PATH");
     const std::string calls = dir / "calls";
+    bool registry = false;
 };
 
-TEST_F(MainWindowBackgroundTest, WithoutAManagerTheOptionStaysOffAndCronIsOffered) {
-    storeAutomaticJobs();
-    writeFile(dir / "rc", "1");
-    open();
-    trigger();
-    EXPECT_FALSE(action("actionBackground")->isChecked());
-    EXPECT_FALSE(window->options().Background);
-    ASSERT_EQ(messages.shown.size(), 1u);
-    const std::string& text = messages.shown[0].text;
-    EXPECT_NE(text.find("\"systemctl --user\") ausgeführt werden, und der ist hier nicht "
-                        "erreichbar."),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("0 20 * * * '"), std::string::npos) << text;
-    EXPECT_NE(text.find("' --ini '" + ini + "' --run 'Täglich' --unattended"), std::string::npos)
-        << text;
-    EXPECT_EQ(readFile(calls), "--user show --property=Version\n");
-    EXPECT_TRUE(timers().empty());
-}
-
-TEST_F(MainWindowBackgroundTest, UnitsFollowSavesAndDeletionsAndTheTickLeavesTheirJobs) {
+TEST_F(MainWindowBackgroundTest, OnWithAManagerOnlyThenUnitsFollowSavesAndTheTickLeavesThem) {
     storeAutomaticJobs();
     // Half a minute after both jobs' start time: both are due.
     setClock([] { return encodeDateTime({2027, 2, 10, 8, 0, 30}); });
     open();
+    // No manager answers: the item stays off and offers cron for the job shown.
+    writeFile(dir / "rc", "1");
+    trigger();
     EXPECT_FALSE(action("actionBackground")->isChecked());
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_NE(messages.shown[0].text.find("' --ini '" + ini + "' --run 'Täglich' --unattended"),
+              std::string::npos)
+        << messages.shown[0].text;
+    EXPECT_EQ(readFile(calls), "--user show --property=Version\n");
+    EXPECT_TRUE(timers().empty());
+
+    writeFile(dir / "rc", "0");
     trigger();
     EXPECT_TRUE(action("actionBackground")->isChecked());
+    EXPECT_EQ(stored("Hintergrund"), "1");
     EXPECT_EQ(stored("Kennung").size(), 16u);
-    EXPECT_EQ(TIniFile(ini).readString("Options", "Hintergrund", ""), "1");
-    const auto both = timers();
-    EXPECT_EQ(both.size(), 2u);
+    EXPECT_EQ(timers().size(), 2u);
     EXPECT_NE(readFile(calls).find("--user daemon-reload\n--user enable --now qvbackup-"),
-              std::string::npos)
-        << readFile(calls);
+              std::string::npos);
 
     // The tick shows the runs but leaves them to the timers.
     window->tmrIntervallTimer();
@@ -127,35 +129,46 @@ TEST_F(MainWindowBackgroundTest, UnitsFollowSavesAndDeletionsAndTheTickLeavesThe
     trigger();
     EXPECT_FALSE(action("actionBackground")->isChecked());
     EXPECT_TRUE(timers().empty());
-    EXPECT_EQ(TIniFile(ini).readString("Options", "Hintergrund", ""), "0");
+    EXPECT_EQ(stored("Hintergrund"), "0");
     setClock([] { return encodeDateTime({2027, 2, 11, 8, 0, 30}); });
     window->tmrIntervallTimer();
     EXPECT_TRUE(memoHas("11.02.2027 08:00:30:  starte Backup-Job01 \"Täglich\""));
 }
 
 TEST_F(MainWindowBackgroundTest, SaveKeepsWhatARunOfTheProgramStoredMeanwhile) {
-    storeAutomaticJobs();
-    open();
-    // The program run by a timer while the window is open.
-    const ProgramResult run = runProgram({"--ini", ini, "--run", "Täglich", "--unattended"}, {});
-    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    const std::string ranAt = stored("LetztesBackup");
-    const std::string folder = stored("LetzterIntervallordner");
-    EXPECT_NE(ranAt, "05.01.2026 20:00:00");
-    EXPECT_NE(folder, "");
+    for (const bool inRegistry : {false, true}) {
+        SCOPED_TRACE(inRegistry ? "registry" : "INI");
+        registry = inRegistry;
+        setProgramIniFile(registry ? "" : ini);
+        storeAutomaticJobs();
+        open();
+        // The program started by a timer while the window is open.
+        std::vector<std::string> args{"--run", "Täglich", "--unattended"};
+        if (!registry) args.insert(args.begin(), {"--ini", ini});
+        const ProgramResult run = runProgram(args, {});
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        // Read from its protocol: a look into the registry store from this
+        // process would refresh what the window's store holds.
+        const size_t at = run.out.find("letzte Sicherung: ");
+        ASSERT_NE(at, std::string::npos) << run.out;
+        const std::string ranAt = run.out.substr(at + 18, 19);
 
-    window->actionSaveOptionsExecute();
-    EXPECT_EQ(stored("LetztesBackup"), ranAt);
-    EXPECT_EQ(stored("LetzterIntervallordner"), folder);
-    EXPECT_EQ(stored("LetztesZiel"), dir / "ziel1/");
-    EXPECT_EQ(child<QLabel>("lblLastBackupzeit")->text().toStdString(), ranAt);
+        window->actionSaveOptionsExecute();
+        EXPECT_EQ(stored("LetztesBackup"), ranAt);
+        EXPECT_EQ(stored("LetzterIntervallordner"), "täglich/d_" + ranAt.substr(0, 2) + "/");
+        EXPECT_EQ(stored("LetztesZiel"), dir / "ziel1/");
+        EXPECT_EQ(stored("LetzterFehlerfreierLauf"), ranAt);
+        EXPECT_EQ(child<QLabel>("lblLastBackupzeit")->text().toStdString(), ranAt);
 
-    // A later run of the window's own is not undone by the older stored one.
-    setClock([] { return encodeDateTime({2030, 3, 4, 12, 0, 0}); });
-    ASSERT_TRUE(window->runJob());
-    window->actionSaveOptionsExecute();
-    EXPECT_EQ(stored("LetztesBackup"), "04.03.2030 12:00:00");
-    EXPECT_EQ(stored("LetzterIntervallordner"), "täglich/d_04/");
+        // A later run of the window's own is not undone by the older stored one.
+        setClock([] { return encodeDateTime({2030, 3, 4, 12, 0, 0}); });
+        ASSERT_TRUE(window->runJob());
+        window->actionSaveOptionsExecute();
+        EXPECT_EQ(stored("LetztesBackup"), "04.03.2030 12:00:00");
+        EXPECT_EQ(stored("LetzterIntervallordner"), "täglich/d_04/");
+        window.reset();
+        setClock({});
+    }
 }
 
 }  // namespace
