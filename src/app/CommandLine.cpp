@@ -16,16 +16,18 @@ std::optional<TCommand> commandOf(const std::string& arg) {
     if (arg == "--selftest") return TCommand::SelfTest;
     if (arg == "--timers") return TCommand::Timers;
     if (arg == "--history") return TCommand::History;
+    if (arg == "--versions") return TCommand::Versions;
+    if (arg == "--restore") return TCommand::Restore;
     return std::nullopt;
 }
 
 bool takesValue(const std::string& arg) {
-    return arg == "--ini" || arg == "--source-root" || arg == "--dest-root";
+    return arg == "--ini" || arg == "--source-root" || arg == "--dest-root" || arg == "--to";
 }
 
 bool isOption(const std::string& arg) {
-    return commandOf(arg) || takesValue(arg) || arg == "--allow-mass-delete" || arg == "--preview" ||
-           arg == "--unattended";
+    return commandOf(arg) || takesValue(arg) || arg == "--allow-mass-delete" ||
+           arg == "--preview" || arg == "--unattended" || arg == "--overwrite";
 }
 
 TParsedCommandLine failure(std::string error) {
@@ -39,14 +41,22 @@ TParsedCommandLine failure(std::string error) {
 TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     TParsedCommandLine result;
     std::optional<TCommand> command;
-    bool iniGiven = false, sourceGiven = false, destGiven = false;
+    bool iniGiven = false, sourceGiven = false, destGiven = false, toGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (auto c = commandOf(arg)) {
+        const bool restoring = command == TCommand::Restore;
+        if (restoring && arg == "--version") {
+            // After --restore it names the version to restore from.
+            if (!result.line.versionName.empty())
+                return failure("Die Option --version ist mehrfach angegeben.");
+            if (i + 1 >= args.size() || isOption(args[i + 1]) || args[i + 1].empty())
+                return failure("Die Option --version erwartet nach --restore eine Version.");
+            result.line.versionName = args[++i];
+        } else if (auto c = commandOf(arg)) {
             if (command)
                 return failure(
-                    "Es ist nur einer der Befehle --help, --version, --list, "
-                    "--run, --selftest, --timers und --history erlaubt.");
+                    "Es ist nur einer der Befehle --help, --version, --list, --run, --selftest, "
+                    "--timers, --history, --versions und --restore erlaubt.");
             command = c;
             if (*c == TCommand::Run) {
                 while (i + 1 < args.size() && !isOption(args[i + 1]))
@@ -55,7 +65,16 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
                     return failure("Die Option --run erwartet mindestens einen Job.");
             } else if (*c == TCommand::History && i + 1 < args.size() && !isOption(args[i + 1])) {
                 result.line.jobs.push_back(args[++i]);
+            } else if (*c == TCommand::Versions || *c == TCommand::Restore) {
+                if (i + 1 >= args.size() || isOption(args[i + 1]))
+                    return failure("Die Option " + arg + " erwartet einen Job.");
+                result.line.jobs.push_back(args[++i]);
             }
+        } else if ((command == TCommand::Versions || restoring) && !isOption(arg)) {
+            if (arg.empty()) return failure("Ein leerer Pfad ist nicht erlaubt.");
+            result.line.paths.push_back(arg);
+        } else if (arg == "--overwrite") {
+            result.line.overwrite = true;
         } else if (arg == "--allow-mass-delete") {
             result.line.allowMassDelete = true;
         } else if (arg == "--preview") {
@@ -65,6 +84,7 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         } else if (takesValue(arg)) {
             bool& given = arg == "--ini"           ? iniGiven
                           : arg == "--source-root" ? sourceGiven
+                          : arg == "--to"          ? toGiven
                                                    : destGiven;
             if (given) return failure("Die Option " + arg + " ist mehrfach angegeben.");
             if (i + 1 >= args.size() || isOption(args[i + 1]) || args[i + 1].empty())
@@ -72,6 +92,7 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             given = true;
             std::string& target = arg == "--ini"           ? result.line.iniFile
                                   : arg == "--source-root" ? result.line.sourceRoot
+                                  : arg == "--to"          ? result.line.toDir
                                                            : result.line.destRoot;
             target = args[++i];
         } else {
@@ -83,11 +104,17 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     if (iniGiven && (c == TCommand::Help || c == TCommand::Version))
         return failure(
             "Die Option --ini gilt nur ohne Befehl oder mit --list, --run, --selftest, "
-            "--timers oder --history.");
+            "--timers, --history, --versions oder --restore.");
     if (result.line.allowMassDelete && c != TCommand::Run)
         return failure("Die Option --allow-mass-delete gilt nur mit --run.");
-    if (result.line.preview && c != TCommand::Run)
-        return failure("Die Option --preview gilt nur mit --run.");
+    if (result.line.preview && c != TCommand::Run && c != TCommand::Restore)
+        return failure("Die Option --preview gilt nur mit --run oder --restore.");
+    if ((toGiven || result.line.overwrite) && c != TCommand::Restore)
+        return failure("Die Optionen --to und --overwrite gelten nur mit --restore.");
+    if (c == TCommand::Versions && result.line.paths.size() > 1)
+        return failure("Die Option --versions nimmt höchstens einen Pfad.");
+    if (c == TCommand::Restore && result.line.paths.empty())
+        return failure("Die Option --restore erwartet mindestens einen Pfad.");
     if (result.line.unattended && c != TCommand::Run)
         return failure("Die Option --unattended gilt nur mit --run.");
     if ((sourceGiven || destGiven) && c != TCommand::SelfTest)
@@ -123,6 +150,21 @@ std::string helpText() {
            "                                   Tabulatoren getrennt: Start, Schlüssel, Name,\n"
            "                                   Ergebnis, Fehler, Warnungen, kopiert, gelöscht,\n"
            "                                   Datei); mit JOB nur die dieses Jobs\n"
+           "  QV_Backup [--ini DATEI] --versions JOB [PFAD]\n"
+           "                                   die Versionen eines Jobs auflisten (je Zeile,\n"
+           "                                   durch Tabulatoren getrennt: Zeit des Laufs,\n"
+           "                                   Version, Zustand); mit PFAD die Versionen einer\n"
+           "                                   Datei (Zeit der Datei, Version, Größe in Bytes,\n"
+           "                                   \"gleich\" oder \"abweichend\" gegenüber der Datei\n"
+           "                                   am Originalort)\n"
+           "  QV_Backup [--ini DATEI] --restore JOB [--version VERSION] PFAD [PFAD ...]\n"
+           "            [--to VERZ] [--overwrite] [--preview]\n"
+           "                                   Dateien und Verzeichnisse aus der Sicherung\n"
+           "                                   zurückholen; PFAD ist der Originalpfad in einem\n"
+           "                                   Quellverzeichnis des Jobs, VERSION eine Version\n"
+           "                                   wie --versions sie nennt (\"täglich/d_02\", \".\"\n"
+           "                                   für das Ziel selbst); ohne --version die neueste\n"
+           "                                   Version, die PFAD enthält\n"
            "\n"
            "Optionen:\n"
            "  --ini DATEI         DATEI als INI-Datei des Programms verwenden\n"
@@ -133,8 +175,14 @@ std::string helpText() {
            "                      löschen würde; ohne diese Option wird das Löschen dann\n"
            "                      mit einer Warnung übersprungen\n"
            "  --preview           Vorschau: zeigt, was die Jobs kopieren, ersetzen und\n"
-           "                      löschen würden, ohne etwas zu schreiben (auch nicht\n"
-           "                      die letzte Sicherung); Rückgabewerte wie bei einem Lauf\n"
+           "                      löschen würden (oder was --restore zurückholen würde),\n"
+           "                      ohne etwas zu schreiben (auch nicht die letzte\n"
+           "                      Sicherung); Rückgabewerte wie bei einem Lauf\n"
+           "  --to VERZ           wiederherstellen nach VERZ statt an den Originalort; die\n"
+           "                      Pfade unterhalb des Quellverzeichnisses bleiben erhalten\n"
+           "  --overwrite         abweichende vorhandene Dateien beim Wiederherstellen\n"
+           "                      ersetzen; ohne diese Option bleiben sie (mit einer\n"
+           "                      Warnung) unverändert. Gelöscht wird nie etwas.\n"
            "  --unattended        unbeaufsichtigter Lauf: Fragen werden beantwortet wie bei\n"
            "                      automatischen Läufen (das gilt ohne Fenster immer; die\n"
            "                      Hintergrund-Timer geben die Option ausdrücklich an)\n"

@@ -8,14 +8,32 @@
 
 namespace qvb {
 
-enum class TCommand { Window, Help, Version, List, Run, SelfTest, Timers, History };
+enum class TCommand {
+    Window,
+    Help,
+    Version,
+    List,
+    Run,
+    SelfTest,
+    Timers,
+    History,
+    Versions,
+    Restore
+};
 
 struct TCommandLine {
     TCommand command = TCommand::Window;
     std::string iniFile;            // empty: the program's own storage
-    std::vector<std::string> jobs;  // --run: keys or names, in run order; --history: at most one
+    // --run: keys or names, in run order; --history: at most one; --versions,
+    // --restore: the one job.
+    std::vector<std::string> jobs;
+    // --versions: at most one; --restore: original paths in the job's sources.
+    std::vector<std::string> paths;
+    std::string versionName;        // --restore --version NAME
+    std::string toDir;              // --restore --to DIR
+    bool overwrite = false;         // --restore: differing files in the way are replaced
     bool allowMassDelete = false;   // --run: large deletions go ahead without asking
-    bool preview = false;           // --run: show what the runs would do, write nothing
+    bool preview = false;           // --run, --restore: show what would be done, write nothing
     // --run: said explicitly by the units of the background jobs; runs
     // without a window answer their questions so in any case.
     bool unattended = false;

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/CopyFile.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
+#include "jobs/Versions.h"
 #include "runcontrol/CancelSignals.h"
 #include "runcontrol/ConsoleOutput.h"
 #include "runcontrol/ProgressDisplay.h"
@@ -91,6 +93,10 @@ class TConsoleRun {
                 return syncTimers();
             case TCommand::History:
                 return listHistory();
+            case TCommand::Versions:
+                return listVersions();
+            case TCommand::Restore:
+                return restore();
             default:
                 return kExitUsage;
         }
@@ -98,10 +104,63 @@ class TConsoleRun {
 
   private:
     void pollCancel() {
-        if (fCancelled || !cancelRequested() || !fSession.control().running()) return;
+        if (fCancelled || !cancelRequested()) return;
+        if (fSession.restoring()) {
+            fSession.cancelRestore();
+        } else if (fSession.control().running()) {
+            fSession.control().cancel();
+        } else {
+            return;
+        }
         fCancelled = true;
-        fSession.control().cancel();
         fOutput.flush();
+    }
+
+    TCopyJob* namedJob() {
+        std::string error;
+        TCopyJob* job = fSession.findJob(fLine.jobs.front(), error);
+        if (!job) printError(error);
+        return job;
+    }
+
+    int listVersions() {
+        TCopyJob* job = namedJob();
+        if (!job) return kExitUsage;
+        const std::string path = fLine.paths.empty() ? std::string() : fLine.paths.front();
+        const std::string text = versionsText(*job, path);
+        if (!text.empty()) fOutput.writeLine(text.substr(0, text.size() - 1));
+        fOutput.flush();
+        return kExitOk;
+    }
+
+    // Without --overwrite a differing file in the way stays: a restore by hand
+    // in a script must never lose the newer work of the user.
+    int restore() {
+        TCopyJob* job = namedJob();
+        if (!job) return kExitUsage;
+        const std::vector<TVersion> versions = jobVersions(*job);
+        std::string error;
+        const std::vector<TRestoreItem> items =
+            planRestore(*job, versions, fLine.versionName, fLine.paths, fLine.toDir, error);
+        if (!error.empty()) {
+            printError(error);
+            return fLine.versionName.empty() || findVersion(versions, fLine.versionName)
+                       ? kExitFailed
+                       : kExitUsage;
+        }
+        TRestoreEvents events;
+        events.onProgress = [this](const TRestore& r) {
+            fProgress.update(r.fPercent, r.fProgressText, r.fCopier->fStatusText);
+        };
+        const TConflictAnswer answer =
+            fLine.overwrite ? TConflictAnswer::Replace : TConflictAnswer::Skip;
+        events.onConflict = [answer](const std::string&, const std::string&) { return answer; };
+        const TRestoreOutcome outcome =
+            fSession.restore(*job, fLine.versionName, items, fLine.preview, events);
+        fProgress.clear();
+        fOutput.flush();
+        if (!fLine.preview) saveProtocol();
+        return outcome.ok ? kExitOk : kExitFailed;
     }
 
     int listJobs() {
@@ -138,8 +197,13 @@ class TConsoleRun {
     bool runOne(TCopyJob& job) {
         job.fAllowMassDelete = fLine.allowMassDelete;
         const TRunKind kind = fLine.preview ? TRunKind::Preview : TRunKind::Backup;
+        const std::string versionsBefore = job.fVersionRuns;
         const bool finished = fSession.runJob(job, kind, TAnswers::Unattended);
-        if (finished && !fLine.preview && !fSession.storeRunResult(job)) {
+        // A run that broke off may still have written into its version.
+        const bool stored = fLine.preview || (finished ? fSession.storeRunResult(job)
+                                                       : job.fVersionRuns == versionsBefore ||
+                                                             fSession.storeVersionRuns(job));
+        if (!stored) {
             printError("Die letzte Sicherung von \"" + job.fJobName +
                        "\" konnte nicht gespeichert werden.");
             return false;

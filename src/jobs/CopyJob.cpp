@@ -16,6 +16,7 @@
 #include "engine/RunThreads.h"
 #include "jobs/ProtectedFolders.h"
 #include "jobs/Schedule.h"
+#include "jobs/Versions.h"
 #include "util/Mounts.h"
 #include "util/QV_Basics.h"
 #include "util/Sys.h"
@@ -152,6 +153,7 @@ bool TCopyJob::Execute() {
     // Held until the run ends; the kernel lets go of it however the program ends.
     sys::UniqueFd lock;
     if (ok) ok = lockDestination(lock);
+    const bool destinationHeld = ok;
     // Only a run that went through every source with its deletion decided
     // makes this destination the job's own.
     bool confirmed = ok;
@@ -177,6 +179,14 @@ bool TCopyJob::Execute() {
             fStatusText.clear();
             addMessage(" ");
         }
+    }
+    // Whatever became of it, a run that held the destination may have written its version.
+    if (!fPreview && destinationHeld) {
+        const TVersionState state = fStatus == csCancelled ? TVersionState::Cancelled
+                                    : fStatistics.fErrors > 0 || fStatus == csError
+                                        ? TVersionState::Errors
+                                        : TVersionState::Ok;
+        noteVersionRun(*this, fRunIntervalFolder, nowDateTime(), state);
     }
     if (!fPreview && (fStatus == csDone || fStatus == csWarnings)) {
         noteFinishedRun(nowDateTime());

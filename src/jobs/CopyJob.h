@@ -145,6 +145,9 @@ class TCopyJob : public TCopyIt {
     // The interval subfolder the job's last finished run wrote
     // ("LetzterIntervallordner"), empty for none or a job run once.
     std::string fLastIntervalFolder;
+    // When runs last wrote each version and how they ended ("Versionen",
+    // see jobs/Versions.h).
+    std::string fVersionRuns;
     bool fDone = false;
     int fActiveSourceCount = 0;
     // Run property, not stored: a deletion of more than half the files of a

@@ -105,6 +105,8 @@ const TJobValue kJobValues[] = {
      fieldValue<&J::fJobId>, setField<&J::fJobId>},
     {"LetzterFehlerfreierLauf", kTime, TDateTime{0}, {kFixed, TDateTime{0}},
      fieldValue<&J::fLastCleanRun>, setField<&J::fLastCleanRun>},
+    {"Versionen", kText, kEmpty, {kFixed, kEmpty},
+     fieldValue<&J::fVersionRuns>, setField<&J::fVersionRuns>},
 };
 // clang-format on
 
@@ -296,6 +298,7 @@ bool TCopyJob::loadFromStorage(TQVOptions& options) {
     fLastDestination.clear();
     fSaveSpace = false;
     fLastIntervalFolder.clear();
+    fVersionRuns.clear();
     TSettingsStore& store = options.store();
     bool result = store.readable();
     // A registry record that is not there is not read: the defaults stand.
@@ -401,6 +404,7 @@ constexpr const char* kLastBackup = "LetztesBackup";
 constexpr const char* kLastDestination = "LetztesZiel";
 constexpr const char* kLastIntervalFolder = "LetzterIntervallordner";
 constexpr const char* kLastCleanRun = "LetzterFehlerfreierLauf";
+constexpr const char* kVersionRuns = "Versionen";
 
 }  // namespace
 
@@ -438,13 +442,19 @@ bool takeNewerRunResult(TCopyJob& job, TQVOptions& options) {
         return false;
     for (const TJobValue& value : kJobValues) {
         const std::string_view name = value.name;
-        if (name != kLastBackup && name != kLastDestination && name != kLastIntervalFolder)
+        if (name != kLastBackup && name != kLastDestination && name != kLastIntervalFolder &&
+            name != kVersionRuns)
             continue;
         TStoredValue read;
         if (readStored(store, record, value.name, value.type, read) == TReadResult::Ok)
             value.set(job, read);
     }
     return true;
+}
+
+bool storeVersionRuns(const TCopyJob& job, TQVOptions& options) {
+    TSettingsStore& store = options.store();
+    return store.writeText(job.fJobKey, kVersionRuns, job.fVersionRuns) && store.commit();
 }
 
 bool storeRunResult(const TCopyJob& job, TQVOptions& options) {
@@ -455,7 +465,7 @@ bool storeRunResult(const TCopyJob& job, TQVOptions& options) {
            store.writeText(job.fJobKey, kLastIntervalFolder, job.fLastIntervalFolder) &&
            (job.fLastCleanRun <= 0 ||
             store.writeTime(job.fJobKey, kLastCleanRun, job.fLastCleanRun)) &&
-           store.commit();
+           store.writeText(job.fJobKey, kVersionRuns, job.fVersionRuns) && store.commit();
 }
 
 }  // namespace qvb

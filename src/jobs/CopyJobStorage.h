@@ -34,6 +34,9 @@ bool storeRunResult(const TCopyJob& job, TQVOptions& options);
 // storeRunResult writes) when that run finished after the job's own last
 // one, so that a save of the job list keeps it; true when it took them.
 bool takeNewerRunResult(TCopyJob& job, TQVOptions& options);
+// Writes the versions' notes alone: a run that did not finish may still have
+// written into its version.
+bool storeVersionRuns(const TCopyJob& job, TQVOptions& options);
 // Writes the job's identifier alone into its record.
 bool storeJobId(const TCopyJob& job, TQVOptions& options);
 

@@ -1,13 +1,19 @@
 #include "session/Session.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+
 #include <QFileInfo>
 #include <QSettings>
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 
+#include "engine/CopyFile.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
 #include "jobs/CopyJobStorage.h"
+#include "jobs/Versions.h"
 #include "platform/DataFolder.h"
 #include "platform/SettingsFolders.h"
 #include "session/ProtocolHistory.h"
@@ -15,6 +21,7 @@
 #include "util/Konstanten.h"
 #include "util/QV_Basics.h"
 #include "util/QV_Utils.h"
+#include "util/Sys.h"
 
 namespace qvb {
 
@@ -130,6 +137,10 @@ bool TSession::storeRunResult(const TCopyJob& job) {
     return qvb::storeRunResult(job, *fOptions);
 }
 
+bool TSession::storeVersionRuns(const TCopyJob& job) {
+    return qvb::storeVersionRuns(job, *fOptions);
+}
+
 bool TSession::runSelfTest(const TSelfTestRoots& roots) {
     TSelfTest test(fControl, roots);
     fKeepHistory = false;
@@ -157,6 +168,75 @@ void TSession::runEnded(const TRunRecord& run) {
     if (fLastHistoryFile.empty())
         fProtocol.append("Das Protokoll dieses Laufs konnte nicht in \"" + historyFolder() +
                          "\" aufbewahrt werden.");
+}
+
+TRestoreOutcome TSession::restore(const TCopyJob& job, const std::string& what,
+                                  const std::vector<TRestoreItem>& items, bool preview,
+                                  const TRestoreEvents& events) {
+    TRestoreOutcome outcome;
+    auto log = [this](const std::string& line) { fProtocol.append(line); };
+    log(" ");
+    log(formatGermanDateTime(nowDateTime()) +
+        (preview ? ":  Vorschau (es wird nichts geschrieben) der Wiederherstellung aus Backup-"
+                 : ":  Wiederherstellung aus Backup-") +
+        job.fJobKey + " \"" + job.fJobName + "\"" + (what.empty() ? "" : ", Version " + what));
+    log(std::string(85, '-'));
+    const auto refuse = [&](const std::string& line) {
+        log(line);
+        outcome.verdict = "Die Wiederherstellung wurde wegen Fehler(n) abgebrochen.";
+        log(outcome.verdict);
+        log("");
+        return outcome;
+    };
+    for (const TRestoreItem& item : items)
+        if (const std::string reason = refusedTarget(job, item.to); !reason.empty())
+            return refuse("FEHLER:  " + reason);
+    // Shared: restores may read side by side, a backup run waits for none of them.
+    sys::UniqueFd lock(sys::open(job.fDestination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (lock.valid() && sys::flock(lock.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return refuse("FEHLER:  Das Zielverzeichnis \"" + job.fDestination +
+                      "\" wird gerade von einer Sicherung benutzt; es wird nichts "
+                      "wiederhergestellt.");
+    TRestore restore;
+    restore.fItems = items;
+    restore.fTimeTolerance = job.fTimeTolerance;
+    restore.fOnConflict = events.onConflict;
+    restore.setPreview(preview);
+    const auto drain = [this, &restore](TCopyIt*) {
+        for (const std::string& line : restore.fCopier->takeMessages()) fProtocol.append(line);
+        for (const std::string& line : restore.takeMessages()) fProtocol.append(line);
+    };
+    restore.setOnMessage(drain);
+    restore.setOnProgress([&](TCopyIt*) {
+        if (events.onProgress) events.onProgress(restore);
+    });
+    for (const TRestoreItem& item : items)
+        log("stelle \"" + item.from + "\" nach \"" + item.to + "\" wieder her");
+    fRestore = &restore;
+    const bool ok = restore.Execute();
+    fRestore = nullptr;
+    drain(nullptr);
+    outcome.cancelled = restore.fStatus == csCancelled;
+    outcome.ok = ok;
+    outcome.summary = restore.summaryLines();
+    log("Ergebnis:");
+    for (const std::string& line : outcome.summary) log(line);
+    const std::string start = preview ? "Vorschau: Die Wiederherstellung" : "Die Wiederherstellung";
+    outcome.verdict = outcome.cancelled ? start + " wurde vom Benutzer abgebrochen."
+                      : restore.fStatistics.fErrors > 0
+                          ? start + " wurde ausgeführt, aber es sind Fehler aufgetreten."
+                      : restore.fStatistics.fWarnings > 0
+                          ? start + " wurde ausgeführt, aber es sind Warnungen aufgetreten."
+                          : start + " wurde erfolgreich ausgeführt.";
+    log(outcome.verdict);
+    log("");
+    return outcome;
+}
+
+void TSession::cancelRestore() {
+    if (!fRestore) return;
+    fRestore->setStatus(csCancelled);
+    fProtocol.append("  ->  Vorgang abgebrochen!");
 }
 
 bool TSession::settingsFolderWritable() const {

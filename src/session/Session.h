@@ -5,10 +5,12 @@
 // the run control, finds and runs jobs, keeps what a finished run leaves in
 // the store and saves the protocol where both faces look for it.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/Restore.h"
 #include "runcontrol/Protocol.h"
 #include "runcontrol/RunControl.h"
 #include "selftest/QV_BackupTest.h"
@@ -38,6 +40,22 @@ std::string settingsFileInUse();
 std::string useSettingsFile(const std::string& settingsFile);
 
 enum class TRunKind { Backup, Preview };
+
+// How one restore reports and asks.
+struct TRestoreEvents {
+    // After each file, with the operation's percentage and progress text.
+    std::function<void(const TRestore& restore)> onProgress;
+    // A differing file in the way; unset: it stays.
+    std::function<TConflictAnswer(const std::string& from, const std::string& to)> onConflict;
+};
+
+// How a restore ended, for the exit status and the closing summary.
+struct TRestoreOutcome {
+    bool ok = false;  // gone through without errors, not cancelled, not refused
+    bool cancelled = false;
+    std::vector<std::string> summary;  // the "Ergebnis:" lines
+    std::string verdict;
+};
 
 class TSession {
   public:
@@ -78,7 +96,19 @@ class TSession {
     // destination) into the store, leaving the rest of the job's record as
     // it is there; false when the store could not be written.
     bool storeRunResult(const TCopyJob& job);
+    // Only the notes on the versions, after a run that did not finish.
+    bool storeVersionRuns(const TCopyJob& job);
     bool runSelfTest(const TSelfTestRoots& roots);
+
+    // Brings `items` back from the backup of `job` (`what` names the version
+    // in the protocol, when there is one). Holds the destination's run lock while it reads, so
+    // no backup changes the files under it, and refuses targets inside the
+    // backup; its lines go into the protocol like a run's.
+    TRestoreOutcome restore(const TCopyJob& job, const std::string& what,
+                            const std::vector<TRestoreItem>& items, bool preview,
+                            const TRestoreEvents& events);
+    bool restoring() const { return fRestore != nullptr; }
+    void cancelRestore();
 
     // The settings file the user named, made absolute; empty for the
     // settings the program finds by itself.
@@ -110,6 +140,7 @@ class TSession {
     // The self-test's runs are no backups of the user's.
     bool fKeepHistory = true;
     std::string fLastHistoryFile;
+    TRestore* fRestore = nullptr;  // the restore going on, not owned
 };
 
 }  // namespace qvb

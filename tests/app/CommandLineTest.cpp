@@ -65,12 +65,67 @@ TEST(CommandLine, UsageErrorsAreExplainedInGerman) {
               "Die Option --ini ist mehrfach angegeben.");
     EXPECT_FALSE(parse({"--list", "--run", "Job01"}).ok);
     EXPECT_FALSE(parse({"--list", "--list"}).ok);
-    EXPECT_EQ(parse({"--list", "--preview"}).error, "Die Option --preview gilt nur mit --run.");
+    EXPECT_EQ(parse({"--list", "--preview"}).error,
+              "Die Option --preview gilt nur mit --run oder --restore.");
     EXPECT_EQ(parse({"--unattended"}).error, "Die Option --unattended gilt nur mit --run.");
     EXPECT_FALSE(parse({"--help", "--ini", "a.ini"}).ok);
     EXPECT_FALSE(parse({"--version", "--ini", "a.ini"}).ok);
     EXPECT_FALSE(parse({"--list", "--source-root", "/s"}).ok);
     EXPECT_FALSE(parse({"--source-root", "/s"}).ok) << "the window has no self-test roots";
+}
+
+// After --restore, --version names a version; the job comes first, paths
+// may stand between the options.
+TEST(CommandLine, VersionsAndRestore) {
+    const struct {
+        std::vector<std::string> args;
+        const char* error;  // "" when it parses
+        std::vector<std::string> paths;
+        const char* version;
+        const char* to;
+    } cases[] = {
+        {{"--versions", "Job01"}, "", {}, "", ""},
+        {{"--versions", "Job01", "/a/b"}, "", {"/a/b"}, "", ""},
+        {{"--restore", "Job01", "--version", "täglich/d_02", "/a", "/b", "--to", "/t",
+          "--overwrite", "--preview"},
+         "",
+         {"/a", "/b"},
+         "täglich/d_02",
+         "/t"},
+        {{"--restore", "Fotos", "/a", "--version", "."}, "", {"/a"}, ".", ""},
+        {{"--versions"}, "Die Option --versions erwartet einen Job.", {}, "", ""},
+        {{"--versions", "J", "/a", "/b"},
+         "Die Option --versions nimmt höchstens einen Pfad.",
+         {},
+         "",
+         ""},
+        {{"--restore", "J"}, "Die Option --restore erwartet mindestens einen Pfad.", {}, "", ""},
+        {{"--restore", "J", "/a", "--version"},
+         "Die Option --version erwartet nach --restore eine Version.",
+         {},
+         "",
+         ""},
+        {{"--run", "J", "--to", "/t"},
+         "Die Optionen --to und --overwrite gelten nur mit --restore.",
+         {},
+         "",
+         ""},
+        {{"--versions", "J", "--overwrite"},
+         "Die Optionen --to und --overwrite gelten nur mit --restore.",
+         {},
+         "",
+         ""},
+    };
+    for (const auto& c : cases) {
+        const TParsedCommandLine parsed = parse(c.args);
+        EXPECT_EQ(parsed.error, c.error) << c.args[0] << " " << c.args.size();
+        if (!parsed.ok) continue;
+        EXPECT_EQ(parsed.line.jobs.size(), 1u);
+        EXPECT_EQ(parsed.line.paths, c.paths);
+        EXPECT_EQ(parsed.line.versionName, c.version);
+        EXPECT_EQ(parsed.line.toDir, c.to);
+    }
+    EXPECT_EQ(parse({"--version"}).line.command, TCommand::Version);
 }
 
 }  // namespace

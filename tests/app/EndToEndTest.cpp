@@ -253,6 +253,45 @@ TEST_F(EndToEnd, JobsRunInTheOrderGivenByKeyOrNameAndIntoTheirIntervalFolder) {
 }
 
 // A name no job has, or one that two jobs share, runs no job at all.
+// Versions listed, a preview that writes nothing, a differing file kept
+// unless --overwrite, and the exit statuses of a bad version and a target in
+// the backup.
+TEST_F(EndToEnd, VersionsAndRestoreFromTheCommandLine) {
+    test::buildTree(dir / "quelle/", {file("a.txt", "alt", 1'700'000'000), file("b/c.txt", "c")});
+    writeIni(job("Job01", "Fotos", dir / "ziel/", {dir / "quelle/=1"}, "NurVerzeichnisInhalt=1\n"));
+    ASSERT_EQ(runWithIni({"--run", "Job01"}).exitCode, 0);
+    test::writeFile(dir / "quelle/a.txt", "neu");
+    const std::string a = dir / "quelle/a.txt";
+
+    auto r = runWithIni({"--versions", "Fotos"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(masked(r.out), (std::vector<std::string>{"DATUM\t.\tok"}));
+    r = runWithIni({"--versions", "Fotos", a});
+    EXPECT_EQ(masked(r.out), (std::vector<std::string>{"DATUM\t.\t3\tabweichend"}));
+
+    const std::vector<std::vector<std::string>> keepingMine = {
+        {"--restore", "Job01", a, "--preview"}, {"--restore", "Job01", dir / "quelle/"}};
+    for (const auto& args : keepingMine) {
+        r = runWithIni(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find("WARNUNG:  \"" + a + "\" ist vorhanden und weicht ab; übersprungen."),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(readFile(a), "neu");
+    }
+    r = runWithIni({"--restore", "Job01", "--version", ".", a, "--overwrite"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(a), "alt");
+
+    r = runWithIni({"--restore", "Job01", "--version", "täglich/d_01", a});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "QV_Backup: Der Job \"Fotos\" hat keine Version \"täglich/d_01\".\n");
+    r = runWithIni({"--restore", "Job01", a, "--to", dir / "ziel/neu"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(test::exists(dir / "ziel/neu"));
+    EXPECT_EQ(runWithIni({"--restore", "Job01", dir / "woanders"}).exitCode, 1);
+}
+
 TEST_F(EndToEnd, UnknownOrSharedJobNameRunsNothing) {
     test::buildTree(dir / "quelle/", {file("a.txt", "a")});
     const std::string fotos = job("Job01", "Fotos", dir / "ziel/", {dir / "quelle/=1"});
@@ -337,6 +376,8 @@ TEST_F(EndToEnd, InterruptInTheMiddleOfALargeFileCancelsCleanly) {
         EXPECT_EQ(path.find(".qvb-tmp-"), std::string::npos) << path;
     }
     EXPECT_EQ(readFile(ini).find("LetztesBackup"), std::string::npos);
+    // What the run wrote stays a version, marked as broken off.
+    EXPECT_NE(readFile(ini).find("|abgebrochen"), std::string::npos) << readFile(ini);
 }
 
 }  // namespace

@@ -44,6 +44,8 @@ class StoredFiles : public JobStorage {
         fotos.setInterval(kIntervalDaily);
         fotos.fExclude = "*.tmp;*.bäk";
         fotos.fSkipFolders = "Papierkorb;.cache";
+        fotos.fVersionRuns =
+            "täglich/d_02/|02.12.2026 08:00:00|ok;täglich/d_03/|03.12.2026 08:00:01|fehler";
         TCopyJob& leer = list.add(sampleJob("Leer", 0));
         leer.setInterval(kIntervalHourly);
         leer.fLastDestination.clear();
