@@ -190,22 +190,50 @@ std::optional<TLocatedPath> locateInVersion(const TCopyJob& job, const TVersion&
 
 std::vector<TFileVersion> fileVersions(const TCopyJob& job, const std::vector<TVersion>& versions,
                                        const std::string& original) {
+    if (versions.empty()) return {};
+    const std::optional<TLocatedPath> located = locateInVersion(job, versions.front(), original);
+    if (!located) return {};
+    return fileVersionsAt(versions, located->inBackup.substr(versions.front().path.size()),
+                          original, job.fTimeTolerance);
+}
+
+std::vector<TFileVersion> fileVersionsAt(const std::vector<TVersion>& versions,
+                                         const std::string& inVersion,
+                                         const std::string& compareWith, int tolerance) {
     std::vector<TFileVersion> result;
     struct stat now {};
-    const bool present = sys::lstat(original.c_str(), &now) == 0;
+    const bool present = sys::lstat(compareWith.c_str(), &now) == 0;
     for (const TVersion& version : versions) {
-        const std::optional<TLocatedPath> located = locateInVersion(job, version, original);
+        const std::string path = withoutSlash(version.path + inVersion);
         struct stat st {};
-        if (!located || sys::lstat(withoutSlash(located->inBackup).c_str(), &st) != 0) continue;
+        if (sys::lstat(path.c_str(), &st) != 0) continue;
         TFileVersion entry;
         entry.version = &version;
         entry.fileTime = dateTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
         entry.size = S_ISDIR(st.st_mode) ? -1 : st.st_size;
-        entry.differs = !present || !sameEntry(st, now, withoutSlash(located->inBackup), original,
-                                               job.fTimeTolerance);
+        entry.differs = !present || !sameEntry(st, now, path, compareWith, tolerance);
         result.push_back(entry);
     }
     return result;
+}
+
+std::vector<TVersionEntry> listVersionFolder(const std::string& folder) {
+    std::vector<TVersionEntry> entries;
+    const std::string base = includeTrailingDelimiter(folder);
+    sys::DirStream dir(sys::opendir(base.c_str()));
+    if (!dir.valid()) return entries;
+    while (const struct dirent* e = sys::readdir(dir.get())) {
+        const std::string name = e->d_name;
+        struct stat st {};
+        if (name == "." || name == ".." || sys::lstat((base + name).c_str(), &st) != 0) continue;
+        entries.push_back({name, S_ISDIR(st.st_mode), S_ISLNK(st.st_mode),
+                           S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size),
+                           dateTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec)});
+    }
+    std::sort(entries.begin(), entries.end(), [](const TVersionEntry& a, const TVersionEntry& b) {
+        return a.folder != b.folder ? a.folder : a.name < b.name;
+    });
+    return entries;
 }
 
 std::string versionsText(const TCopyJob& job, const std::string& original) {

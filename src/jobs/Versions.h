@@ -75,6 +75,22 @@ struct TFileVersion {
 };
 std::vector<TFileVersion> fileVersions(const TCopyJob& job, const std::vector<TVersion>& versions,
                                        const std::string& original);
+// The same by the path below the versions' folders, which is the same in
+// every version; `compareWith` is the file the versions are compared with.
+std::vector<TFileVersion> fileVersionsAt(const std::vector<TVersion>& versions,
+                                         const std::string& inVersion,
+                                         const std::string& compareWith, int tolerance);
+
+// One entry of a folder in a version, for the window's tree.
+struct TVersionEntry {
+    std::string name;  // bytes, as on disk
+    bool folder = false;
+    bool link = false;
+    int64_t size = 0;
+    TDateTime time = 0;
+};
+// The entries of `folder`, folders first, each group by name.
+std::vector<TVersionEntry> listVersionFolder(const std::string& folder);
 
 // The lines of --versions: the job's versions (time, version, state) or those
 // of one file (time, version, size, "gleich" or "abweichend"), tab-separated.

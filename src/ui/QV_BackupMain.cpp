@@ -27,6 +27,7 @@
 #include "ui/QV_BackupHelp.h"
 #include "ui/QV_Info.h"
 #include "ui/QV_Rename.h"
+#include "ui/QV_Restore.h"
 #include "ui/QV_SelectDir.h"
 #include "ui/QV_Wizzard.h"
 #include "ui/SessionEnd.h"
@@ -208,6 +209,7 @@ void TfrmMain::connectActions() {
     connect(ui->mnuJobStart, &QAction::triggered, ui->actionBackup, &QAction::trigger);
     connect(ui->actionBackup, &QAction::enabledChanged, ui->mnuJobStart, &QAction::setEnabled);
     connect(ui->actionPreview, &QAction::triggered, this, &TfrmMain::actionPreviewExecute);
+    connect(ui->actionRestore, &QAction::triggered, this, &TfrmMain::actionRestoreExecute);
     connect(ui->actionSaveOptions, &QAction::triggered, this, &TfrmMain::actionSaveOptionsExecute);
     connect(ui->actionSaveLog, &QAction::triggered, this, &TfrmMain::actionSaveLogExecute);
     connect(ui->actionCancelJob, &QAction::triggered, this, &TfrmMain::actionCancelJobExecute);
@@ -674,6 +676,17 @@ void TfrmMain::actionPreviewExecute() {
     fControl.runPreview();
 }
 
+// Busy while the dialog is open: no scheduled run may start on the
+// destination the restore reads, and its lines stand in the protocol.
+void TfrmMain::actionRestoreExecute() {
+    TCopyJob* job = currentJob();
+    if (!job || busy()) return;
+    TfrmRestore dialog(fSession, *job, this);
+    enterBusy();
+    dialog.exec();
+    leaveBusy();
+}
+
 void TfrmMain::actionCancelJobExecute() {
     fControl.cancel();
 }
@@ -695,6 +708,7 @@ void TfrmMain::lockActions(bool locked) {
     const bool jobThere = fJobs && fJobs->count() > 0;
     ui->actionBackup->setEnabled(!locked && jobThere);
     ui->actionPreview->setEnabled(!locked && jobThere);
+    ui->actionRestore->setEnabled(!locked && jobThere);
     ui->actionCancelJob->setEnabled(locked);
     ui->actionNewJob->setEnabled(!locked);
     ui->actionImport->setEnabled(!locked);

@@ -69,6 +69,7 @@ class TfrmMain : public QMainWindow {
     void actionBackgroundExecute(bool checked);
     void actionBackupExecute();
     void actionPreviewExecute();
+    void actionRestoreExecute();
     void actionCancelJobExecute();
     void actionCloseExecute();
     void actionDeleteJobExecute();
