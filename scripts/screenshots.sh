@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Makes the README's pictures again: docs/main-window*.png, docs/wizard*.png and
-# docs/protocol.png, taken of the Release program on a private Xvfb screen with
+# Makes the README's pictures again: docs/main-window*.png, docs/wizard*.png,
+# docs/protocol.png and docs/restore.png, taken of the Release program on a private Xvfb screen with
 # a job and files of its own in a throw-away folder (never the user's settings).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -63,6 +63,21 @@ Zeitunterschied=2
 INI
 }
 
+# Two earlier daily versions of the collection, as runs on the two days
+# before would have left them: the older one with other holiday pictures.
+make_versions() {
+  local src="$HOME/Bilder" day
+  for back in 2 1; do
+    day=$(date -d "-$back day" +%d)
+    mkdir -p "$dest/täglich/d_$day"
+    cp -a "$src/." "$dest/täglich/d_$day/"
+    versions="${versions:+$versions;}täglich/d_$day/|$(date -d "-$back day" +%d.%m.%Y) 20:00:0$back|ok"
+  done
+  head -c 38000 /dev/urandom >"$dest/täglich/d_$(date -d '-2 day' +%d)/Urlaub 2026/Strand.jpg"
+  touch -d "-2 day" "$dest/täglich/d_$(date -d '-2 day' +%d)/Urlaub 2026/Strand.jpg"
+  echo "Versionen=$versions" >>"$1"
+}
+
 start_screen() {
   exec 3>"$work/display"
   Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
@@ -101,6 +116,8 @@ export DISPLAY=":$(cat "$work/display")"
 # On a busy machine the screen may name itself before it takes connections.
 for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
 make_job "$work/QV_Backup.ini"
+versions=""
+make_versions "$work/QV_Backup.ini"
 "$program" --ini "$work/QV_Backup.ini" >"$work/window.log" 2>&1 &
 app_pid=$!
 main=$(window_titled "${QVB_MAIN_TITLE:-QV_Backup.*}")
@@ -116,6 +133,16 @@ sleep 3
 # After the run the window shows the job again; "Protokoll" brings the run's protocol back.
 press "$main" alt+p
 shoot "$main" protocol
+# The restore window on the oldest version, a holiday picture chosen and its versions shown.
+press "$main" ctrl+w
+restore=$(window_titled "Wiederherstellen aus .*")
+xdotool windowsize "$restore" 900 640
+sleep 1
+press "$restore" End
+xdotool key --clearmodifiers Tab Tab Down Down Right Down Down Down
+xdotool key --clearmodifiers alt+v
+shoot "$restore" restore
+press "$restore" Escape
 press "$main" ctrl+n
 wizard=$(window_titled "${QVB_WIZARD_TITLE:-.*Assistent.*}")
 shoot "$wizard" wizard
