@@ -6,7 +6,7 @@ set -euo pipefail
 packages=("$@" cmake ninja-build g++ pkg-config qt6-base-dev libjpeg-dev libutf8proc-dev
           libgtest-dev libgmock-dev rsync libglib2.0-bin coreutils util-linux clang
           libxcb1-dev qt6-svg-dev qt6-translations-l10n desktop-file-utils appstream xvfb x11-utils
-          fuse3 fusefat dosfstools exfat-fuse exfatprogs systemd faketime)
+          fuse3 fusefat dosfstools exfat-fuse exfatprogs systemd faketime dbus-daemon)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -61,6 +61,7 @@ class TConsoleRun {
           fOutput(STDOUT_FILENO, &fProgress),
           fInterface(fProgress, fOutput) {
         installCancelSignals();
+        fSession.setRunsByHand(!line.unattended);
         fOutput.setBuffered(::isatty(STDOUT_FILENO) != 1);
         fSession.protocol().setSink([this](const std::string& text) { fOutput.writeLine(text); });
         fInterface.setPollHook([this] {

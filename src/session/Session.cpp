@@ -8,14 +8,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <optional>
 
 #include "engine/CopyFile.h"
+#include "engine/LogLevel.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
 #include "jobs/CopyJobStorage.h"
 #include "jobs/Versions.h"
 #include "platform/DataFolder.h"
 #include "platform/SettingsFolders.h"
+#include "runcontrol/Scheduler.h"
 #include "session/ProtocolHistory.h"
 #include "util/EscapedText.h"
 #include "util/Konstanten.h"
@@ -55,7 +58,8 @@ std::string settingsFileInUse() {
 TSession::TSession(const std::string& settingsFile)
     : fSettingsFile(settingsFile.empty() ? std::string() : expandFileName(settingsFile)) {
     if (!fSettingsFile.empty()) setProgramIniFile(fSettingsFile);
-    fControl.setRunHooks({{}, [this](const TRunRecord& run) { runEnded(run); }});
+    fControl.setRunHooks({[this](const TRunRecord& run) { runStarted(run); },
+                          [this](const TRunRecord& run) { runEnded(run); }});
 }
 
 TSession::~TSession() {
@@ -157,8 +161,40 @@ std::string TSession::historyFolder() const {
                             settingsFileInUse());
 }
 
+// A preview neither copies nor deletes: the computer may sleep.
+void TSession::runStarted(const TRunRecord& run) {
+    if (run.preview) return;
+    if (const std::string reason = fSleepInhibitor.acquire(); !reason.empty() && logLevel() > 3)
+        fProtocol.append(reason);
+}
+
+void TSession::notice(const TNotice& notice) {
+    std::string trace;
+    if (sendNotice(notice, trace) == 0 && logLevel() > 3) fProtocol.append(trace);
+}
+
+std::vector<std::string> TSession::noticeOverdueJobs(TDateTime now) {
+    std::vector<std::string> told;
+    for (int i = 0; i < fJobs->count(); ++i) {
+        const TCopyJob& job = fJobs->getJob(i);
+        const std::optional<TDateTime> since = overdueSince(job, now);
+        if (!since) continue;
+        auto known = std::find_if(fOverdueTold.begin(), fOverdueTold.end(),
+                                  [&](const auto& entry) { return entry.first == job.fJobKey; });
+        if (known != fOverdueTold.end() && known->second == dateOf(now)) continue;
+        if (known == fOverdueTold.end()) known = fOverdueTold.insert(known, {job.fJobKey, 0});
+        known->second = dateOf(now);
+        notice({"Sicherung überfällig", "Backup-" + escapeControls(job.fJobKey) + " \"" +
+                                            escapeControls(job.fJobName) +
+                                            "\": " + overdueText(*since)});
+        told.push_back(job.fJobKey);
+    }
+    return told;
+}
+
 // A preview changed nothing: keeping it would push real runs out.
 void TSession::runEnded(const TRunRecord& run) {
+    fSleepInhibitor.release();
     fLastHistoryFile.clear();
     if (run.preview || !fKeepHistory || !run.job) return;
     const auto& lines = fProtocol.lines();
@@ -168,6 +204,14 @@ void TSession::runEnded(const TRunRecord& run) {
     if (fLastHistoryFile.empty())
         fProtocol.append("Das Protokoll dieses Laufs konnte nicht in \"" + historyFolder() +
                          "\" aufbewahrt werden.");
+    // Only a run nobody watched: the user saw the others end.
+    const std::string verdict = runVerdict(*run.job);
+    if (run.answers != TAnswers::Unattended || fRunsByHand || !verdictNeedsAttention(verdict))
+        return;
+    const std::string summary = verdict == "abgebrochen" ? "Sicherung abgebrochen"
+                                : verdict == "Warnungen" ? "Sicherung mit Warnungen"
+                                                         : "Sicherung mit Fehlern";
+    notice({summary, escapeControls(run.job->fStatusText)});
 }
 
 TRestoreOutcome TSession::restore(const TCopyJob& job, const std::string& what,

@@ -8,12 +8,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Restore.h"
 #include "runcontrol/Protocol.h"
 #include "runcontrol/RunControl.h"
 #include "selftest/QV_BackupTest.h"
+#include "session/DesktopBus.h"
 
 namespace qvb {
 
@@ -129,8 +131,17 @@ class TSession {
     std::string historyFolder() const;
     const std::string& lastHistoryFile() const { return fLastHistoryFile; }
 
+    // The command line's runs are the user's own unless --unattended says
+    // otherwise; the window's are when the user starts them.
+    void setRunsByHand(bool byHand) { fRunsByHand = byHand; }
+    // Tells the desktop about each overdue job once a day; the keys of the
+    // jobs told now.
+    std::vector<std::string> noticeOverdueJobs(TDateTime now);
+
   private:
+    void runStarted(const TRunRecord& run);
     void runEnded(const TRunRecord& run);
+    void notice(const TNotice& notice);
 
     std::string fSettingsFile;
     std::unique_ptr<TQV_BackupOptions> fOptions;
@@ -141,6 +152,10 @@ class TSession {
     bool fKeepHistory = true;
     std::string fLastHistoryFile;
     TRestore* fRestore = nullptr;  // the restore going on, not owned
+    bool fRunsByHand = false;
+    TSleepInhibitor fSleepInhibitor;
+    // Job key and the day it was last told overdue.
+    std::vector<std::pair<std::string, TDateTime>> fOverdueTold;
 };
 
 }  // namespace qvb

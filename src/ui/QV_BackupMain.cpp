@@ -423,6 +423,7 @@ void TfrmMain::tmrIntervallTimer() {
     ui->lblDate->setText(qs(formatGermanDate(now)));
     ui->lblTime->setText(qs(formatGermanTime(now)));
     fScheduler.tick(*fJobs);
+    fSession.noticeOverdueJobs(nowDateTime());
     if (!busy() && !fClosed) tmrIntervall.start();
 }
 

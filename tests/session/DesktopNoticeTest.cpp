@@ -1,0 +1,181 @@
+// The session on a private session bus with the tests' own stand-ins for the
+// notification service and logind (the bus serves as the system bus too):
+// which runs hold the inhibitor, which runs and overdue jobs are told.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "jobs/BU_Options.h"
+#include "jobs/CopyJobList.h"
+#include "platform/DataFolder.h"
+#include "session/Session.h"
+#include "support/SettingsSandbox.h"
+#include "support/TempDir.h"
+#include "support/Tree.h"
+
+extern char** environ;
+
+namespace qvb {
+namespace {
+
+// A child whose standard output is read line by line.
+class Child {
+  public:
+    explicit Child(std::vector<std::string> args) {
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&fPid, argv[0], &actions, nullptr, argv.data(), environ) != 0) fPid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        fOut = out[0];
+    }
+    ~Child() {
+        stop();
+        if (fOut >= 0) ::close(fOut);
+    }
+    void stop() {
+        if (fPid <= 0) return;
+        ::kill(fPid, SIGTERM);
+        ::waitpid(fPid, nullptr, 0);
+        fPid = -1;
+    }
+    // The next line, empty after five seconds without one.
+    std::string line() {
+        for (;;) {
+            if (const size_t end = fBuffer.find('\n'); end != std::string::npos) {
+                std::string text = fBuffer.substr(0, end);
+                fBuffer.erase(0, end + 1);
+                return text;
+            }
+            pollfd p{fOut, POLLIN, 0};
+            char chunk[512];
+            const ssize_t n = ::poll(&p, 1, 5000) > 0 ? ::read(fOut, chunk, sizeof chunk) : 0;
+            if (n <= 0) return {};
+            fBuffer.append(chunk, static_cast<size_t>(n));
+        }
+    }
+    // Whether a line came within a short while.
+    bool quiet() {
+        if (!fBuffer.empty()) return false;
+        pollfd p{fOut, POLLIN, 0};
+        return ::poll(&p, 1, 300) == 0;
+    }
+
+  private:
+    pid_t fPid = -1;
+    int fOut = -1;
+    std::string fBuffer;
+};
+
+class DesktopNotice : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fBus = std::make_unique<Child>(std::vector<std::string>{
+            "/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"});
+        const std::string address = fBus->line();
+        ASSERT_FALSE(address.empty()) << "dbus-daemon did not start";
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+        fServices = std::make_unique<Child>(std::vector<std::string>{QVB_BUS_STANDIN});
+        ASSERT_EQ(fServices->line(), "bereit");
+    }
+    void TearDown() override {
+        fServices.reset();
+        fBus.reset();
+    }
+
+    test::SettingsSandbox sandbox;
+    test::TempDir dir;
+    std::unique_ptr<Child> fBus;
+    std::unique_ptr<Child> fServices;
+};
+
+TEST_F(DesktopNotice, RunsNobodyWatchedAreToldAndEveryWritingRunKeepsTheComputerAwake) {
+    ::mkdir((dir / "quelle").c_str(), 0700);
+    test::buildTree(dir / "quelle/", {test::file("a.txt", "eins")});
+    const std::string ini = dir / "qvb.ini";
+    setProgramIniFile(ini);
+    {
+        TQV_BackupOptions options;
+        options.LogLevel = 4;
+        TCopyJobList list(&options);
+        for (const std::string source : {"quelle/", "fehlt/"}) {
+            auto job = std::make_unique<TCopyJob>();
+            job->fJobName = source == "quelle/" ? "Gut" : "Kaputt";
+            job->fSources = {makeSourceEntry(dir / source, true)};
+            job->setDestination(dir / "ziel/");
+            list.add(std::move(job));
+        }
+        ASSERT_TRUE(list.saveJobsAndOptions());
+    }
+    TSession session(ini);
+    ASSERT_EQ(session.open(), "");
+    TCopyJob& good = session.jobs().getJob(0);
+    TCopyJob& broken = session.jobs().getJob(1);
+    const std::vector<std::string> inhibit{"Inhibit\tsleep\tQV_Backup\tSicherung läuft\tblock",
+                                           "Freigegeben"};
+    const struct {
+        TCopyJob* job;
+        TRunKind kind;
+        TAnswers answers;
+        bool byHand;
+        std::vector<std::string> lines;
+    } runs[] = {
+        {&broken, TRunKind::Backup, TAnswers::Unattended, false,
+         {inhibit[0], inhibit[1],
+          "Notify\tQV_Backup\tde.nerk.QV_Backup\tSicherung mit Fehlern\tBackup-Job02 \"Kaputt\" "
+          "wurde wegen Fehler(n) abgebrochen."}},
+        {&broken, TRunKind::Backup, TAnswers::Unattended, true, inhibit},
+        {&broken, TRunKind::Backup, TAnswers::User, false, inhibit},
+        {&good, TRunKind::Backup, TAnswers::Unattended, false, inhibit},
+        {&broken, TRunKind::Preview, TAnswers::Unattended, false, {}},
+    };
+    for (const auto& run : runs) {
+        session.setRunsByHand(run.byHand);
+        session.runJob(*run.job, run.kind, run.answers);
+        for (const std::string& expected : run.lines) EXPECT_EQ(fServices->line(), expected);
+        EXPECT_TRUE(fServices->quiet()) << run.job->fJobName << " " << run.byHand;
+    }
+
+    // Overdue: told once a day, again the next day.
+    good.setInterval(kIntervalDaily);
+    good.fActive = true;
+    const TDateTime now = good.fLastCleanRun + 3;
+    EXPECT_EQ(session.noticeOverdueJobs(now), std::vector<std::string>{"Job01"});
+    const std::string told = fServices->line();
+    EXPECT_EQ(told.rfind("Notify\tQV_Backup\tde.nerk.QV_Backup\tSicherung überfällig\tBackup-Job01 "
+                         "\"Gut\": überfällig seit ",
+                         0),
+              0u)
+        << told;
+    EXPECT_TRUE(session.noticeOverdueJobs(now + kOneHour).empty());
+    EXPECT_EQ(session.noticeOverdueJobs(now + 1).size(), 1u);
+
+    // Without the services: the run goes on, a trace line says why.
+    fServices->stop();
+    session.runJob(broken, TRunKind::Backup, TAnswers::Unattended);
+    const auto& lines = session.protocol().lines();
+    const auto has = [&](const std::string& start) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+    };
+    EXPECT_TRUE(has("Der Ruhezustand wird nicht verhindert: "));
+    EXPECT_TRUE(has("Keine Benachrichtigung: "));
+}
+
+}  // namespace
+}  // namespace qvb
