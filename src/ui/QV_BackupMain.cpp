@@ -18,6 +18,7 @@
 #include "engine/CopyFolder.h"
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
+#include "jobs/CopyJobStorage.h"
 #include "session/BackgroundTimers.h"
 #include "session/TimerUnits.h"
 #include "ui/ButtonRows.h"
@@ -422,9 +423,24 @@ void TfrmMain::tmrIntervallTimer() {
     const TDateTime now = nowDateTime();
     ui->lblDate->setText(qs(formatGermanDate(now)));
     ui->lblTime->setText(qs(formatGermanTime(now)));
+    takeBackgroundResults(now);
     fScheduler.tick(*fJobs);
     fSession.noticeOverdueJobs(nowDateTime());
     if (!busy() && !fClosed) tmrIntervall.start();
+}
+
+// Once a minute, what the timers' runs stored: the last backup shown and the
+// overdue mark must not wait for the next save of a window left open for days.
+void TfrmMain::takeBackgroundResults(TDateTime now) {
+    const auto minute = static_cast<int64_t>(now * 1440);
+    if (fTimerJobIds.empty() || minute == fResultsMinute) return;
+    fResultsMinute = minute;
+    bool taken = false;
+    for (int i = 0; i < fJobs->count(); ++i) {
+        TCopyJob& job = fJobs->getJob(i);
+        if (fTimerJobIds.count(job.fJobId) > 0) taken = takeNewerRunResult(job, *fOptions) || taken;
+    }
+    if (taken) showLastBackup();
 }
 
 void TfrmMain::showLastBackup() {

@@ -145,6 +145,7 @@ class TfrmMain : public QMainWindow {
     void syncBackgroundUnits();
     void showBackgroundOption();
     bool runsElsewhere(const TCopyJob& job) const;
+    void takeBackgroundResults(TDateTime now);
     std::string saveErrorText() const;
     void showSaveError();
     bool saveSettingsOrAsk();
@@ -186,6 +187,8 @@ class TfrmMain : public QMainWindow {
     bool fBackgroundRuns = false;
     // The jobs whose timers lie in the unit folder: the manager starts them.
     std::set<std::string> fTimerJobIds;
+    // The minute the stored results of their runs were last looked at.
+    int64_t fResultsMinute = -1;
 };
 
 }  // namespace qvb

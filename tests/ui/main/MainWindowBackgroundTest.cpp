@@ -112,6 +112,11 @@ TEST_F(MainWindowBackgroundTest, OnWithAManagerOnlyThenUnitsFollowSavesAndTheTic
     EXPECT_EQ(nextRow(1).toStdString(), kRowRunning);
     EXPECT_FALSE(memoHas("10.02.2027 08:00:30:  starte Backup-Job01 \"Täglich\""));
     EXPECT_FALSE(fs::exists(dir / "ziel1"));
+    // What a timer's run stores shows a minute later without a save.
+    ASSERT_EQ(runProgram({"--ini", ini, "--run", "Täglich", "--unattended"}, {}).exitCode, 0);
+    setClock([] { return encodeDateTime({2027, 2, 10, 8, 1, 30}); });
+    window->tmrIntervallTimer();
+    EXPECT_EQ(child<QLabel>("lblLastBackupzeit")->text().toStdString(), stored("LetztesBackup"));
 
     // A save with nothing changed leaves the manager alone; a deleted job
     // takes its units along.
