@@ -62,6 +62,9 @@ const std::array<TMethod, 5> kMethods = {{
     {&TCopyFile::copyWithDosCopy, ". Versuch: Kopiermethode \"DOSCopy\"... "},
 }};
 
+// Stands for "the permissions the new file got are not known" where a mode goes.
+constexpr mode_t kModeUnknown = ~mode_t{0};
+
 mode_t processUmask() {
     static const mode_t mask = [] {
         const mode_t m = ::umask(0);
@@ -454,9 +457,12 @@ bool TCopyFile::copyRegularFile(const std::string& source, int sourceFd, const s
         return false;
     }
     const bool written = err == 0;
+    // A folder that hands an ACL down gives a new file permissions of its own.
+    const bool handsDown = written && folderHandsDown(place.path);
     if (written)
-        err = applyAttributes(temp.fd.get(), st, createdMode, fAttributeError, fTimesError);
-    if (written && err == 0) copyXattrs(sourceFd, temp.fd.get());
+        err = applyAttributes(temp.fd.get(), st, handsDown ? kModeUnknown : createdMode,
+                              fAttributeError, fTimesError);
+    if (written && err == 0) copyXattrs(sourceFd, temp.fd.get(), !handsDown);
     if (err == 0 && (err = temp.commit()) != 0 && nameRefused(err, place)) err = kUnstorableName;
     if (written && (err == EPERM || err == EACCES || err == EROFS)) {
         fHopeless = true;
@@ -484,11 +490,23 @@ bool TCopyFile::copyRegularFile(const std::string& source, int sourceFd, const s
 }
 
 // After owner and mode: a chown clears file capabilities, a chmod changes an ACL's mask.
-void TCopyFile::copyXattrs(int in, int out) {
+// A `bare` copy holds no attributes yet, so nothing needs reading from it.
+void TCopyFile::copyXattrs(int in, int out, bool bare) {
     TXattrs attrs;
     int err = readXattrs(in, nullptr, attrs);
-    if (err == 0) err = writeXattrs(out, attrs);
+    if (err == 0) err = writeXattrs(out, attrs, bare);
     if (err != 0) fXattrError = err;
+}
+
+// Asked once for all copies into one folder, not for each.
+bool TCopyFile::folderHandsDown(const std::string& target) {
+    std::string folder = extractFilePath(target);
+    if (folder.empty()) folder = "./";
+    if (folder != fAskedFolder) {
+        fFolderHandsDown = handsDownXattrs(folder.c_str());
+        fAskedFolder = std::move(folder);
+    }
+    return fFolderHandsDown;
 }
 
 int TCopyFile::moveData(int in, int out, const struct stat& st) {

@@ -64,6 +64,9 @@ class TCopyFile : public TCopyIt {
     // Set when the copy is whole but the destination refused its extended attributes or ACLs
     // (errno).
     int fXattrError = 0;
+    // What was learnt of the destination's folders: forgotten before each run,
+    // since their ACLs may have changed meanwhile.
+    void forgetFolders() { fAskedFolder.clear(); }
 
     // A source opened without following a link: `fd` is open for a regular
     // file (or any non-link), `st` describes it; `err` is the errno of a failure.
@@ -87,7 +90,8 @@ class TCopyFile : public TCopyIt {
     bool copyLink(const std::string& source, const struct stat& st, const TTargetPlace& place);
     // 0, the errno of a failure, or ECANCELED.
     int moveData(int in, int out, const struct stat& st);
-    void copyXattrs(int in, int out);
+    void copyXattrs(int in, int out, bool bare);
+    bool folderHandsDown(const std::string& target);
     int moveSparse(int in, int out, int64_t size);
     // From `offset` to `end` (-1: to the end of the file), both files at `offset`.
     int moveStretch(int in, int out, int64_t offset, int64_t end, int64_t size);
@@ -111,6 +115,11 @@ class TCopyFile : public TCopyIt {
     bool fHopeless = false;
     std::vector<char> fBuffer;
     int32_t fLastPercent = 0;  // the percentage last reported for this file
+    // The destination folder last asked whether it hands attributes down to a
+    // new file, and its answer: copies into a folder that hands none down need
+    // no look at what they start with.
+    std::string fAskedFolder;
+    bool fFolderHandsDown = true;
 };
 
 }  // namespace qvb

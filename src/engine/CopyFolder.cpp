@@ -449,6 +449,7 @@ TCopyFolder::TCopyEnd TCopyFolder::copyPhase() {
     addMessage("kopiere neue und geänderte Dateien...");
     fStatistics.fCurrent = 0;
     fCopier->fTimesAfterCommit = !fPreview && onNetworkFileSystem(fDestFolder);
+    fCopier->forgetFolders();
     const int workers = copyWorkers();
     const TCopyEnd end = workers > 1 ? copyInParallel(workers) : copyInTurn();
     if (end != TCopyEnd::Interrupted && fStatistics.fAdded == 0 && fStatistics.fReplaced == 0)

@@ -80,9 +80,9 @@ int readXattrs(int fd, const char* path, TXattrs& out) {
     return 0;
 }
 
-int writeXattrs(int fd, const TXattrs& want) {
+int writeXattrs(int fd, const TXattrs& want, bool bare) {
     TXattrs have;
-    int first = readXattrs(fd, nullptr, have);
+    int first = bare ? 0 : readXattrs(fd, nullptr, have);
     const auto note = [&first](int result) {
         if (result != 0 && first == 0) first = errno;
     };
@@ -95,6 +95,11 @@ int writeXattrs(int fd, const TXattrs& want) {
         if (!wanted) note(sys::fremovexattr(fd, attr.name.c_str()));
     }
     return first;
+}
+
+bool handsDownXattrs(const char* folder) {
+    TXattrs attrs;
+    return readXattrs(-1, folder, attrs) != 0 || !attrs.empty();
 }
 
 }  // namespace qvb

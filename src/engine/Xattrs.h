@@ -29,7 +29,13 @@ int readXattrs(int fd, const char* path, TXattrs& out);
 
 // Makes the carried attributes of the open file `fd` equal `want`: sets what
 // differs and removes what `want` lacks (an ACL the target inherited from its
-// folder). 0 or the errno of the first refusal; the rest are still tried.
-int writeXattrs(int fd, const TXattrs& want);
+// folder). A file known to carry none (`bare`) is not asked first. 0 or the
+// errno of the first refusal; the rest are still tried.
+int writeXattrs(int fd, const TXattrs& want, bool bare = false);
+
+// False when a file new in `folder` starts without carried attributes: the
+// folder has no default ACL to hand down, and no label a security module
+// gives every new file (it would carry one too). An unreadable folder may.
+bool handsDownXattrs(const char* folder);
 
 }  // namespace qvb

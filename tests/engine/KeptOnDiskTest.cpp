@@ -191,12 +191,17 @@ void setXattr(const std::string& path, const std::string& name, const std::strin
 
 TEST_F(KeptOnDiskTest, AttributesAndAclsArriveAndFollowAChangeWithoutACopy) {
     test::buildTree(src, {file("f.txt", "F", kT), file("sub/g.txt", "G", kT), dir("shared/"),
-                          file("plain.txt", "p", kT)});
+                          file("plain.txt", "p", kT), file("sub/h.txt", "H", kT)});
     const std::string readOnlyForUser = rawAcl({{kUserObj, 6, kNoId},
                                                 {kUser, 4, 1234},
                                                 {kGroupObj, 4, kNoId},
                                                 {kMask, 4, kNoId},
                                                 {kOther, 0, kNoId}});
+    // A folder of the backup that hands an ACL down: the copies made in it
+    // must not keep what their sources lack. Made before the source's
+    // attributes change, so that the run brings the folder's own in line.
+    test::buildTree(dst, {dir("sub/")});
+    setXattr(dst + "sub", "system.posix_acl_default", readOnlyForUser);
     setXattr(src + "f.txt", "user.note", "eins");
     setXattr(src + "f.txt", "user.long", std::string(3000, 'l'));  // beyond a first read's guess
     setXattr(src + "sub", "user.folder", "ordner");
