@@ -162,6 +162,14 @@ constexpr const char* kRegistryOrder[] = {"Name",
                                           "LetztesZiel",
                                           "Verzeichnis überspringen"};
 
+// The values the registry's order does not name came after the record's
+// first form: a broken one takes its default rather than cost the values
+// read after it (the versions kept, the last clean run).
+bool endsRegistryRecord(const TJobValue& value) {
+    return std::any_of(std::begin(kRegistryOrder), std::end(kRegistryOrder),
+                       [&](const char* name) { return std::string_view(name) == value.name; });
+}
+
 using TReadOrder = std::vector<const TJobValue*>;
 
 template <size_t N>
@@ -188,7 +196,7 @@ bool readJobValue(TCopyJob& job, TSettingsStore& store, const std::string& recor
     const bool typed = store.keepsValueTypes();
     TStoredValue read;
     const TReadResult result = readStored(store, record, value.name, value.type, read);
-    if (typed && (result == TReadResult::WrongType ||
+    if (typed && ((result == TReadResult::WrongType && endsRegistryRecord(value)) ||
                   (result == TReadResult::Absent && !value.registryDefault)))
         return false;
     if (result != TReadResult::Ok)

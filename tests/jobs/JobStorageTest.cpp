@@ -28,6 +28,54 @@ TEST_F(JobStorage, RecordsRoundTripInBothStores) {
         std::string::npos);
 }
 
+// The forms the time of the last clean run takes in a stored record: absent
+// (a file from before the value), the zero date an empty value is written as,
+// a real time, and what no time is. Only a real time counts; otherwise a run
+// with errors must keep counting from the last backup, also after a save of
+// the job. A broken value added to the record does not cost the ones after it.
+TEST_F(JobStorage, LastCleanRunInEveryStoredFormSurvivesASave) {
+    const TDateTime real = encodeDateTime({2026, 11, 30, 20, 0, 0, 0});
+    const struct {
+        const char* form;
+        std::function<void(TSettingsStore&)> store;
+        TDateTime expected;
+    } cases[] = {
+        {"absent", [](TSettingsStore& s) { s.eraseValue("Job01", "LetzterFehlerfreierLauf"); }, 0},
+        {"zero", [](TSettingsStore& s) { s.writeTime("Job01", "LetzterFehlerfreierLauf", 0); }, 0},
+        {"real", [&](TSettingsStore& s) { s.writeTime("Job01", "LetzterFehlerfreierLauf", real); },
+         real},
+        {"garbage",
+         [](TSettingsStore& s) { s.writeText("Job01", "LetzterFehlerfreierLauf", "kaputt"); }, 0},
+        {"id a number", [](TSettingsStore& s) { s.writeNumber("Job01", "Kennung", 7); }, 0},
+    };
+    for (const bool useIni : {false, true}) {
+        if (useIni) test::writeFile(iniFile(), "");
+        auto options = makeOptions();
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(useIni ? "ini, " : "registry, ") + c.form);
+            auto saved = sampleJob("Fotos", 1);
+            saved->fJobKey = "Job01";
+            saved->fLastCleanRun = 0;
+            saved->fVersionRuns = "täglich/d_06/|06.12.2026 22:00:05|ok";
+            ASSERT_TRUE(saved->saveToStorage(*options));
+            c.store(options->store());
+            ASSERT_TRUE(options->flushStore());
+            TCopyJob loaded;
+            loaded.fJobKey = "Job01";
+            for (int save = 0; save < 2; ++save) {
+                EXPECT_TRUE(loaded.loadFromStorage(*options));
+                EXPECT_NEAR(loaded.fLastCleanRun, c.expected, kOneSecond / 2) << save;
+                EXPECT_EQ(loaded.fVersionRuns, saved->fVersionRuns);
+                ASSERT_TRUE(loaded.saveToStorage(*options));
+            }
+            loaded.fStatistics.fErrors = 1;
+            loaded.noteFinishedRun(kNow);
+            EXPECT_NEAR(loaded.fLastCleanRun, c.expected > 0 ? c.expected : saved->fLastBackup,
+                        kOneSecond / 2);
+        }
+    }
+}
+
 TEST_F(JobStorage, RegistryRecordWithoutSourceCountLoadsInPart) {
     auto options = makeOptions();
     options->fRegistry->writeText("Job01", "Name", "Fotos");
