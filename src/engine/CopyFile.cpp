@@ -83,13 +83,6 @@ mode_t creationMode(const struct stat& st) {
     return 0600;
 }
 
-// True when the new copy already has the source's owner and group (a new
-// file takes the folder's group in a setgid folder, so ask the file).
-bool ownedAsSource(int fd, const struct stat& source) {
-    struct stat st {};
-    return sys::fstat(fd, &st) == 0 && st.st_uid == source.st_uid && st.st_gid == source.st_gid;
-}
-
 bool pathExists(const std::string& path) {
     struct stat st {};
     return sys::lstat(path.c_str(), &st) == 0;
@@ -216,27 +209,6 @@ bool timesRefused(int err) {
     return err == EPERM || err == EACCES || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
 }
 
-// Gives the written copy the source's owner (as root), mode and times;
-// 0 or the errno of a failure that spoils the copy. A file system that
-// refuses owners, modes or times still gets the whole copy; `refused` and
-// `timesError` tell why. Both times are set: FAT drivers through FUSE ignore
-// a modification time that comes without the access time.
-int applyAttributes(int fd, const struct stat& st, mode_t createdMode, int& refused,
-                    int& timesError) {
-    mode_t mode = st.st_mode & 07777;
-    if (runningAsRoot() && !ownedAsSource(fd, st) && sys::fchown(fd, st.st_uid, st.st_gid) != 0) {
-        refused = errno;
-        mode &= 0777;  // never a setuid copy that belongs to the wrong user
-    }
-    if (mode != createdMode && sys::fchmod(fd, mode) != 0 && refused == 0) refused = errno;
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (sys::futimens(fd, times) != 0) {
-        if (!timesRefused(errno)) return errno;
-        timesError = errno;
-    }
-    return 0;
-}
-
 // Failures of the destination that no other copy method can get round.
 bool hopelessForOthers(int err) {
     return err == EACCES || err == EPERM || err == EROFS || err == ENOSPC || err == EDQUOT ||
@@ -287,6 +259,37 @@ bool nameRefused(int err, const TTargetPlace& place) {
 }
 
 }  // namespace
+
+// Gives the written copy the source's owner (as root), mode and times;
+// 0 or the errno of a failure that spoils the copy. A file system that
+// refuses owners, modes or times still gets the whole copy; fAttributeError
+// and fTimesError tell why. Both times are set: FAT drivers through FUSE
+// ignore a modification time that comes without the access time.
+int TCopyFile::applyAttributes(int fd, const struct stat& st, mode_t createdMode,
+                               TFolderLore& folder) {
+    mode_t mode = st.st_mode & 07777;
+    if (runningAsRoot()) {
+        struct stat created {};
+        if (!folder.ownerKnown && sys::fstat(fd, &created) == 0) {
+            folder.uid = created.st_uid;
+            folder.gid = created.st_gid;
+            folder.ownerKnown = true;
+        }
+        const bool owned = folder.ownerKnown && folder.uid == st.st_uid && folder.gid == st.st_gid;
+        if (!owned && sys::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            fAttributeError = errno;
+            mode &= 0777;  // never a setuid copy that belongs to the wrong user
+        }
+    }
+    if (mode != createdMode && sys::fchmod(fd, mode) != 0 && fAttributeError == 0)
+        fAttributeError = errno;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (sys::futimens(fd, times) != 0) {
+        if (!timesRefused(errno)) return errno;
+        fTimesError = errno;
+    }
+    return 0;
+}
 
 int64_t fileSize64(const std::string& path) {
     struct stat st {};
@@ -458,10 +461,12 @@ bool TCopyFile::copyRegularFile(const std::string& source, int sourceFd, const s
     }
     const bool written = err == 0;
     // A folder that hands an ACL down gives a new file permissions of its own.
-    const bool handsDown = written && folderHandsDown(place.path);
-    if (written)
-        err = applyAttributes(temp.fd.get(), st, handsDown ? kModeUnknown : createdMode,
-                              fAttributeError, fTimesError);
+    bool handsDown = false;
+    if (written) {
+        TFolderLore& folder = folderOf(place.path);
+        handsDown = folder.handsDown;
+        err = applyAttributes(temp.fd.get(), st, handsDown ? kModeUnknown : createdMode, folder);
+    }
     if (written && err == 0) copyXattrs(sourceFd, temp.fd.get(), !handsDown);
     if (err == 0 && (err = temp.commit()) != 0 && nameRefused(err, place)) err = kUnstorableName;
     if (written && (err == EPERM || err == EACCES || err == EROFS)) {
@@ -499,14 +504,15 @@ void TCopyFile::copyXattrs(int in, int out, bool bare) {
 }
 
 // Asked once for all copies into one folder, not for each.
-bool TCopyFile::folderHandsDown(const std::string& target) {
+TCopyFile::TFolderLore& TCopyFile::folderOf(const std::string& target) {
     std::string folder = extractFilePath(target);
     if (folder.empty()) folder = "./";
-    if (folder != fAskedFolder) {
-        fFolderHandsDown = handsDownXattrs(folder.c_str());
-        fAskedFolder = std::move(folder);
+    if (folder != fFolder.path) {
+        fFolder = TFolderLore{};
+        fFolder.handsDown = handsDownXattrs(folder.c_str());
+        fFolder.path = std::move(folder);
     }
-    return fFolderHandsDown;
+    return fFolder;
 }
 
 int TCopyFile::moveData(int in, int out, const struct stat& st) {

@@ -66,7 +66,7 @@ class TCopyFile : public TCopyIt {
     int fXattrError = 0;
     // What was learnt of the destination's folders: forgotten before each run,
     // since their ACLs may have changed meanwhile.
-    void forgetFolders() { fAskedFolder.clear(); }
+    void forgetFolders() { fFolder = TFolderLore{}; }
 
     // A source opened without following a link: `fd` is open for a regular
     // file (or any non-link), `st` describes it; `err` is the errno of a failure.
@@ -91,7 +91,24 @@ class TCopyFile : public TCopyIt {
     // 0, the errno of a failure, or ECANCELED.
     int moveData(int in, int out, const struct stat& st);
     void copyXattrs(int in, int out, bool bare);
-    bool folderHandsDown(const std::string& target);
+    // The destination folder copies went to last, and what they showed of it;
+    // asked for anew when the copies enter another folder.
+    struct TFolderLore {
+        std::string path;
+        // The folder hands attributes down to a new file (a default ACL): copies
+        // into a folder that hands none down need no look at what they start with.
+        bool handsDown = true;
+        // The owner and group every new file in the folder gets (the creator's,
+        // or the folder's group when it is setgid, or what the file system
+        // gives all alike): learnt from the first copy, so that a copy already
+        // owned as its source needs neither a look nor a chown.
+        bool ownerKnown = false;
+        uid_t uid = 0;
+        gid_t gid = 0;
+    };
+
+    TFolderLore& folderOf(const std::string& target);
+    int applyAttributes(int fd, const struct stat& st, mode_t createdMode, TFolderLore& folder);
     int moveSparse(int in, int out, int64_t size);
     // From `offset` to `end` (-1: to the end of the file), both files at `offset`.
     int moveStretch(int in, int out, int64_t offset, int64_t end, int64_t size);
@@ -115,11 +132,7 @@ class TCopyFile : public TCopyIt {
     bool fHopeless = false;
     std::vector<char> fBuffer;
     int32_t fLastPercent = 0;  // the percentage last reported for this file
-    // The destination folder last asked whether it hands attributes down to a
-    // new file, and its answer: copies into a folder that hands none down need
-    // no look at what they start with.
-    std::string fAskedFolder;
-    bool fFolderHandsDown = true;
+    TFolderLore fFolder;
 };
 
 }  // namespace qvb

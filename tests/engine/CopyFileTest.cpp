@@ -112,6 +112,50 @@ TEST_F(CopyFileTest, EveryPermissionBitArrivesWhateverTheUmask) {
     ::umask(oldMask);
 }
 
+// A root run learns from the first copy into a folder whom the folder's new
+// files belong to; a copy already owned as its source needs no chown, every
+// other one still gets its source's owner (a setgid folder hands its group
+// down, which suits some sources and not others).
+TEST_F(CopyFileTest, CopiesGetTheirSourcesOwnerWithoutAChownWhereTheFolderGivesIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "owners need root";
+    struct Case {
+        const char* folder;
+        mode_t folderMode;
+        gid_t folderGroup;
+    };
+    struct Source {
+        uid_t uid;
+        gid_t gid;
+    };
+    const std::vector<Source> sources = {{0, 0}, {4321, 4322}, {0, 4322}, {0, 0}, {4321, 0}};
+    for (const Case c : {Case{"plain/", 0755, 0}, Case{"setgid/", 02775, 4322}}) {
+        SCOPED_TRACE(c.folder);
+        const std::string folder = dst + c.folder;
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+        ASSERT_EQ(::chown(folder.c_str(), 0, c.folderGroup), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+        int chowns = 0;
+        int expectedChowns = 0;
+        for (size_t i = 0; i < sources.size(); ++i) {
+            const std::string name = c.folder[0] + std::to_string(i);
+            writeFile(src + name, "x");
+            ASSERT_EQ(::chown((src + name).c_str(), sources[i].uid, sources[i].gid), 0);
+            expectedChowns += sources[i].uid != 0 || sources[i].gid != c.folderGroup;
+            sys::setFaultHook([&](sys::Op op, const char*) {
+                chowns += op == sys::Op::Chown;
+                return 0;
+            });
+            ASSERT_TRUE(copy(src + name, folder + name));
+            sys::setFaultHook({});
+            struct stat st {};
+            ASSERT_EQ(::stat((folder + name).c_str(), &st), 0);
+            EXPECT_EQ(st.st_uid, sources[i].uid) << name;
+            EXPECT_EQ(st.st_gid, sources[i].gid) << name;
+        }
+        EXPECT_EQ(chowns, expectedChowns);
+    }
+}
+
 TEST_F(CopyFileTest, FolderTargetGetsTheSourceName) {
     writeFile(src + "a.txt", "A");
     ASSERT_TRUE(copy(src + "a.txt", dst));
