@@ -168,9 +168,36 @@ void TSession::runStarted(const TRunRecord& run) {
         fProtocol.append(reason);
 }
 
-void TSession::notice(const TNotice& notice) {
+void TSession::notice(TNotice notice, const std::string& historyFile) {
+    const bool offer = fShowProtocol && !historyFile.empty() && noticeActionsOffered();
+    if (offer) notice.actions.push_back(kShowProtocolAction);
     std::string trace;
-    if (sendNotice(notice, trace) == 0 && logLevel() > 3) fProtocol.append(trace);
+    const uint32_t id = sendNotice(notice, trace);
+    if (id == 0 && logLevel() > 3) fProtocol.append(trace);
+    if (id == 0 || !offer) return;
+    // Notifications the user never closes must not gather without end.
+    constexpr size_t kRemembered = 50;
+    if (fNoticedRuns.size() >= kRemembered) fNoticedRuns.erase(fNoticedRuns.begin());
+    fNoticedRuns.emplace_back(id, historyFile);
+}
+
+void TSession::showProtocolOnNoticeAction(std::function<void(const std::string&)> show) {
+    fShowProtocol = std::move(show);
+    const auto find = [this](uint32_t id) {
+        return std::find_if(fNoticedRuns.begin(), fNoticedRuns.end(),
+                            [id](const auto& run) { return run.first == id; });
+    };
+    fNoticeWatch = std::make_unique<TNoticeWatch>(
+        [this, find](uint32_t id, const std::string& key) {
+            const auto run = find(id);
+            if (run == fNoticedRuns.end() || key != kShowProtocolAction.key || !fShowProtocol)
+                return;
+            const std::string file = run->second;
+            fShowProtocol(file);
+        },
+        [this, find](uint32_t id, uint32_t) {
+            if (const auto run = find(id); run != fNoticedRuns.end()) fNoticedRuns.erase(run);
+        });
 }
 
 std::vector<std::string> TSession::noticeOverdueJobs(TDateTime now) {
@@ -184,9 +211,10 @@ std::vector<std::string> TSession::noticeOverdueJobs(TDateTime now) {
         if (known != fOverdueTold.end() && known->second == dateOf(now)) continue;
         if (known == fOverdueTold.end()) known = fOverdueTold.insert(known, {job.fJobKey, 0});
         known->second = dateOf(now);
-        notice({"Sicherung überfällig", "Backup-" + escapeControls(job.fJobKey) + " \"" +
-                                            escapeControls(job.fJobName) +
-                                            "\": " + overdueText(*since)});
+        notice({"Sicherung überfällig",
+                "Backup-" + escapeControls(job.fJobKey) + " \"" + escapeControls(job.fJobName) +
+                    "\": " + overdueText(*since),
+                {}});
         told.push_back(job.fJobKey);
     }
     return told;
@@ -211,7 +239,7 @@ void TSession::runEnded(const TRunRecord& run) {
     const std::string summary = verdict == "abgebrochen" ? "Sicherung abgebrochen"
                                 : verdict == "Warnungen" ? "Sicherung mit Warnungen"
                                                          : "Sicherung mit Fehlern";
-    notice({summary, escapeControls(run.job->fStatusText)});
+    notice({summary, escapeControls(run.job->fStatusText), {}}, fLastHistoryFile);
 }
 
 TRestoreOutcome TSession::restore(const TCopyJob& job, const std::string& what,

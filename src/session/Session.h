@@ -137,11 +137,15 @@ class TSession {
     // Tells the desktop about each overdue job once a day; the keys of the
     // jobs told now.
     std::vector<std::string> noticeOverdueJobs(TDateTime now);
+    // For a window, which stays to take a click: the notices of its runs
+    // offer "Protokoll anzeigen" where the desktop shows actions, and that
+    // action hands the run's kept protocol file to `show`.
+    void showProtocolOnNoticeAction(std::function<void(const std::string& historyFile)> show);
 
   private:
     void runStarted(const TRunRecord& run);
     void runEnded(const TRunRecord& run);
-    void notice(const TNotice& notice);
+    void notice(TNotice notice, const std::string& historyFile = {});
 
     std::string fSettingsFile;
     std::unique_ptr<TQV_BackupOptions> fOptions;
@@ -156,6 +160,10 @@ class TSession {
     TSleepInhibitor fSleepInhibitor;
     // Job key and the day it was last told overdue.
     std::vector<std::pair<std::string, TDateTime>> fOverdueTold;
+    std::function<void(const std::string&)> fShowProtocol;
+    std::unique_ptr<TNoticeWatch> fNoticeWatch;
+    // Notification number and the kept protocol its action opens.
+    std::vector<std::pair<uint32_t, std::string>> fNoticedRuns;
 };
 
 }  // namespace qvb

@@ -1,6 +1,7 @@
 // The session on a private session bus with the tests' own stand-ins for the
 // notification service and logind (the bus serves as the system bus too):
-// which runs hold the inhibitor, which runs and overdue jobs are told.
+// which runs hold the inhibitor, which runs and overdue jobs are told, and
+// what a click on a notification opens.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <cstdlib>
 #include <memory>
 
@@ -26,26 +29,36 @@ extern char** environ;
 namespace qvb {
 namespace {
 
-// A child whose standard output is read line by line.
+// A child whose standard output is read line by line and whose standard
+// input the test writes.
 class Child {
   public:
     explicit Child(std::vector<std::string> args) {
         int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) return;
+        int in[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
         if (posix_spawn(&fPid, argv[0], &actions, nullptr, argv.data(), environ) != 0) fPid = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
+        ::close(in[0]);
         fOut = out[0];
+        fIn = in[1];
     }
     ~Child() {
         stop();
         if (fOut >= 0) ::close(fOut);
+        if (fIn >= 0) ::close(fIn);
+    }
+    void write(const std::string& line) {
+        const std::string text = line + '\n';
+        ASSERT_EQ(::write(fIn, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }
     void stop() {
         if (fPid <= 0) return;
@@ -78,38 +91,44 @@ class Child {
   private:
     pid_t fPid = -1;
     int fOut = -1;
+    int fIn = -1;
     std::string fBuffer;
 };
 
+// One bus for all cases: Qt keeps its first connection to the session bus.
 class DesktopNotice : public ::testing::Test {
   protected:
-    void SetUp() override {
-        fBus = std::make_unique<Child>(std::vector<std::string>{
-            "/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"});
-        const std::string address = fBus->line();
-        ASSERT_FALSE(address.empty()) << "dbus-daemon did not start";
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "test_session";
+        static char* argv[] = {name, nullptr};
+        // Signals arrive through the event loop. Kept to the end: Qt's own
+        // globals are gone before static objects of the test would be.
+        if (!QCoreApplication::instance()) sApp = new QCoreApplication(argc, argv);
+        sBus = std::make_unique<Child>(std::vector<std::string>{"/usr/bin/dbus-daemon", "--session",
+                                                                "--nofork", "--print-address=1"});
+        const std::string address = sBus->line();
         ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
-        fServices = std::make_unique<Child>(std::vector<std::string>{QVB_BUS_STANDIN});
+    }
+    static void TearDownTestSuite() { sBus.reset(); }
+    void SetUp() override { startServices({}); }
+    void TearDown() override { fServices.reset(); }
+
+    void startServices(const std::string& option) {
+        fServices.reset();
+        std::vector<std::string> args{QVB_BUS_STANDIN};
+        if (!option.empty()) args.push_back(option);
+        fServices = std::make_unique<Child>(args);
         ASSERT_EQ(fServices->line(), "bereit");
     }
-    void TearDown() override {
-        fServices.reset();
-        fBus.reset();
-    }
 
-    test::SettingsSandbox sandbox;
-    test::TempDir dir;
-    std::unique_ptr<Child> fBus;
-    std::unique_ptr<Child> fServices;
-};
-
-TEST_F(DesktopNotice, RunsNobodyWatchedAreToldAndEveryWritingRunKeepsTheComputerAwake) {
-    ::mkdir((dir / "quelle").c_str(), 0700);
-    test::buildTree(dir / "quelle/", {test::file("a.txt", "eins")});
-    const std::string ini = dir / "qvb.ini";
-    setProgramIniFile(ini);
-    {
+    // A job that copies and one whose source is missing, in `dir`/qvb.ini.
+    std::string makeJobs() {
+        ::mkdir((dir / "quelle").c_str(), 0700);
+        test::buildTree(dir / "quelle/", {test::file("a.txt", "eins")});
+        const std::string ini = dir / "qvb.ini";
+        setProgramIniFile(ini);
         TQV_BackupOptions options;
         options.LogLevel = 4;
         TCopyJobList list(&options);
@@ -120,8 +139,19 @@ TEST_F(DesktopNotice, RunsNobodyWatchedAreToldAndEveryWritingRunKeepsTheComputer
             job->setDestination(dir / "ziel/");
             list.add(std::move(job));
         }
-        ASSERT_TRUE(list.saveJobsAndOptions());
+        EXPECT_TRUE(list.saveJobsAndOptions());
+        return ini;
     }
+
+    test::SettingsSandbox sandbox;
+    test::TempDir dir;
+    static inline QCoreApplication* sApp = nullptr;
+    static inline std::unique_ptr<Child> sBus;
+    std::unique_ptr<Child> fServices;
+};
+
+TEST_F(DesktopNotice, RunsNobodyWatchedAreToldAndEveryWritingRunKeepsTheComputerAwake) {
+    const std::string ini = makeJobs();
     TSession session(ini);
     ASSERT_EQ(session.open(), "");
     TCopyJob& good = session.jobs().getJob(0);
@@ -135,7 +165,10 @@ TEST_F(DesktopNotice, RunsNobodyWatchedAreToldAndEveryWritingRunKeepsTheComputer
         bool byHand;
         std::vector<std::string> lines;
     } runs[] = {
-        {&broken, TRunKind::Backup, TAnswers::Unattended, false,
+        {&broken,
+         TRunKind::Backup,
+         TAnswers::Unattended,
+         false,
          {inhibit[0], inhibit[1],
           "Notify\tQV_Backup\tde.nerk.QV_Backup\tSicherung mit Fehlern\tBackup-Job02 \"Kaputt\" "
           "wurde wegen Fehler(n) abgebrochen."}},
@@ -175,6 +208,38 @@ TEST_F(DesktopNotice, RunsNobodyWatchedAreToldAndEveryWritingRunKeepsTheComputer
     };
     EXPECT_TRUE(has("Der Ruhezustand wird nicht verhindert: "));
     EXPECT_TRUE(has("Keine Benachrichtigung: "));
+}
+
+// The window's runs offer their protocol where the desktop shows actions; a
+// click on another notification or another action opens nothing.
+TEST_F(DesktopNotice, AClickOnAWindowRunsNoticeOpensThatRunsProtocol) {
+    TSession session(makeJobs());
+    ASSERT_EQ(session.open(), "");
+    std::vector<std::string> shown;
+    session.showProtocolOnNoticeAction([&](const std::string& file) { shown.push_back(file); });
+    TCopyJob& broken = session.jobs().getJob(1);
+    const std::string told =
+        "Notify\tQV_Backup\tde.nerk.QV_Backup\tSicherung mit Fehlern\tBackup-Job02 \"Kaputt\" "
+        "wurde wegen Fehler(n) abgebrochen.";
+    const auto runBroken = [&] {
+        session.runJob(broken, TRunKind::Backup, TAnswers::Unattended);
+        fServices->line();  // Inhibit
+        fServices->line();  // Freigegeben
+        return fServices->line();
+    };
+    EXPECT_EQ(runBroken(), told + "\tdefault\tProtokoll anzeigen\t1");
+    const std::string kept = session.lastHistoryFile();
+    ASSERT_FALSE(kept.empty());
+    for (const std::string click : {"7 default", "1 andere", "1 default"})
+        fServices->write("ActionInvoked " + click);
+    const QDeadlineTimer deadline(5000);
+    while (shown.empty() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 300);
+    EXPECT_EQ(shown, std::vector<std::string>{kept});
+
+    startServices("--ohne-aktionen");
+    EXPECT_EQ(runBroken(), told);
 }
 
 }  // namespace
