@@ -54,16 +54,29 @@ void TProtocol::appendOne(std::string line) {
     if (fSink) fSink(fLines.back());
 }
 
-bool saveLinesToFile(const std::vector<std::string>& lines, const std::string& path) {
+// Written in pieces: a run over a million files has a protocol of hundreds of
+// megabytes, which need not be held twice.
+static bool writeLines(int fd, std::initializer_list<std::span<const std::string>> parts) {
+    constexpr size_t kPiece = 1 << 16;
     std::string text;
-    for (const std::string& line : lines) {
-        text += line;
-        text += '\n';
-    }
+    for (std::span<const std::string> lines : parts)
+        for (const std::string& line : lines) {
+            text += line;
+            text += '\n';
+            if (text.size() >= kPiece) {
+                if (!writeAll(fd, text)) return false;
+                text.clear();
+            }
+        }
+    return writeAll(fd, text);
+}
+
+bool saveLinesToFile(std::initializer_list<std::span<const std::string>> parts,
+                     const std::string& path) {
     std::string tempPath;
     sys::UniqueFd fd = createTemporaryBeside(path, tempPath);
     if (!fd.valid()) return false;
-    bool ok = writeAll(fd.get(), text) && sys::fsync(fd.get()) == 0;
+    bool ok = writeLines(fd.get(), parts) && sys::fsync(fd.get()) == 0;
     ok = fd.reset() == 0 && ok;
     if (ok && sys::rename(tempPath.c_str(), path.c_str()) == 0) return true;
     sys::unlink(tempPath.c_str());

@@ -5,14 +5,19 @@
 // output), and saved as one file on demand.
 
 #include <functional>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace qvb {
 
-// Writes `lines`, one per line, and replaces `path` atomically: a crash leaves
-// either the old file or the complete new one.
-bool saveLinesToFile(const std::vector<std::string>& lines, const std::string& path);
+// Writes the lines of each part in turn, one per line, and replaces `path`
+// atomically: a crash leaves either the old file or the complete new one.
+// Parts, not one list, so that a caller can add lines to a long protocol
+// without copying it.
+bool saveLinesToFile(std::initializer_list<std::span<const std::string>> parts,
+                     const std::string& path);
 
 class TProtocol {
   public:
@@ -28,7 +33,7 @@ class TProtocol {
     const std::vector<std::string>& lines() const { return fLines; }
     bool empty() const { return fLines.empty(); }
 
-    bool saveToFile(const std::string& path) const { return saveLinesToFile(fLines, path); }
+    bool saveToFile(const std::string& path) const { return saveLinesToFile({fLines}, path); }
     // Saves to the first of `paths` that takes the file (a folder that
     // cannot be written passes on to the next); the path used, empty when
     // none did.

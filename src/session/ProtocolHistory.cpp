@@ -129,21 +129,22 @@ bool verdictNeedsAttention(const std::string& verdict) {
 }
 
 std::string keepRunProtocol(const std::string& folder, TDateTime start, const TCopyJob& job,
-                            std::vector<std::string> lines, int keep) {
+                            std::span<const std::string> lines, int keep) {
     if (!isDirectory(folder) && !forceDirectories(folder)) return {};
     const TCopyStatistics& stats = job.fStatistics;
-    lines.push_back("Ergebnis von Backup-" + escapeControls(job.fJobKey) + " \"" +
-                    escapeControls(job.fJobName) + "\": " + runVerdict(job) + "; " +
-                    std::to_string(stats.fErrors) + " Fehler, " + std::to_string(stats.fWarnings) +
-                    " Warnungen, " + std::to_string(stats.fAdded + stats.fReplaced) + " kopiert, " +
-                    std::to_string(stats.fDeleted) + " gelöscht");
+    const std::string closing = "Ergebnis von Backup-" + escapeControls(job.fJobKey) + " \"" +
+                                escapeControls(job.fJobName) + "\": " + runVerdict(job) + "; " +
+                                std::to_string(stats.fErrors) + " Fehler, " +
+                                std::to_string(stats.fWarnings) + " Warnungen, " +
+                                std::to_string(stats.fAdded + stats.fReplaced) + " kopiert, " +
+                                std::to_string(stats.fDeleted) + " gelöscht";
     const std::string name = historyFileName(start, job.fJobKey, job.fJobName);
     std::string path = folder + name;
     // A second run of the job within the same second gets a name of its own.
     struct stat st {};
     for (int n = 2; sys::lstat(path.c_str(), &st) == 0; ++n)
         path = folder + name.substr(0, name.size() - 4) + "-" + std::to_string(n) + ".log";
-    if (!saveLinesToFile(lines, path)) return {};
+    if (!saveLinesToFile({lines, {&closing, 1}}, path)) return {};
     const std::vector<std::string> files = historyFiles(folder);
     const size_t surplus = files.size() > static_cast<size_t>(std::max(keep, 1))
                                ? files.size() - static_cast<size_t>(std::max(keep, 1))

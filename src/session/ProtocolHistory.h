@@ -5,6 +5,7 @@
 // run nobody watched is still there to read after later runs. The names start
 // with the run's start time, so name order is time order.
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,7 @@ struct THistoryEntry {
 // file in `folder` (created when missing), then removes the oldest files
 // beyond `keep`; the new file's path, empty when it could not be written.
 std::string keepRunProtocol(const std::string& folder, TDateTime start, const TCopyJob& job,
-                            std::vector<std::string> lines, int keep = kHistoryKept);
+                            std::span<const std::string> lines, int keep = kHistoryKept);
 // The kept runs, oldest first; other files in the folder are left out.
 std::vector<THistoryEntry> listHistory(const std::string& folder);
 // One line per entry, fields separated by tabs: start, key, name, verdict,

@@ -227,8 +227,8 @@ void TSession::runEnded(const TRunRecord& run) {
     if (run.preview || !fKeepHistory || !run.job) return;
     const auto& lines = fProtocol.lines();
     const size_t first = std::min(run.firstLine, lines.size());
-    fLastHistoryFile = keepRunProtocol(historyFolder(), run.start, *run.job,
-                                       {lines.begin() + static_cast<std::ptrdiff_t>(first), lines.end()});
+    fLastHistoryFile =
+        keepRunProtocol(historyFolder(), run.start, *run.job, std::span(lines).subspan(first));
     if (fLastHistoryFile.empty())
         fProtocol.append("Das Protokoll dieses Laufs konnte nicht in \"" + historyFolder() +
                          "\" aufbewahrt werden.");

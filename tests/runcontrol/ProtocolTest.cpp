@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "runcontrol/Protocol.h"
 #include "support/TempDir.h"
@@ -30,6 +31,22 @@ TEST(Protocol, FallsBackToTheNextPlaceAndSaysWhenNoneTakesIt) {
     sys::setFaultHook({});
     EXPECT_EQ(test::readTree(data.path()).size(), 1u) << "no temporary file is left";
     EXPECT_EQ(protocol.saveToFirstOf({first, second}), first);
+}
+
+// A long protocol is written in pieces; every line arrives once, in order,
+// and a closing line given apart follows it.
+TEST(Protocol, LongProtocolArrivesWholeWithItsClosingLine) {
+    test::TempDir folder;
+    std::vector<std::string> lines;
+    std::string expected;
+    for (int i = 0; i < 20000; ++i) {
+        lines.push_back("kopiere Datei-" + std::to_string(i));
+        expected += lines.back() + "\n";
+    }
+    const std::string closing = "Ergebnis";
+    const std::string path = folder / "lang.log";
+    ASSERT_TRUE(saveLinesToFile({lines, {&closing, 1}}, path));
+    EXPECT_EQ(test::readFile(path), expected + "Ergebnis\n");
 }
 
 }  // namespace

@@ -67,7 +67,8 @@ TEST(ProtocolHistory, KeepsTheNewestRunsAndListsThemWithTheirVerdicts) {
                runs[i].warnings);
         // The last two start in the same second.
         const TDateTime start = day + kOneHour * static_cast<double>(std::min<size_t>(i, 4));
-        kept.push_back(keepRunProtocol(folder, start, job, {"Zeile " + std::to_string(i)}, 4));
+        const std::string line = "Zeile " + std::to_string(i);
+        kept.push_back(keepRunProtocol(folder, start, job, {&line, 1}, 4));
         ASSERT_FALSE(kept.back().empty()) << i;
     }
     test::writeFile(folder + "notizen.txt", "fremd");
