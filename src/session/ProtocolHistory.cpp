@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <regex>
 
@@ -186,6 +187,36 @@ std::vector<THistoryEntry> listHistory(const std::string& folder) {
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+std::string readKeptProtocol(const std::string& path, std::string& error) {
+    sys::UniqueFd fd(sys::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    std::string text;
+    char chunk[65536];
+    ssize_t n = 0;
+    while (fd.valid() && (n = sys::read(fd.get(), chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<size_t>(n));
+    if (!fd.valid() || n < 0) {
+        error = "Das Protokoll \"" + escapeControls(path) +
+                "\" kann nicht gelesen werden: " + sys::errorText(errno);
+        return {};
+    }
+    // Written with the line ends of the protocol file.
+    std::erase(text, '\r');
+    return text;
+}
+
+bool isKeptProtocolOf(const std::string& folder, const std::string& file) {
+    const std::string name = extractFileName(file);
+    std::string parent = extractFilePath(file);
+    if (parent.empty()) parent = "./";
+    struct stat inFolder {};
+    struct stat kept {};
+    struct stat entry {};
+    return std::regex_match(name, historyNamePattern()) && sys::stat(folder.c_str(), &kept) == 0 &&
+           sys::stat(parent.c_str(), &inFolder) == 0 && kept.st_dev == inFolder.st_dev &&
+           kept.st_ino == inFolder.st_ino && sys::lstat(file.c_str(), &entry) == 0 &&
+           S_ISREG(entry.st_mode);
 }
 
 std::string historyListText(const std::vector<THistoryEntry>& entries) {

@@ -48,6 +48,12 @@ std::string keepRunProtocol(const std::string& folder, TDateTime start, const TC
                             std::span<const std::string> lines, int keep = kHistoryKept);
 // The kept runs, oldest first; other files in the folder are left out.
 std::vector<THistoryEntry> listHistory(const std::string& folder);
+// The text of a kept run's protocol, or the German reason in `error` why it
+// cannot be read (removed meanwhile, no right to read it).
+std::string readKeptProtocol(const std::string& path, std::string& error);
+// Whether `file` names a kept run in `folder`, by any spelling of the
+// folder: a name handed in from outside must open no other file.
+bool isKeptProtocolOf(const std::string& folder, const std::string& file);
 // One line per entry, fields separated by tabs: start, key, name, verdict,
 // errors, warnings, copied, deleted, file.
 std::string historyListText(const std::vector<THistoryEntry>& entries);

@@ -26,6 +26,7 @@
 #include "ui/ListBox.h"
 #include "ui/ProtocolView.h"
 #include "ui/QV_BackupHelp.h"
+#include "ui/QV_History.h"
 #include "ui/QV_Info.h"
 #include "ui/QV_Rename.h"
 #include "ui/QV_Restore.h"
@@ -219,6 +220,7 @@ void TfrmMain::connectActions() {
             &TfrmMain::actionDeleteSourceDirExecute);
     connect(ui->actionRenameJob, &QAction::triggered, this, &TfrmMain::actionRenameJobExecute);
     connect(ui->actionShowInfo, &QAction::triggered, this, &TfrmMain::actionShowInfoExecute);
+    connect(ui->actionHistory, &QAction::triggered, this, &TfrmMain::actionHistoryExecute);
     connect(ui->actionShowLog, &QAction::triggered, this, &TfrmMain::actionShowLogExecute);
     connect(ui->actionImport, &QAction::triggered, this, &TfrmMain::actionImportExecute);
     connect(ui->actionExport, &QAction::triggered, this, &TfrmMain::actionExportExecute);
@@ -768,6 +770,24 @@ void TfrmMain::applyView() {
 
 void TfrmMain::actionShowLogExecute() {
     showLog(ui->MemoLog->isHidden());
+}
+
+void TfrmMain::actionHistoryExecute() {
+    showHistory();
+}
+
+void TfrmMain::showHistory(const std::string& file) {
+    if (!fHistory) {
+        const TCopyJob* job = currentJob();
+        fHistory = new TfrmHistory(fSession.historyFolder(), job ? job->fJobKey : "", this);
+        fHistory->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        fHistory->refresh();
+    }
+    if (!file.empty()) fHistory->showRun(file);
+    fHistory->show();
+    fHistory->raise();
+    fHistory->activateWindow();
 }
 
 void TfrmMain::actionSaveLogExecute() {

@@ -5,6 +5,7 @@
 // through the session's run control.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <memory>
 #include <set>
@@ -27,6 +28,7 @@ namespace qvb {
 class TCopyJob;
 class TCopyJobList;
 struct TImportResult;
+class TfrmHistory;
 class TfrmWizzard;
 class TProtocolView;
 class TQV_BackupOptions;
@@ -83,6 +85,10 @@ class TfrmMain : public QMainWindow {
     void actionSelfTestExecute();
     void actionShowInfoExecute();
     void actionShowLogExecute();
+    void actionHistoryExecute();
+    // Shows "Frühere Protokolle" (brought forward when it is open) with the
+    // run kept in `file` chosen; empty: the newest run.
+    void showHistory(const std::string& file = {});
     void mnuHelpClick();
 
   protected:
@@ -162,6 +168,8 @@ class TfrmMain : public QMainWindow {
     TProtocolView* fProtocolView;
     // Made once the options exist, and reused for every new job.
     TfrmWizzard* fWizzard = nullptr;
+    // Open beside the window while the user reads in it.
+    QPointer<TfrmHistory> fHistory;
     QTimer tmrIntervall;
     TScheduler fScheduler;
     QTimer tmrRefresh;
