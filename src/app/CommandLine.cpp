@@ -22,7 +22,8 @@ std::optional<TCommand> commandOf(const std::string& arg) {
 }
 
 bool takesValue(const std::string& arg) {
-    return arg == "--ini" || arg == "--source-root" || arg == "--dest-root" || arg == "--to";
+    return arg == "--ini" || arg == "--source-root" || arg == "--dest-root" || arg == "--to" ||
+           arg == "--show-protocol";
 }
 
 bool isOption(const std::string& arg) {
@@ -41,7 +42,8 @@ TParsedCommandLine failure(std::string error) {
 TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     TParsedCommandLine result;
     std::optional<TCommand> command;
-    bool iniGiven = false, sourceGiven = false, destGiven = false, toGiven = false;
+    bool iniGiven = false, sourceGiven = false, destGiven = false, toGiven = false,
+         showGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool restoring = command == TCommand::Restore;
@@ -82,18 +84,20 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         } else if (arg == "--unattended") {
             result.line.unattended = true;
         } else if (takesValue(arg)) {
-            bool& given = arg == "--ini"           ? iniGiven
-                          : arg == "--source-root" ? sourceGiven
-                          : arg == "--to"          ? toGiven
-                                                   : destGiven;
+            bool& given = arg == "--ini"             ? iniGiven
+                          : arg == "--source-root"   ? sourceGiven
+                          : arg == "--to"            ? toGiven
+                          : arg == "--show-protocol" ? showGiven
+                                                     : destGiven;
             if (given) return failure("Die Option " + arg + " ist mehrfach angegeben.");
             if (i + 1 >= args.size() || isOption(args[i + 1]) || args[i + 1].empty())
                 return failure("Die Option " + arg + " erwartet einen Pfad.");
             given = true;
-            std::string& target = arg == "--ini"           ? result.line.iniFile
-                                  : arg == "--source-root" ? result.line.sourceRoot
-                                  : arg == "--to"          ? result.line.toDir
-                                                           : result.line.destRoot;
+            std::string& target = arg == "--ini"             ? result.line.iniFile
+                                  : arg == "--source-root"   ? result.line.sourceRoot
+                                  : arg == "--to"            ? result.line.toDir
+                                  : arg == "--show-protocol" ? result.line.showProtocol
+                                                             : result.line.destRoot;
             target = args[++i];
         } else {
             return failure("Unbekannte Option: " + arg);
@@ -105,6 +109,8 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         return failure(
             "Die Option --ini gilt nur ohne Befehl oder mit --list, --run, --selftest, "
             "--timers, --history, --versions oder --restore.");
+    if (showGiven && c != TCommand::Window)
+        return failure("Die Option --show-protocol gilt nur ohne Befehl (für das Fenster).");
     if (result.line.allowMassDelete && c != TCommand::Run)
         return failure("Die Option --allow-mass-delete gilt nur mit --run.");
     if (result.line.preview && c != TCommand::Run && c != TCommand::Restore)
@@ -130,6 +136,11 @@ std::string helpText() {
            "\n"
            "Aufruf:\n"
            "  QV_Backup [--ini DATEI]          das Fenster öffnen\n"
+           "  QV_Backup [--ini DATEI] --show-protocol DATEI\n"
+           "                                   das Fenster öffnen (oder das offene nach vorn\n"
+           "                                   holen) und in \"Frühere Protokolle\" den Lauf\n"
+           "                                   zeigen, dessen Protokoll DATEI ist (eine Datei,\n"
+           "                                   die --history nennt)\n"
            "  QV_Backup --help                 diese Hilfe\n"
            "  QV_Backup --version              Programmversion\n"
            "  QV_Backup [--ini DATEI] --list   gespeicherte Jobs auflisten (je Zeile, durch\n"

@@ -37,6 +37,8 @@ struct TCommandLine {
     // --run: said explicitly by the units of the background jobs; runs
     // without a window answer their questions so in any case.
     bool unattended = false;
+    // The window: a kept run's protocol to show in "Frühere Protokolle".
+    std::string showProtocol;
     std::string sourceRoot;         // --selftest: empty for the default roots
     std::string destRoot;
 };

@@ -54,7 +54,7 @@ int runWindow(int& argc, char** argv, const TCommandLine& line) {
         reportUnloadable(why ? why : module);
         return kExitUsage;
     }
-    return open(&argc, argv, line.iniFile.c_str());
+    return open(&argc, argv, line.iniFile.c_str(), line.showProtocol.c_str());
 }
 
 }  // namespace qvb

@@ -21,7 +21,7 @@ namespace qvb {
 
 namespace {
 
-int runWindow(int& argc, char** argv, const std::string& iniFile) {
+int runWindow(int& argc, char** argv, const std::string& iniFile, const std::string& showProtocol) {
     if (!canOpenDisplay()) {
         std::fprintf(stderr,
                      "QV_Backup: Keine Anzeige erreichbar, das Fenster kann nicht geöffnet "
@@ -36,7 +36,7 @@ int runWindow(int& argc, char** argv, const std::string& iniFile) {
     QApplication::setWindowIcon(QPixmap::fromImage(programPicture()));
     installGermanQtTexts(app);
     TSingleWindow single(QString::fromStdString(useSettingsFile(iniFile)));
-    switch (single.claim()) {
+    switch (single.claim(QByteArray::fromStdString(showProtocol))) {
         case TSingleWindow::TClaim::Owner:
             break;
         case TSingleWindow::TClaim::AskedRunning:
@@ -51,7 +51,15 @@ int runWindow(int& argc, char** argv, const std::string& iniFile) {
     TfrmMain window;
     userInterface.setMainWindow(&window);
     single.bringForwardOnRequest(&window);
+    const auto showRun = [&window](const std::string& file) {
+        bringWindowForward(&window);
+        window.showHistory(file);
+    };
+    QObject::connect(&single, &TSingleWindow::protocolRequested, &window,
+                     [showRun](const QByteArray& file) { showRun(file.toStdString()); });
+    window.session().showProtocolOnNoticeAction(showRun);
     window.show();
+    if (!showProtocol.empty()) window.showHistory(showProtocol);
     return app.exec();
 }
 
@@ -61,9 +69,10 @@ int runWindow(int& argc, char** argv, const std::string& iniFile) {
 static_assert(std::is_same_v<decltype(&qvb_open_window), qvb::TOpenWindow>);
 
 // Nothing may be thrown across the module's C boundary.
-extern "C" int qvb_open_window(int* argc, char** argv, const char* iniFile) {
+extern "C" int qvb_open_window(int* argc, char** argv, const char* iniFile,
+                               const char* showProtocol) {
     try {
-        return qvb::runWindow(*argc, argv, iniFile);
+        return qvb::runWindow(*argc, argv, iniFile, showProtocol);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "QV_Backup: Unerwarteter Fehler: %s\n", e.what());
         return qvb::kExitFailed;

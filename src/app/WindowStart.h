@@ -11,10 +11,12 @@ inline constexpr char kWindowModuleFile[] = "qvb_window.so";
 inline constexpr char kWindowEntryName[] = "qvb_open_window";
 
 // Opens the main window and runs until it closes; the exit status. `iniFile`
-// is the --ini argument as given, or empty. Without a reachable display: one
-// German line on standard error and kExitUsage.
-using TOpenWindow = int (*)(int* argc, char** argv, const char* iniFile);
+// is the --ini argument as given, or empty; `showProtocol` a kept run's
+// protocol to show, or empty. Without a reachable display: one German line
+// on standard error and kExitUsage.
+using TOpenWindow = int (*)(int* argc, char** argv, const char* iniFile, const char* showProtocol);
 
 }  // namespace qvb
 
-extern "C" int qvb_open_window(int* argc, char** argv, const char* iniFile);
+extern "C" int qvb_open_window(int* argc, char** argv, const char* iniFile,
+                               const char* showProtocol);

@@ -6,8 +6,30 @@
 #include "app/CommandLine.h"
 #include "app/ConsoleRun.h"
 #include "app/WindowLoader.h"
+#include "session/ProtocolHistory.h"
 #include "session/Session.h"
 #include "util/Konstanten.h"
+#include "util/QV_Basics.h"
+
+namespace {
+
+// A file named from outside (a notification's action, a script) opens only
+// a run these settings kept.
+int openWindow(int& argc, char** argv, qvb::TCommandLine line) {
+    using namespace qvb;
+    if (!line.showProtocol.empty()) {
+        useSettingsFile(line.iniFile);
+        line.showProtocol = expandFileName(line.showProtocol);
+        if (!isKeptProtocolOf(historyFolderInUse(), line.showProtocol)) {
+            printError("Das Protokoll \"" + line.showProtocol +
+                       "\" gehört nicht zu den aufbewahrten Läufen dieser Einstellungen.");
+            return kExitUsage;
+        }
+    }
+    return runWindow(argc, argv, line);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace qvb;
@@ -33,7 +55,7 @@ int main(int argc, char** argv) {
             std::printf("%s\n", versionText().c_str());
             return kExitOk;
         case TCommand::Window:
-            return runWindow(argc, argv, parsed.line);
+            return openWindow(argc, argv, parsed.line);
         default:
             break;
     }

@@ -155,10 +155,14 @@ bool TSession::runSelfTest(const TSelfTestRoots& roots) {
 
 // Like the protocol file: a settings file the user named keeps its history
 // beside it (a portable setup carries it along), where that folder takes files.
-std::string TSession::historyFolder() const {
-    const bool beside = iniStorageForced() && settingsFolderWritable();
+std::string historyFolderInUse() {
+    const bool beside = iniStorageForced() && isDirWritable(extractFilePath(programIniFileName()));
     return historyFolderFor(beside ? extractFilePath(programIniFileName()) : dataFolder(),
                             settingsFileInUse());
+}
+
+std::string TSession::historyFolder() const {
+    return historyFolderInUse();
 }
 
 // A preview neither copies nor deletes: the computer may sleep.

@@ -36,6 +36,10 @@ std::string untrustedSettingsReason(const std::string& settingsFile);
 // The file the settings are read from now: the program INI file when it is
 // forced or exists, otherwise the user's settings store.
 std::string settingsFileInUse();
+// Where the runs of the settings in use keep their protocols: beside a
+// settings file the user named, where its folder takes files, else in the
+// data folder.
+std::string historyFolderInUse();
 // Makes `settingsFile` (when not empty) the program's settings file and gives
 // the file the settings are going to be read from: that file when it is
 // forced or exists, otherwise the user's settings store.

@@ -20,6 +20,11 @@ namespace qvb {
 namespace {
 
 const QByteArray kRequest = QByteArrayLiteral("activate\n");
+// Followed by the file's name in Base64 (any byte may be in a name) and a
+// line feed. A window of an older version reads no more than "activate".
+const QByteArray kShowRequest = QByteArrayLiteral("activate-show ");
+// A name longer than any path the system takes is no request.
+constexpr qint64 kRequestLimit = 8192;
 // The running window may itself be starting: it listens right after taking
 // the lock, so a short wait covers that.
 constexpr int kAskMilliseconds = 1500;
@@ -58,7 +63,7 @@ QString TSingleWindow::socketName(const QString& settingsFile) {
     return baseName(settingsFile) + QStringLiteral(".socket");
 }
 
-TSingleWindow::TClaim TSingleWindow::claim() {
+TSingleWindow::TClaim TSingleWindow::claim(const QByteArray& showProtocol) {
     const QByteArray path = QFile::encodeName(lockFileName(fSettingsFile));
     fLock = sys::UniqueFd(sys::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     // The kernel drops the lock with its holder, so a crashed window never
@@ -68,7 +73,9 @@ TSingleWindow::TClaim TSingleWindow::claim() {
         return TClaim::Owner;
     }
     fLock.reset();
-    return sendRequest() ? TClaim::AskedRunning : TClaim::Unreachable;
+    const QByteArray request =
+        showProtocol.isEmpty() ? kRequest : kShowRequest + showProtocol.toBase64() + '\n';
+    return sendRequest(request) ? TClaim::AskedRunning : TClaim::Unreachable;
 }
 
 void TSingleWindow::listen() {
@@ -85,8 +92,22 @@ void TSingleWindow::readRequest() {
     while (QLocalSocket* socket = fServer->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         auto check = [this, socket] {
-            if (!socket->canReadLine()) return;
-            if (socket->readLine() == kRequest) emit activationRequested();
+            if (!socket->canReadLine()) {
+                if (socket->bytesAvailable() > kRequestLimit) socket->disconnectFromServer();
+                return;
+            }
+            const QByteArray line = socket->readLine(kRequestLimit);
+            if (line == kRequest) {
+                emit activationRequested();
+            } else if (line.startsWith(kShowRequest) && line.endsWith('\n')) {
+                const auto file =
+                    QByteArray::fromBase64Encoding(line.mid(kShowRequest.size()).chopped(1),
+                                                   QByteArray::AbortOnBase64DecodingErrors);
+                if (file && !file.decoded.isEmpty()) {
+                    emit activationRequested();
+                    emit protocolRequested(file.decoded);
+                }
+            }
             socket->disconnectFromServer();
         };
         connect(socket, &QLocalSocket::readyRead, this, check);
@@ -94,13 +115,13 @@ void TSingleWindow::readRequest() {
     }
 }
 
-bool TSingleWindow::sendRequest() {
+bool TSingleWindow::sendRequest(const QByteArray& request) {
     const QDeadlineTimer deadline(kAskMilliseconds);
     while (!deadline.hasExpired()) {
         QLocalSocket socket;
         socket.connectToServer(socketName(fSettingsFile));
         if (socket.waitForConnected(int(deadline.remainingTime()))) {
-            socket.write(kRequest);
+            socket.write(request);
             return socket.waitForBytesWritten(int(deadline.remainingTime()));
         }
         QThread::msleep(50);

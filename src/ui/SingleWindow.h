@@ -5,6 +5,7 @@
 // file and listens on a local socket beside it; a later start of the window
 // on the same settings finds the lock taken, asks the running one to come
 // forward through the socket and ends. The command-line modes never ask.
+// A request may carry a kept run's protocol for the window to show.
 
 #include <QObject>
 #include <QString>
@@ -27,7 +28,8 @@ class TSingleWindow : public QObject {
     // Owner: this start shows the window (also when no lock can be made at
     // all: a window is better than none). AskedRunning: the running window
     // got the request. Unreachable: it holds the lock but does not answer.
-    TClaim claim();
+    // `showProtocol`: the file the running window is asked to show.
+    TClaim claim(const QByteArray& showProtocol = {});
     // From now on every request raises and activates `window`.
     void bringForwardOnRequest(QWidget* window);
 
@@ -38,9 +40,12 @@ class TSingleWindow : public QObject {
 
   signals:
     void activationRequested();
+    // After activationRequested(), when the request names a file; the name
+    // comes from another process and is checked by whoever opens it.
+    void protocolRequested(const QByteArray& file);
 
   private:
-    bool sendRequest();
+    bool sendRequest(const QByteArray& request);
     void listen();
     void readRequest();
 

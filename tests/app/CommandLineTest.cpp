@@ -46,6 +46,10 @@ TEST(CommandLine, CommandsWithTheirOptions) {
     EXPECT_EQ(history.line.command, TCommand::History);
     EXPECT_EQ(history.line.jobs, (std::vector<std::string>{"Fotos"}));
     EXPECT_FALSE(parse({"--history", "A", "B"}).ok);
+    EXPECT_EQ(parse({"--ini", "a.ini", "--show-protocol", "/p/x.log"}).line.showProtocol,
+              "/p/x.log");
+    EXPECT_EQ(parse({"--list", "--show-protocol", "x.log"}).error,
+              "Die Option --show-protocol gilt nur ohne Befehl (für das Fenster).");
 
     auto test = parse({"--selftest", "--dest-root", "/d", "--source-root", "/s"});
     ASSERT_TRUE(test.ok) << test.error;

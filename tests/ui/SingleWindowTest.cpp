@@ -11,6 +11,8 @@
 #include <QWidget>
 #include <QtTest>
 
+#include "jobs/CopyJob.h"
+#include "session/ProtocolHistory.h"
 #include "ui/SingleWindow.h"
 
 using namespace qvb;
@@ -131,6 +133,56 @@ class SingleWindowTest : public QObject {
         QCOMPARE(QString::fromUtf8(second.readAllStandardError()),
                  QStringLiteral("QV_Backup: Das Fenster ist mit diesen Einstellungen schon "
                                 "geöffnet, antwortet aber nicht.\n"));
+    }
+
+    // A start with --show-protocol hands a kept run, by any spelling, to the
+    // open window; a file these settings did not keep is refused before the
+    // window is asked.
+    void aShownProtocolTravelsToTheOpenWindowAndOthersAreRefused() {
+        const std::string folder =
+            historyFolderFor(fHome.path().toStdString(), fSettings.toStdString());
+        TCopyJob job;
+        job.fJobKey = "Job01";
+        job.fStatus = csError;
+        const std::string kept = keepRunProtocol(folder, encodeDateTime({2026, 12, 1, 8, 0, 0}),
+                                                 job, std::vector<std::string>{"Lauf"});
+        QVERIFY(!kept.empty());
+        const QString name = QFileInfo(QString::fromStdString(kept)).fileName();
+        const QString foreign = fHome.filePath(name);
+        QVERIFY(QFile::copy(QString::fromStdString(kept), foreign));
+        TSingleWindow owner(fSettings);
+        QCOMPARE(owner.claim(), TClaim::Owner);
+        QSignalSpy asked(&owner, &TSingleWindow::protocolRequested);
+        const QString refused =
+            "QV_Backup: Das Protokoll \"%1\" gehört nicht zu den aufbewahrten Läufen dieser "
+            "Einstellungen.\n";
+        const struct {
+            QString file;
+            QString workDir;
+            int exit;
+            QString error;
+        } cases[] = {
+            {QString::fromStdString(kept), fHome.path(), 0, ""},
+            {name, QString::fromStdString(folder), 0, ""},
+            {foreign, fHome.path(), 2, refused.arg(foreign)},
+            {fHome.filePath("fehlt.log"), fHome.path(), 2,
+             refused.arg(fHome.filePath("fehlt.log"))},
+        };
+        int received = 0;
+        for (const auto& c : cases) {
+            QProcess second;
+            second.setWorkingDirectory(c.workDir);
+            second.start(QVB_BINARY, {"--ini", fSettings, "--show-protocol", c.file});
+            QVERIFY(second.waitForFinished(5000));
+            QCOMPARE(second.exitCode(), c.exit);
+            QCOMPARE(QString::fromUtf8(second.readAllStandardError()), c.error);
+            if (c.exit != 0) continue;
+            ++received;
+            QTRY_COMPARE(asked.count(), received);
+            QCOMPARE(asked.last().at(0).toByteArray().toStdString(), kept);
+        }
+        QTest::qWait(200);
+        QCOMPARE(asked.count(), received);
     }
 
   private:
