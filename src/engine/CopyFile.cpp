@@ -88,10 +88,15 @@ bool pathExists(const std::string& path) {
     return sys::lstat(path.c_str(), &st) == 0;
 }
 
+constexpr int kSourceFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+
 // Opens without following a link and without blocking on a FIFO; a link is
-// described by lstat instead.
-void openSource(const std::string& path, TCopyFile::TSource& src) {
-    src.fd.reset(sys::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+// described by lstat instead. `noAtime`: reading leaves the access time as it
+// is, where this user may ask for that.
+void openSource(const std::string& path, TCopyFile::TSource& src, bool noAtime = false) {
+    src.fd.reset(sys::open(path.c_str(), kSourceFlags | (noAtime ? O_NOATIME : 0)));
+    if (noAtime && !src.fd.valid() && errno == EPERM)
+        src.fd.reset(sys::open(path.c_str(), kSourceFlags));
     if (src.fd.valid()) {
         src.err = sys::fstat(src.fd.get(), &src.st) == 0 ? 0 : errno;
         return;
@@ -99,6 +104,57 @@ void openSource(const std::string& path, TCopyFile::TSource& src) {
     src.err = errno;
     if (src.err == ELOOP && sys::lstat(path.c_str(), &src.st) == 0 && S_ISLNK(src.st.st_mode))
         src.err = 0;
+}
+
+// Files up to this size that a listing saw are opened without a look at their
+// status: the look after the copy tells all there is, and a file found to have
+// holes then is copied once more the sparse way, which costs little at this
+// size. A larger file is looked at first, its copy dwarfs the call.
+constexpr int64_t kListedCopyMax = 1 << 20;
+
+uid_t effectiveUser() {
+    static const uid_t uid = ::geteuid();
+    return uid;
+}
+
+// The owner and root may read a file without changing its access time, which
+// a backup should leave as it was.
+bool readsWithoutAtime(const TListedStatus& listed) {
+    return runningAsRoot() || (listed.known && listed.uid == effectiveUser());
+}
+
+// Reading the source must leave the access time the copy takes from the look after it.
+bool opensAsListed(const TListedStatus& listed) {
+    return listed.known && S_ISREG(listed.mode) && listed.size >= 0 &&
+           listed.size <= kListedCopyMax && readsWithoutAtime(listed);
+}
+
+struct timespec timeOfNs(int64_t ns) {
+    constexpr int64_t kPerSecond = 1'000'000'000;
+    int64_t seconds = ns / kPerSecond;
+    int64_t nanos = ns % kPerSecond;
+    if (nanos < 0) {
+        nanos += kPerSecond;
+        --seconds;
+    }
+    return {static_cast<time_t>(seconds), static_cast<long>(nanos)};
+}
+
+// Opens a source as the listing saw it, without a look at its status; every
+// failure (a link now, gone, refused) is left to the plain way to tell.
+void openListed(const std::string& path, const TListedStatus& listed, TCopyFile::TSource& src) {
+    src.fd.reset(sys::open(path.c_str(), kSourceFlags | O_NOATIME));
+    if (!src.fd.valid()) {
+        openSource(path, src);
+        return;
+    }
+    src.st = {};
+    src.st.st_mode = S_IFREG | (listed.mode & 07777);
+    src.st.st_size = listed.size;
+    src.st.st_blocks = (listed.size + 511) / 512;  // holes show in the look after the copy
+    src.st.st_mtim = timeOfNs(listed.mtimeNs);
+    src.st.st_uid = listed.uid;
+    src.listed = true;
 }
 
 bool isCopyable(const struct stat& st) {
@@ -242,9 +298,10 @@ int destinationCause(int err, const std::string& target) {
 // unchanged (its copy is all there is).
 bool changedSince(const TCopyFile::TSource& source, const std::string& path,
                   const struct stat& before) {
-    struct stat now {};
-    const int got = source.fd.valid() ? sys::fstat(source.fd.get(), &now)
-                                      : sys::lstat(path.c_str(), &now);
+    struct stat now = source.st;
+    const int got = source.settled      ? 0
+                    : source.fd.valid() ? sys::fstat(source.fd.get(), &now)
+                                        : sys::lstat(path.c_str(), &now);
     if (got != 0) return false;
     return now.st_size != before.st_size || now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
            now.st_mtim.tv_nsec != before.st_mtim.tv_nsec;
@@ -311,6 +368,7 @@ bool TCopyFile::Execute() {
         TCopyFile& copier;
         ~ClearHint() {
             copier.fTargetMissing = false;
+            copier.fListed = TListedStatus{};
             copier.fDestDir = AT_FDCWD;
             copier.fOpened = TSource{};
         }
@@ -344,7 +402,7 @@ bool TCopyFile::Execute() {
             return true;
         }
         fOpened = TSource{};
-        openSource(fSource, fOpened);
+        openSource(fSource, fOpened, readsWithoutAtime(fListed));
         if (fOpened.err != 0 || !isCopyable(fOpened.st)) break;  // the copy made stays
     }
     setStatus(csDone);
@@ -354,7 +412,10 @@ bool TCopyFile::Execute() {
 bool TCopyFile::openCopyableSource() {
     fOpened = TSource{};
     fOpenedPath = fSource;
-    openSource(fSource, fOpened);
+    if (opensAsListed(fListed))
+        openListed(fSource, fListed, fOpened);
+    else
+        openSource(fSource, fOpened, readsWithoutAtime(fListed));
     if (fOpened.err == ENOENT || fOpened.err == ENOTDIR) {
         // Deleted since it was listed: nothing is lost, nothing to copy.
         addMessage("WARNUNG:  Die Quelldatei \"" + fSource + "\" ist nicht mehr vorhanden.");
@@ -442,23 +503,40 @@ bool TCopyFile::copyWithBlockWrite(const std::string& source, const std::string&
         addMessage("FEHLER: die Quelldatei ist keine normale Datei!");
         return false;
     }
-    return copyRegularFile(source, src->fd.get(), src->st, placeOf(target));
+    return copyRegularFile(source, *src, placeOf(target));
 }
 
-bool TCopyFile::copyRegularFile(const std::string& source, int sourceFd, const struct stat& st,
+bool TCopyFile::copyRegularFile(const std::string& source, TSource& src,
                                 const TTargetPlace& place) {
     TTempFile temp(place);
-    const mode_t createdMode = creationMode(st);
+    const mode_t createdMode = creationMode(src.st);
     if (!temp.create(fTargetMissing, createdMode)) {
         reportBlockWriteError(errno, true, place.path);
         return false;
     }
-    int err = moveData(sourceFd, temp.fd.get(), st);
+    const int sourceFd = src.fd.get();
+    int err = moveData(sourceFd, temp.fd.get(), src.st, src.listed);
     if (err == ECANCELED) {
         fPercent = 0;
         doProgress();
         return false;
     }
+    // The copy keeps the time of the status it started from: should the source
+    // have changed meanwhile and its next copy fail, the next run still sees
+    // the difference.
+    const struct timespec startTime = src.st.st_mtim;
+    if (err == 0 && src.listed) {
+        if (!settleListed(source, src)) return false;
+        if (mayHaveHoles(src.st)) {
+            // The plain copy filled the holes: once more, the sparse way, and
+            // a look after that one tells whether the file changed meanwhile.
+            src.settled = false;
+            fBytesCopied = 0;
+            return copyRegularFile(source, src, place);
+        }
+    }
+    struct stat st = src.st;
+    st.st_mtim = startTime;
     const bool written = err == 0;
     // A folder that hands an ACL down gives a new file permissions of its own.
     bool handsDown = false;
@@ -515,10 +593,30 @@ TCopyFile::TFolderLore& TCopyFile::folderOf(const std::string& target) {
     return fFolder;
 }
 
-int TCopyFile::moveData(int in, int out, const struct stat& st) {
+bool TCopyFile::settleListed(const std::string& source, TSource& src) {
+    struct stat now {};
+    if (sys::fstat(src.fd.get(), &now) != 0) {
+        reportBlockWriteError(errno, false, source);
+        return false;
+    }
+    src.listed = false;
+    if (!S_ISREG(now.st_mode)) {
+        // Swapped for a FIFO or device since it was listed: what was read is no copy.
+        addMessage("FEHLER: die Quelldatei ist keine normale Datei!");
+        fHopeless = true;
+        return false;
+    }
+    src.st = now;
+    src.settled = true;
+    return true;
+}
+
+// A listed status bounds the copy by the size the listing saw: a source that
+// grew since, or is no regular file any more, is told by the look after it.
+int TCopyFile::moveData(int in, int out, const struct stat& st, bool bounded) {
     fLastPercent = 0;
     return mayHaveHoles(st) ? moveSparse(in, out, st.st_size)
-                            : moveStretch(in, out, 0, -1, st.st_size);
+                            : moveStretch(in, out, 0, bounded ? st.st_size : -1, st.st_size);
 }
 
 // Only the data is written; the holes between stay unallocated, and the

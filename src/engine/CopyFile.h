@@ -22,6 +22,16 @@ inline constexpr std::string_view kTempFilePrefix = ".qvb-tmp-";
 struct TTargetPlace;
 struct TExternalMethod;
 
+// What a listing saw of a regular source file: its copier may take it as the
+// status the copy starts from and look at the file only once, after the copy.
+struct TListedStatus {
+    bool known = false;
+    int64_t size = 0;
+    int64_t mtimeNs = 0;  // as fileTimeNs gives it
+    mode_t mode = 0;
+    uid_t uid = 0;
+};
+
 // The size of a file (a link's own size), or -1 when there is none.
 int64_t fileSize64(const std::string& path);
 
@@ -50,6 +60,9 @@ class TCopyFile : public TCopyIt {
     // a target that appeared meanwhile is still replaced safely. Cleared by
     // every Execute.
     bool fTargetMissing = false;
+    // Set by a caller that listed the source (the mirror). Only a hint: a
+    // source that changed since is copied again. Cleared by every Execute.
+    TListedStatus fListed;
     // The target's folder, opened by a caller that made sure no link leads
     // there (the mirror); the target is then created and replaced only in
     // that folder. AT_FDCWD: the target path is used as it is. Cleared by every Execute.
@@ -74,6 +87,12 @@ class TCopyFile : public TCopyIt {
         sys::UniqueFd fd;
         struct stat st {};
         int err = 0;
+        // `st` holds what the listing saw (the copy is bounded by its size),
+        // not yet confirmed by the file; once the copy is made, a look at the
+        // file replaces it and sets `settled`: no other look is needed to tell
+        // whether the file changed while it was copied.
+        bool listed = false;
+        bool settled = false;
         bool isLink() const { return err == 0 && S_ISLNK(st.st_mode); }
     };
 
@@ -85,11 +104,13 @@ class TCopyFile : public TCopyIt {
     bool externalCopy(const TExternalMethod& method, const std::string& source,
                       const std::string& target);
     TTargetPlace placeOf(const std::string& target) const;
-    bool copyRegularFile(const std::string& source, int sourceFd, const struct stat& st,
-                         const TTargetPlace& place);
+    bool copyRegularFile(const std::string& source, TSource& src, const TTargetPlace& place);
+    // Replaces a listed status by the file's own after the copy; false (with
+    // its line) when the look fails or finds no regular file any more.
+    bool settleListed(const std::string& source, TSource& src);
     bool copyLink(const std::string& source, const struct stat& st, const TTargetPlace& place);
     // 0, the errno of a failure, or ECANCELED.
-    int moveData(int in, int out, const struct stat& st);
+    int moveData(int in, int out, const struct stat& st, bool bounded);
     void copyXattrs(int in, int out, bool bare);
     // The destination folder copies went to last, and what they showed of it;
     // asked for anew when the copies enter another folder.

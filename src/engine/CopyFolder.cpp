@@ -526,6 +526,7 @@ std::unique_ptr<TPoolCopy> TCopyFolder::poolCopyOf(const TPlannedFile& file) con
     copy->target = file.target;
     copy->dirFd = file.dirFd;
     copy->targetMissing = file.destEntry == nullptr;
+    copy->listed = listedStatusOf(*file.entry);
     return copy;
 }
 
@@ -750,7 +751,13 @@ bool TCopyFolder::copyHere(const TPlannedFile& file) {
     fCopier->fDest = file.target;
     fCopier->fDestDir = file.dirFd;
     fCopier->fTargetMissing = file.destEntry == nullptr;
+    fCopier->fListed = listedStatusOf(*file.entry);
     return fCopier->Execute();
+}
+
+TListedStatus TCopyFolder::listedStatusOf(const TFileEntry& entry) const {
+    if (entry.kind != ekFile || entry.owner == kUnknownOwner) return {};
+    return {true, entry.size, entry.mtimeNs, entry.mode, fSourceList->ownerOf(entry.owner).uid};
 }
 
 // A first name that could not be copied leaves nothing to link to: the name gets a copy of its own.

@@ -155,6 +155,8 @@ class TCopyFolder : public TCopyIt {
     TStep issueFile(TPlannedFile& file);
     void countCopy(TPlannedFile& file, int32_t& done);
     bool copyHere(const TPlannedFile& file);
+    // What the source listing saw of a file, for its copier.
+    TListedStatus listedStatusOf(const TFileEntry& entry) const;
     bool takeOverCopy(TPoolCopy& copy);
     void emptyFolderPhase();
     // What the copier would copy: counted, nothing written.

@@ -115,6 +115,7 @@ void TCopyPool::copyWith(TCopyFile& copier, TPoolCopy& copy) {
         copier.fDest = copy.target;
         copier.fDestDir = copy.dirFd;
         copier.fTargetMissing = copy.targetMissing;
+        copier.fListed = copy.listed;
         copy.copied = copier.Execute();
         copy.status = copier.fStatus;
         copy.lines = copier.takeMessages();

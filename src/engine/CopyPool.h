@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/CopyFile.h"
 #include "engine/CopyStatus.h"
 
 namespace qvb {
@@ -29,6 +30,7 @@ struct TPoolCopy {
     std::string target;
     int dirFd = -1;  // the target's folder; stays open until the file is issued
     bool targetMissing = false;
+    TListedStatus listed;
 
     bool copied = false;
     TCopyStatus status = csIdle;

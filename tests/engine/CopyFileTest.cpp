@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "support/RecordingUserInterface.h"
 #include "support/TempDir.h"
 #include "support/Tree.h"
+#include "util/DateTime.h"
 #include "util/Sys.h"
 
 namespace qvb {
@@ -348,6 +350,82 @@ TEST_F(CopyFileTest, FileChangedDuringTheCopyIsCopiedAgain) {
             EXPECT_EQ(readFile(dst + "grow"), readFile(src + "grow"));
             EXPECT_EQ(mtimeOf(dst + "grow").tv_sec, mtimeOf(src + "grow").tv_sec);
         }
+    }
+}
+
+// A source the listing saw is looked at once, after its copy: whatever changed
+// since the listing still arrives, holes included, and the copy keeps the
+// source's access time from before it was read.
+TEST_F(CopyFileTest, ListedSourceIsLookedAtOnlyAfterItsCopy) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> change;  // after the listing
+        bool copied;
+        int looks;  // at the source's status
+        bool holes = false;
+    };
+    const auto touch = [](const std::string& path) { test::setMtime(path, 1600000050); };
+    const std::vector<Case> cases = {
+        {"same", [](const std::string&) {}, true, 1},
+        {"mode", [](const std::string& path) { ::chmod(path.c_str(), 0600); }, true, 1},
+        {"grown",
+         [&](const std::string& path) {
+             std::ofstream(path, std::ios::app) << "more";
+             touch(path);
+         },
+         true, 3},
+        {"touched", touch, true, 3},
+        {"holes", [](const std::string&) {}, true, 2, true},
+        {"fifo",
+         [](const std::string& path) {
+             ::unlink(path.c_str());
+             ::mkfifo(path.c_str(), 0644);
+         },
+         false, 1},
+    };
+    writeFile(src + "warm", "x");
+    ASSERT_TRUE(copy(src + "warm", dst + "warm"));  // the folder's owner is known from now on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string from = src + c.name;
+        writeFile(from, bytes(5000), 1600000000);
+        if (c.holes) {
+            ASSERT_EQ(::truncate(from.c_str(), 0), 0);
+            ASSERT_EQ(::truncate(from.c_str(), 512 << 10), 0);
+            std::fstream(from, std::ios::in | std::ios::out).seekp(200000) << "data";
+            test::setMtime(from, 1600000000);
+        }
+        struct stat listed {};
+        ASSERT_EQ(::lstat(from.c_str(), &listed), 0);
+        c.change(from);
+        const struct timespec times[2] = {{1500000000, 0}, {0, UTIME_OMIT}};
+        ::utimensat(AT_FDCWD, from.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        int looks = 0;
+        sys::setFaultHook([&](sys::Op op, const char* path) {
+            looks += op == sys::Op::Stat && path == nullptr;
+            return 0;
+        });
+        copier.fListed = {true, listed.st_size, fileTimeNs(listed.st_mtim), listed.st_mode,
+                          listed.st_uid};
+        EXPECT_EQ(copy(from, dst + c.name), c.copied);
+        sys::setFaultHook({});
+        EXPECT_EQ(looks, c.looks);
+        if (!c.copied) {
+            EXPECT_FALSE(exists(dst + c.name));
+            EXPECT_EQ(messages().front(), "FEHLER: die Quelldatei ist keine normale Datei!");
+            continue;
+        }
+        EXPECT_TRUE(messages().empty());
+        struct stat in {};
+        struct stat out {};
+        ASSERT_EQ(::lstat(from.c_str(), &in), 0);
+        ASSERT_EQ(::lstat((dst + c.name).c_str(), &out), 0);
+        EXPECT_EQ(readFile(dst + c.name), readFile(from));
+        EXPECT_EQ(out.st_mode, in.st_mode);
+        EXPECT_EQ(out.st_mtim.tv_sec, in.st_mtim.tv_sec);
+        EXPECT_EQ(in.st_atim.tv_sec, 1500000000);
+        EXPECT_EQ(out.st_atim.tv_sec, 1500000000);
+        EXPECT_LE(out.st_blocks, in.st_blocks);
     }
 }
 
