@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Makes the README's pictures again: docs/main-window*.png, docs/wizard*.png,
-# docs/protocol.png and docs/restore.png, taken of the Release program on a private Xvfb screen with
+# docs/protocol.png, docs/restore.png, docs/overdue*.png and docs/history.png, taken of the Release program on a private Xvfb screen with
 # a job and files of its own in a throw-away folder (never the user's settings).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh xdotool imagemagick >&2
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQVB_TESTS=OFF >/dev/null
-cmake --build build/release --target QV_Backup >/dev/null
-program=$PWD/build/release/src/app/QV_Backup
+# QVB_PROGRAM: a program built already (build/test/src/app/QV_Backup) instead.
+program=${QVB_PROGRAM:-$PWD/build/release/src/app/QV_Backup}
+if [ -z "${QVB_PROGRAM:-}" ]; then
+  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQVB_TESTS=OFF >/dev/null
+  cmake --build build/release --target QV_Backup >/dev/null
+fi
 mkdir -p docs
 
 work=$(mktemp -d /tmp/demo.XXXXXX)
@@ -158,3 +161,74 @@ press "$wizard" Return
 sleep 1
 xdotool type --delay 20 "$dest/"
 shoot "$wizard" wizard-destination
+
+# A second settings file: "Bilder" backed up yesterday, "Dokumente" failing
+# for a week, so overdue. Its earlier runs are made by the program itself:
+# one clean, one with a warning (a copy changed in the destination), one
+# with errors (the documents' folder is gone).
+# The wizard is open and the window would ask about it: no questions here.
+kill -KILL "$app_pid" 2>/dev/null || true
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+overdue="$work/Zuhause.ini"
+cat >"$overdue" <<INI
+[Options]
+Logging=0
+WinMainLeft=0
+WinMainTop=0
+WinMainWidth=820
+WinMainHeight=700
+CurrentJob=2
+
+[Job01]
+Name=Bilder
+Ziel=$dest/Bilder/
+AnzahlQuellen=1
+Quelle0=$HOME/Bilder/=1
+Intervall=2
+Startzeit=07.12.2026 20:00:00
+Endzeit=07.12.2026 20:00:00
+Wochentag=1
+Aktiv=1
+Löschen=1
+NurVerzeichnisInhalt=1
+Zeitunterschied=2
+
+[Job02]
+Name=Dokumente
+Ziel=$dest/Dokumente/
+AnzahlQuellen=1
+Quelle0=$HOME/Dokumente/=1
+Intervall=2
+Startzeit=07.12.2026 20:00:00
+Endzeit=07.12.2026 20:00:00
+Wochentag=1
+Aktiv=1
+Löschen=1
+NurVerzeichnisInhalt=1
+Zeitunterschied=2
+INI
+"$program" --ini "$overdue" --run Job01 >/dev/null || true
+changed="$dest/Bilder/täglich/d_$(date +%d)/Urlaub 2026/Hafen.jpg"
+head -c 1000 /dev/urandom >>"$changed"
+touch -d "+1 hour" "$changed"
+sleep 1
+"$program" --ini "$overdue" --run Job01 >/dev/null || true
+sleep 1
+"$program" --ini "$overdue" --run Job02 >/dev/null || true
+sleep 1
+"$program" --ini "$overdue" --run Job01 >/dev/null || true
+# The documents' last clean run a week back (the failed run above moved
+# only "LetztesBackup").
+sed -i "/^\[Job02\]/a LetzterFehlerfreierLauf=$(date -d '-7 day' +%d.%m.%Y) 20:00:00" "$overdue"
+"$program" --ini "$overdue" >"$work/window2.log" 2>&1 &
+app_pid=$!
+main=$(window_titled "${QVB_MAIN_TITLE:-QV_Backup.*}")
+shoot "$main" overdue
+# The run with errors, asked for as a notification's action does: a second
+# start on the same settings hands it to the open window.
+failed=$("$program" --ini "$overdue" --history Job02 | tail -1 | cut -f9)
+"$program" --ini "$overdue" --show-protocol "$failed"
+history=$(window_titled "Frühere Protokolle")
+xdotool windowsize "$history" 900 620
+shoot "$history" history

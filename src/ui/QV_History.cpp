@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QDesktopServices>
 #include <QFontDatabase>
+#include <QHeaderView>
 #include <QUrl>
 #include <algorithm>
 
@@ -44,6 +45,11 @@ TfrmHistory::TfrmHistory(const std::string& folder, const std::string& currentJo
     ui->cbxCurrentJob->setEnabled(!currentJobKey.empty());
     for (const int column : {colErrors, colWarnings, colCopied, colDeleted})
         ui->lvwRuns->headerItem()->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+    // The job's name takes the room the counts do not need.
+    QHeaderView* header = ui->lvwRuns->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(colJob, QHeaderView::Stretch);
     connect(ui->lvwRuns, &QTreeWidget::currentItemChanged, this, &TfrmHistory::runChosen);
     connect(ui->cbxCurrentJob, &QCheckBox::toggled, this, [this] { fill(chosenFile()); });
     connect(ui->btnOpenFolder, &QPushButton::clicked, this, &TfrmHistory::openFolder);
@@ -84,7 +90,6 @@ void TfrmHistory::fill(const std::string& choose) {
         item->setData(colStart, Qt::UserRole, QByteArray::fromStdString(entry.path));
         if (entry.path == choose || !chosen) chosen = item;
     }
-    for (int column = 0; column < list.columnCount(); ++column) list.resizeColumnToContents(column);
     ui->lblEmpty->setText(fEntries.empty()
                               ? QStringLiteral("Es sind noch keine Protokolle früherer Läufe "
                                                "aufbewahrt.")

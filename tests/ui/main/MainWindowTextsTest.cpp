@@ -171,6 +171,10 @@ TEST_F(MainWindowTextsTest, EveryTextFitsItsWidget) {
         QApplication::processEvents();
         EXPECT_EQ(cutTexts(), std::vector<std::string>{}) << size.width() << "x" << size.height();
     }
+    // An overdue job's next-run row keeps its date and time whole at the first start's size.
+    const TListBox* next = child<TListBox>("lbxNext");
+    EXPECT_GE(next->viewport()->width(), next->fontMetrics().horizontalAdvance(
+                                             QStringLiteral("überfällig seit 03.12.2026 20:00, ")));
     action("actionBackup")->trigger();
     action("actionShowLog")->trigger();
     // After a run the clock group holds a date and a time instead of "noch nie";
