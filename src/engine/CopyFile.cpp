@@ -142,8 +142,11 @@ struct timespec timeOfNs(int64_t ns) {
 
 // Opens a source as the listing saw it, without a look at its status; every
 // failure (a link now, gone, refused) is left to the plain way to tell.
-void openListed(const std::string& path, const TListedStatus& listed, TCopyFile::TSource& src) {
-    src.fd.reset(sys::open(path.c_str(), kSourceFlags | O_NOATIME));
+void openListed(const std::string& path, int dir, const TListedStatus& listed,
+                TCopyFile::TSource& src) {
+    src.fd.reset(dir == AT_FDCWD
+                     ? sys::open(path.c_str(), kSourceFlags | O_NOATIME)
+                     : sys::openat(dir, extractFileName(path).c_str(), kSourceFlags | O_NOATIME));
     if (!src.fd.valid()) {
         openSource(path, src);
         return;
@@ -369,6 +372,7 @@ bool TCopyFile::Execute() {
         ~ClearHint() {
             copier.fTargetMissing = false;
             copier.fListed = TListedStatus{};
+            copier.fSourceDir = AT_FDCWD;
             copier.fDestDir = AT_FDCWD;
             copier.fOpened = TSource{};
         }
@@ -413,7 +417,7 @@ bool TCopyFile::openCopyableSource() {
     fOpened = TSource{};
     fOpenedPath = fSource;
     if (opensAsListed(fListed))
-        openListed(fSource, fListed, fOpened);
+        openListed(fSource, fSourceDir, fListed, fOpened);
     else
         openSource(fSource, fOpened, readsWithoutAtime(fListed));
     if (fOpened.err == ENOENT || fOpened.err == ENOTDIR) {

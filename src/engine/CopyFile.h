@@ -63,6 +63,11 @@ class TCopyFile : public TCopyIt {
     // Set by a caller that listed the source (the mirror). Only a hint: a
     // source that changed since is copied again. Cleared by every Execute.
     TListedStatus fListed;
+    // The source's folder, opened by a caller that walks the source (the
+    // mirror): a listed source is opened by its name there, which spares
+    // walking its whole path. AT_FDCWD: the path is used as it is. Cleared by
+    // every Execute.
+    int fSourceDir = AT_FDCWD;
     // The target's folder, opened by a caller that made sure no link leads
     // there (the mirror); the target is then created and replaced only in
     // that folder. AT_FDCWD: the target path is used as it is. Cleared by every Execute.

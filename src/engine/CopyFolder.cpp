@@ -527,6 +527,7 @@ std::unique_ptr<TPoolCopy> TCopyFolder::poolCopyOf(const TPlannedFile& file) con
     copy->dirFd = file.dirFd;
     copy->targetMissing = file.destEntry == nullptr;
     copy->listed = listedStatusOf(*file.entry);
+    copy->sourceDir = file.sourceDir();
     return copy;
 }
 
@@ -597,7 +598,20 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
     if (!fLinks.empty()) planLink(file);
     if (fLinkPrevious && copiesData(file.action) && !file.linkTo)
         file.fromPrevious = matchesPrevious(entry);
+    if (copiesData(file.action) && !fPreview) file.sourceFolder = sourceFolderOf(entry, walk);
     return file;
+}
+
+// One descriptor per source folder, not a walk along the whole path for each file.
+std::shared_ptr<sys::UniqueFd> TCopyFolder::sourceFolderOf(const TFileEntry& entry,
+                                                           TFolderWalk& walk) const {
+    const std::string folder = extractFilePath(std::string(entry.name));
+    if (!walk.sourceOpen || folder != walk.sourceLast) {
+        walk.sourceOpen = std::make_shared<sys::UniqueFd>(
+            sys::open(concat(fSourceFolder, folder).c_str(), O_PATH | O_DIRECTORY));
+        walk.sourceLast = folder;
+    }
+    return walk.sourceOpen;
 }
 
 // A later name of a group is linked to the copy of the first, unless the two
@@ -752,6 +766,7 @@ bool TCopyFolder::copyHere(const TPlannedFile& file) {
     fCopier->fDestDir = file.dirFd;
     fCopier->fTargetMissing = file.destEntry == nullptr;
     fCopier->fListed = listedStatusOf(*file.entry);
+    fCopier->fSourceDir = file.sourceDir();
     return fCopier->Execute();
 }
 

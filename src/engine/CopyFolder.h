@@ -110,6 +110,9 @@ class TCopyFolder : public TCopyIt {
         // With workers: a descriptor of the folder of their own (keepOpen).
         bool keepOpen = false;
         std::shared_ptr<sys::UniqueFd> open;
+        // The source folder of the last file copied, opened for its copier.
+        std::string sourceLast;
+        std::shared_ptr<sys::UniqueFd> sourceOpen;
     };
     // One file as the walk decided it, issued later in list order.
     struct TPlannedFile {
@@ -120,6 +123,10 @@ class TCopyFolder : public TCopyIt {
         TFileAction action = kActionNone;
         int dirFd = -1;
         std::shared_ptr<sys::UniqueFd> folder;  // keeps dirFd open, with workers
+        std::shared_ptr<sys::UniqueFd> sourceFolder;  // the source's, when it is copied
+        int sourceDir() const {
+            return sourceFolder && sourceFolder->valid() ? sourceFolder->get() : AT_FDCWD;
+        }
         std::unique_ptr<TPoolCopy> copy;        // set when a worker copies the file
         const TFileEntry* linkTo = nullptr;     // the name whose copy this one becomes
         // On a destination blind to letter case: the earlier source name this
@@ -141,6 +148,7 @@ class TCopyFolder : public TCopyIt {
     void issueCopiedAfterCancel(std::deque<TPlannedFile>& window, TCopyPool& pool);
     TPlannedFile planFile(const TFileEntry& entry, TFolderWalk& walk);
     void keepFolderOpen(TFolderWalk& walk);
+    std::shared_ptr<sys::UniqueFd> sourceFolderOf(const TFileEntry& entry, TFolderWalk& walk) const;
     void planLink(TPlannedFile& file);
     bool linkHere(const TPlannedFile& file);
     // False when there is no previous version to link to.

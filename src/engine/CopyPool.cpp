@@ -116,6 +116,7 @@ void TCopyPool::copyWith(TCopyFile& copier, TPoolCopy& copy) {
         copier.fDestDir = copy.dirFd;
         copier.fTargetMissing = copy.targetMissing;
         copier.fListed = copy.listed;
+        copier.fSourceDir = copy.sourceDir;
         copy.copied = copier.Execute();
         copy.status = copier.fStatus;
         copy.lines = copier.takeMessages();

@@ -31,6 +31,7 @@ struct TPoolCopy {
     int dirFd = -1;  // the target's folder; stays open until the file is issued
     bool targetMissing = false;
     TListedStatus listed;
+    int sourceDir = AT_FDCWD;  // the source's folder; stays open until the file is issued
 
     bool copied = false;
     TCopyStatus status = csIdle;

@@ -129,10 +129,11 @@ TEST_F(CopyFolderTest, ARunWithFailuresAccountsForEverySourceFile) {
                               file("kept", "k", kT + 100), file("surplus", "old", kT)});
         const std::string gone = src + "gone";
         const std::string locked = src + "locked";
+        // A source is opened by its path or by its name in its folder.
         sys::setFaultHook([&](sys::Op op, const char* path) {
             const std::string p = path ? path : "";
-            if (op == sys::Op::Open && p == gone) ::unlink(gone.c_str());
-            if (op == sys::Op::Open && p == locked) return EACCES;
+            if (op == sys::Op::Open && (p == gone || p == "gone")) ::unlink(gone.c_str());
+            if (op == sys::Op::Open && (p == locked || p == "locked")) return EACCES;
             if (op == sys::Op::Mkdir && p == "bad") return EROFS;
             if (op == sys::Op::Mkdir && p == "na:me") return EINVAL;
             return 0;

@@ -32,10 +32,11 @@ bool contains(const char* path, const char* part) {
     return path != nullptr && std::string(path).find(part) != std::string::npos;
 }
 
-// Source files named "fail_" cannot be read, and copies named "full_" are
-// refused by the destination; no copy program is at hand to try again.
+// Source files named "fail_" cannot be read (opened by their path or by their
+// name in their folder), and copies named "full_" are refused by the
+// destination; no copy program is at hand to try again.
 int injectFailures(sys::Op op, const char* path) {
-    if (op == sys::Op::Open && contains(path, "/src/") && contains(path, "fail_")) return EIO;
+    if (op == sys::Op::Open && contains(path, "fail_")) return EIO;
     if ((op == sys::Op::Link || op == sys::Op::Rename) && contains(path, "full_")) return EROFS;
     if (op == sys::Op::Spawn) return ENOENT;
     return 0;
@@ -81,6 +82,7 @@ struct TRunResult {
     Lines protocol;
     TCopyStatistics statistics;
     std::map<std::string, std::string> dest;
+    int readableOpenedByPath = 0;  // sources opened along their whole path, "fail_" aside
 };
 
 // Forty files, one of which the destination refuses.
@@ -118,7 +120,12 @@ TRunResult runMirror(TBuild build, int workers, int level = 0) {
     mirror.fAllowMassDelete = true;
     mirror.fWorkers = workers;
     mirror.setDelete(true);
-    sys::setFaultHook(injectFailures);
+    sys::setFaultHook([&](sys::Op op, const char* path) {
+        const std::string p = path ? path : "";
+        result.readableOpenedByPath += op == sys::Op::Open && p.rfind(src, 0) == 0 &&
+                                       p.ends_with(".txt") && !contains(path, "fail_");
+        return injectFailures(op, path);
+    });
     result.ok = mirror.Execute();
     sys::setFaultHook({});
     setLogLevel(0);
@@ -178,6 +185,9 @@ TEST(CopyFolderWorkersTest, ProtocolCountersAndDestinationAreTheSameWithOneOrTwo
         EXPECT_EQ(firstDifference(shared.protocol, alone.protocol), "");
         expectSameCounters(shared.statistics, alone.statistics);
         EXPECT_EQ(differingNames(shared.dest, alone.dest), Lines{});
+        // Each source is opened by its name in its folder.
+        EXPECT_EQ(alone.readableOpenedByPath, 0);
+        EXPECT_EQ(shared.readableOpenedByPath, 0);
     }
 }
 
