@@ -16,6 +16,7 @@
 #include "session/ProtocolHistory.h"
 #include "session/Session.h"
 #include "session/TimerUnits.h"
+#include "util/DateTime.h"
 #include "util/EscapedText.h"
 #include "util/QV_Basics.h"
 #include "util/UserInterface.h"
@@ -190,6 +191,10 @@ class TConsoleRun {
             allDone = runOne(*job) && allDone;
             fOutput.flush();
         }
+        // A background timer's run tells the overdue jobs of its settings as an
+        // open window would: with the window closed, nothing else would.
+        if (!fLine.preview && fLine.unattended && fSession.options().Background)
+            fSession.noticeOverdueJobs(nowDateTime(), {jobs.begin(), jobs.end()});
         // A preview writes nothing anywhere, its protocol included.
         if (!fLine.preview) saveProtocol();
         return allDone ? kExitOk : kExitFailed;

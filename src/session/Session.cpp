@@ -204,24 +204,86 @@ void TSession::showProtocolOnNoticeAction(std::function<void(const std::string&)
         });
 }
 
-std::vector<std::string> TSession::noticeOverdueJobs(TDateTime now) {
-    std::vector<std::string> told;
+namespace {
+
+// One value of the settings: the day and the jobs told overdue on it, so that
+// the window and the background runs together tell each job once a day. Kept
+// apart from the jobs' records: saving, exporting or renumbering a job never
+// carries it, and it empties itself with the next day.
+constexpr const char* kOverdueTold = "ÜberfälligGemeldet";
+
+struct TOverdueTold {
+    TDateTime day = 0;
+    std::vector<std::string> jobs;
+};
+
+TOverdueTold readOverdueTold(TSettingsStore& store) {
+    std::string text;
+    if (store.readText(store.optionsRecord(), kOverdueTold, text) != TReadResult::Ok) return {};
+    std::vector<std::string> fields;
+    for (size_t from = 0, end = 0; end != std::string::npos; from = end + 1) {
+        end = text.find(';', from);
+        fields.push_back(text.substr(from, end == std::string::npos ? end : end - from));
+    }
+    const std::optional<TDateTime> day = parseGermanDateTime(fields.front());
+    if (!day) return {};
+    return {*day, {fields.begin() + 1, fields.end()}};
+}
+
+std::string overdueToldText(const TOverdueTold& told) {
+    std::string text = formatGermanDate(told.day);
+    for (const std::string& job : told.jobs) text += ";" + job;
+    return text;
+}
+
+// The identifier stays with the job through renames and new keys.
+std::string overdueMark(const TCopyJob& job) {
+    return job.fJobId.empty() ? job.fJobKey : job.fJobId;
+}
+
+}  // namespace
+
+std::vector<std::string> TSession::noticeOverdueJobs(TDateTime now,
+                                                     const std::vector<const TCopyJob*>& leaveOut) {
+    const TDateTime today = dateOf(now);
+    std::vector<std::pair<const TCopyJob*, TDateTime>> due;
     for (int i = 0; i < fJobs->count(); ++i) {
         const TCopyJob& job = fJobs->getJob(i);
+        if (std::find(leaveOut.begin(), leaveOut.end(), &job) != leaveOut.end()) continue;
         const std::optional<TDateTime> since = overdueSince(job, now);
-        if (!since) continue;
-        auto known = std::find_if(fOverdueTold.begin(), fOverdueTold.end(),
-                                  [&](const auto& entry) { return entry.first == job.fJobKey; });
-        if (known != fOverdueTold.end() && known->second == dateOf(now)) continue;
-        if (known == fOverdueTold.end()) known = fOverdueTold.insert(known, {job.fJobKey, 0});
-        known->second = dateOf(now);
-        notice({"Sicherung überfällig",
-                "Backup-" + escapeControls(job.fJobKey) + " \"" + escapeControls(job.fJobName) +
-                    "\": " + overdueText(*since),
-                {}});
-        told.push_back(job.fJobKey);
+        const bool seen = std::any_of(fOverdueTold.begin(), fOverdueTold.end(), [&](const auto& e) {
+            return e.first == overdueMark(job) && e.second == today;
+        });
+        if (since && !seen) due.emplace_back(&job, *since);
     }
-    return told;
+    if (due.empty()) return {};
+    TSettingsStore& store = fOptions->store();
+    // Nothing is pending here: the commit makes the registry store read what
+    // other processes wrote (an INI file is read again when it changed).
+    store.commit();
+    TOverdueTold told = readOverdueTold(store);
+    if (told.day != today) told = {today, {}};
+    std::vector<std::string> toldNow;
+    for (const auto& [job, since] : due) {
+        const std::string mark = overdueMark(*job);
+        std::erase_if(fOverdueTold, [&](const auto& e) { return e.first == mark; });
+        fOverdueTold.emplace_back(mark, today);
+        if (std::find(told.jobs.begin(), told.jobs.end(), mark) != told.jobs.end()) continue;
+        notice({"Sicherung überfällig",
+                "Backup-" + escapeControls(job->fJobKey) + " \"" + escapeControls(job->fJobName) +
+                    "\": " + overdueText(since),
+                {}});
+        told.jobs.push_back(mark);
+        toldNow.push_back(job->fJobKey);
+    }
+    // Settings that cannot be written: this process still tells each job once,
+    // and the change must not stay pending for the next save.
+    const std::function<void()> undo = fOptions->undoPoint();
+    if (!toldNow.empty() &&
+        !(store.writeText(store.optionsRecord(), kOverdueTold, overdueToldText(told)) &&
+          store.commit()))
+        undo();
+    return toldNow;
 }
 
 // A preview changed nothing: keeping it would push real runs out.

@@ -138,9 +138,11 @@ class TSession {
     // The command line's runs are the user's own unless --unattended says
     // otherwise; the window's are when the user starts them.
     void setRunsByHand(bool byHand) { fRunsByHand = byHand; }
-    // Tells the desktop about each overdue job once a day; the keys of the
-    // jobs told now.
-    std::vector<std::string> noticeOverdueJobs(TDateTime now);
+    // Tells the desktop about each overdue job (but those in `leaveOut`) once
+    // a day, whichever process of these settings tells it first; the keys of
+    // the jobs told now.
+    std::vector<std::string> noticeOverdueJobs(TDateTime now,
+                                               const std::vector<const TCopyJob*>& leaveOut = {});
     // For a window, which stays to take a click: the notices of its runs
     // offer "Protokoll anzeigen" where the desktop shows actions, and that
     // action hands the run's kept protocol file to `show`.
@@ -162,7 +164,8 @@ class TSession {
     TRestore* fRestore = nullptr;  // the restore going on, not owned
     bool fRunsByHand = false;
     TSleepInhibitor fSleepInhibitor;
-    // Job key and the day it was last told overdue.
+    // Job (identifier, else key) and the day this process last saw it told
+    // overdue: the store is asked once a day per job, not every second.
     std::vector<std::pair<std::string, TDateTime>> fOverdueTold;
     std::function<void(const std::string&)> fShowProtocol;
     std::unique_ptr<TNoticeWatch> fNoticeWatch;

@@ -183,20 +183,47 @@ TEST_F(DesktopNotice, RunsNobodyWatchedAreToldAndEveryWritingRunKeepsTheComputer
         for (const std::string& expected : run.lines) EXPECT_EQ(fServices->line(), expected);
         EXPECT_TRUE(fServices->quiet()) << run.job->fJobName << " " << run.byHand;
     }
-
-    // Overdue: told once a day, again the next day.
-    good.setInterval(kIntervalDaily);
-    good.fActive = true;
+    // Overdue: told once a day by whichever process of these settings comes
+    // first (the window, a background run, a window opened later), again the
+    // next day; a background run leaves out the jobs it ran itself.
+    TSession other(ini);
+    ASSERT_EQ(other.open(), "");
+    for (TSession* s : {&session, &other}) {
+        TCopyJob& job = s->jobs().getJob(0);
+        job.setInterval(kIntervalDaily);
+        job.fActive = true;
+        job.fLastCleanRun = good.fLastCleanRun;
+    }
     const TDateTime now = good.fLastCleanRun + 3;
-    EXPECT_EQ(session.noticeOverdueJobs(now), std::vector<std::string>{"Job01"});
-    const std::string told = fServices->line();
-    EXPECT_EQ(told.rfind("Notify\tQV_Backup\tde.nerk.QV_Backup\tSicherung überfällig\tBackup-Job01 "
-                         "\"Gut\": überfällig seit ",
-                         0),
-              0u)
-        << told;
-    EXPECT_TRUE(session.noticeOverdueJobs(now + kOneHour).empty());
-    EXPECT_EQ(session.noticeOverdueJobs(now + 1).size(), 1u);
+    const struct {
+        TSession* by;
+        TDateTime at;
+        bool leaveOutJob01;
+        bool told;
+    } checks[] = {
+        {&session, now, false, true},
+        {&other, now + kOneHour, false, false},
+        {&session, now + 2 * kOneHour, false, false},
+        {&other, now + 1, true, false},
+        {&other, now + 1, false, true},
+        {&session, now + 1 + kOneHour, false, false},
+    };
+    for (const auto& c : checks) {
+        SCOPED_TRACE(formatGermanDateTime(c.at));
+        const std::vector<const TCopyJob*> leaveOut{&c.by->jobs().getJob(0)};
+        const std::vector<std::string> told =
+            c.by->noticeOverdueJobs(c.at, c.leaveOutJob01 ? leaveOut : decltype(leaveOut){});
+        EXPECT_EQ(told, c.told ? std::vector<std::string>{"Job01"} : std::vector<std::string>{});
+        if (c.told) {
+            const std::string line = fServices->line();
+            EXPECT_EQ(line.rfind("Notify\tQV_Backup\tde.nerk.QV_Backup\tSicherung überfällig\t"
+                                 "Backup-Job01 \"Gut\": überfällig seit ",
+                                 0),
+                      0u)
+                << line;
+        }
+        EXPECT_TRUE(fServices->quiet());
+    }
 
     // Without the services: the run goes on, a trace line says why.
     fServices->stop();
