@@ -32,7 +32,7 @@ const std::regex& historyNamePattern() {
 
 const std::regex& closingLinePattern() {
     static const std::regex pattern(
-        R"re(^Ergebnis von Backup-(\S*) "(.*)": ([^;]+); (\d+) Fehler, (\d+) Warnungen, (\d+) kopiert, (\d+) gelöscht$)re");
+        R"re(^Ergebnis von (Wiederherstellung aus )?Backup-(\S*) "(.*)": ([^;]+); (\d+) Fehler, (\d+) Warnungen, (\d+) kopiert, (\d+) gelöscht$)re");
     return pattern;
 }
 
@@ -91,6 +91,12 @@ std::string lastLineOf(const std::string& path) {
     return newline == std::string::npos ? tail : tail.substr(newline + 1);
 }
 
+constexpr const char* kRestoreOf = "Wiederherstellung aus ";
+
+std::string keepProtocol(const std::string& folder, TDateTime start, const TCopyJob& job,
+                         bool restore, const std::string& verdict, const TCopyStatistics& stats,
+                         std::span<const std::string> lines, int keep);
+
 std::string twoDigits(int value) {
     char text[8];
     std::snprintf(text, sizeof text, "%02d", value);
@@ -118,11 +124,11 @@ std::string historyFileName(TDateTime start, const std::string& jobKey,
     return name + ".log";
 }
 
-std::string runVerdict(const TCopyJob& job) {
-    if (job.fStatus == csCancelled) return "abgebrochen";
-    if (job.fStatus == csError || job.fStatistics.fErrors > 0) return "Fehler";
-    if (job.fStatus == csWarnings || job.fStatistics.fWarnings > 0) return "Warnungen";
-    return job.fStatus == csDone ? "erfolgreich" : "Fehler";
+std::string runVerdict(const TCopyIt& run) {
+    if (run.fStatus == csCancelled) return "abgebrochen";
+    if (run.fStatus == csError || run.fStatistics.fErrors > 0) return "Fehler";
+    if (run.fStatus == csWarnings || run.fStatistics.fWarnings > 0) return "Warnungen";
+    return run.fStatus == csDone ? "erfolgreich" : "Fehler";
 }
 
 bool verdictNeedsAttention(const std::string& verdict) {
@@ -131,14 +137,27 @@ bool verdictNeedsAttention(const std::string& verdict) {
 
 std::string keepRunProtocol(const std::string& folder, TDateTime start, const TCopyJob& job,
                             std::span<const std::string> lines, int keep) {
+    return keepProtocol(folder, start, job, false, runVerdict(job), job.fStatistics, lines, keep);
+}
+
+std::string keepRestoreProtocol(const std::string& folder, TDateTime start, const TCopyJob& job,
+                                const std::string& verdict, const TCopyStatistics& stats,
+                                std::span<const std::string> lines, int keep) {
+    return keepProtocol(folder, start, job, true, verdict, stats, lines, keep);
+}
+
+namespace {
+
+std::string keepProtocol(const std::string& folder, TDateTime start, const TCopyJob& job,
+                         bool restore, const std::string& verdict, const TCopyStatistics& stats,
+                         std::span<const std::string> lines, int keep) {
     if (!isDirectory(folder) && !forceDirectories(folder)) return {};
-    const TCopyStatistics& stats = job.fStatistics;
-    const std::string closing = "Ergebnis von Backup-" + escapeControls(job.fJobKey) + " \"" +
-                                escapeControls(job.fJobName) + "\": " + runVerdict(job) + "; " +
-                                std::to_string(stats.fErrors) + " Fehler, " +
-                                std::to_string(stats.fWarnings) + " Warnungen, " +
-                                std::to_string(stats.fAdded + stats.fReplaced) + " kopiert, " +
-                                std::to_string(stats.fDeleted) + " gelöscht";
+    const std::string closing =
+        std::string("Ergebnis von ") + (restore ? kRestoreOf : "") + "Backup-" +
+        escapeControls(job.fJobKey) + " \"" + escapeControls(job.fJobName) + "\": " + verdict +
+        "; " + std::to_string(stats.fErrors) + " Fehler, " + std::to_string(stats.fWarnings) +
+        " Warnungen, " + std::to_string(stats.fAdded + stats.fReplaced) + " kopiert, " +
+        std::to_string(stats.fDeleted) + " gelöscht";
     const std::string name = historyFileName(start, job.fJobKey, job.fJobName);
     std::string path = folder + name;
     // A second run of the job within the same second gets a name of its own.
@@ -153,6 +172,8 @@ std::string keepRunProtocol(const std::string& folder, TDateTime start, const TC
     for (size_t i = 0; i < surplus; ++i) sys::unlink((folder + files[i]).c_str());
     return path;
 }
+
+}  // namespace
 
 std::vector<THistoryEntry> listHistory(const std::string& folder) {
     std::vector<THistoryEntry> entries;
@@ -172,13 +193,14 @@ std::vector<THistoryEntry> listHistory(const std::string& folder) {
         const std::string last = lastLineOf(entry.path);
         std::smatch closing;
         if (std::regex_match(last, closing, closingLinePattern())) {
-            entry.jobKey = closing[1];
-            entry.jobName = closing[2];
-            entry.verdict = closing[3];
-            entry.errors = std::stoi(closing[4]);
-            entry.warnings = std::stoi(closing[5]);
-            entry.copied = std::stoi(closing[6]);
-            entry.deleted = std::stoi(closing[7]);
+            entry.restore = closing[1].matched;
+            entry.jobKey = closing[2];
+            entry.jobName = closing[3];
+            entry.verdict = closing[4];
+            entry.errors = std::stoi(closing[5]);
+            entry.warnings = std::stoi(closing[6]);
+            entry.copied = std::stoi(closing[7]);
+            entry.deleted = std::stoi(closing[8]);
         } else {
             // Not written by a run: the name still tells the time and the key.
             const std::string rest = name.substr(20, name.size() - 24);
@@ -223,8 +245,9 @@ std::string historyListText(const std::vector<THistoryEntry>& entries) {
     std::string text;
     for (const THistoryEntry& e : entries)
         text += formatGermanDateTime(e.start) + '\t' + e.jobKey + '\t' + e.jobName + '\t' +
-                e.verdict + '\t' + std::to_string(e.errors) + '\t' + std::to_string(e.warnings) +
-                '\t' + std::to_string(e.copied) + '\t' + std::to_string(e.deleted) + '\t' +
+                (e.restore ? "Wiederherstellung: " : "") + e.verdict + '\t' +
+                std::to_string(e.errors) + '\t' + std::to_string(e.warnings) + '\t' +
+                std::to_string(e.copied) + '\t' + std::to_string(e.deleted) + '\t' +
                 escapeControls(e.path) + '\n';
     return text;
 }

@@ -13,7 +13,9 @@
 
 namespace qvb {
 
+class TCopyIt;
 class TCopyJob;
+class TCopyStatistics;
 
 inline constexpr int kHistoryKept = 200;
 
@@ -26,7 +28,7 @@ std::string historyFileName(TDateTime start, const std::string& jobKey, const st
 
 // How a run ended, in the words the history, the listing and the
 // notifications use: "erfolgreich", "Warnungen", "Fehler", "abgebrochen".
-std::string runVerdict(const TCopyJob& job);
+std::string runVerdict(const TCopyIt& run);
 bool verdictNeedsAttention(const std::string& verdict);
 
 struct THistoryEntry {
@@ -35,6 +37,7 @@ struct THistoryEntry {
     std::string jobKey;
     std::string jobName;
     std::string verdict;  // empty when the file has no closing line
+    bool restore = false;  // a restore from the job's backup, not a run of it
     int errors = 0;
     int warnings = 0;
     int copied = 0;
@@ -46,6 +49,11 @@ struct THistoryEntry {
 // beyond `keep`; the new file's path, empty when it could not be written.
 std::string keepRunProtocol(const std::string& folder, TDateTime start, const TCopyJob& job,
                             std::span<const std::string> lines, int keep = kHistoryKept);
+// The same for a restore from `job`'s backup: its closing line says so
+// ("Ergebnis von Wiederherstellung aus Backup-Job01 ...").
+std::string keepRestoreProtocol(const std::string& folder, TDateTime start, const TCopyJob& job,
+                                const std::string& verdict, const TCopyStatistics& stats,
+                                std::span<const std::string> lines, int keep = kHistoryKept);
 // The kept runs, oldest first; other files in the folder are left out.
 std::vector<THistoryEntry> listHistory(const std::string& folder);
 // The text of a kept run's protocol, or the German reason in `error` why it
@@ -54,8 +62,9 @@ std::string readKeptProtocol(const std::string& path, std::string& error);
 // Whether `file` names a kept run in `folder`, by any spelling of the
 // folder: a name handed in from outside must open no other file.
 bool isKeptProtocolOf(const std::string& folder, const std::string& file);
-// One line per entry, fields separated by tabs: start, key, name, verdict,
-// errors, warnings, copied, deleted, file.
+// One line per entry, fields separated by tabs: start, key, name, verdict
+// (a restore's as "Wiederherstellung: Fehler"), errors, warnings, copied,
+// deleted, file.
 std::string historyListText(const std::vector<THistoryEntry>& entries);
 
 }  // namespace qvb

@@ -313,6 +313,21 @@ TRestoreOutcome TSession::restore(const TCopyJob& job, const std::string& what,
                                   const TRestoreEvents& events) {
     TRestoreOutcome outcome;
     auto log = [this](const std::string& line) { fProtocol.append(line); };
+    const size_t firstLine = fProtocol.lines().size();
+    const TDateTime startTime = nowDateTime();
+    // Like a run's, a restore's protocol is kept (a preview's is not): what
+    // came back, and what did not, is still there to read later.
+    const auto keep = [&](const std::string& verdict, const TCopyStatistics& stats) {
+        fLastHistoryFile.clear();
+        if (preview) return;
+        const auto& lines = fProtocol.lines();
+        fLastHistoryFile =
+            keepRestoreProtocol(historyFolder(), startTime, job, verdict, stats,
+                                std::span(lines).subspan(std::min(firstLine, lines.size())));
+        if (fLastHistoryFile.empty())
+            log("Das Protokoll dieser Wiederherstellung konnte nicht in \"" + historyFolder() +
+                "\" aufbewahrt werden.");
+    };
     log(" ");
     log(formatGermanDateTime(nowDateTime()) +
         (preview ? ":  Vorschau (es wird nichts geschrieben) der Wiederherstellung aus Backup-"
@@ -324,6 +339,9 @@ TRestoreOutcome TSession::restore(const TCopyJob& job, const std::string& what,
         outcome.verdict = "Die Wiederherstellung wurde wegen Fehler(n) abgebrochen.";
         log(outcome.verdict);
         log("");
+        TCopyStatistics refused;
+        refused.fErrors = 1;
+        keep("Fehler", refused);
         return outcome;
     };
     for (const TRestoreItem& item : items)
@@ -350,9 +368,14 @@ TRestoreOutcome TSession::restore(const TCopyJob& job, const std::string& what,
     });
     for (const TRestoreItem& item : items)
         log("stelle \"" + item.from + "\" nach \"" + item.to + "\" wieder her");
+    // It writes into the user's folders: the computer must not sleep midway.
+    if (!preview)
+        if (const std::string reason = fSleepInhibitor.acquire(); !reason.empty() && logLevel() > 3)
+            log(reason);
     fRestore = &restore;
     const bool ok = restore.Execute();
     fRestore = nullptr;
+    fSleepInhibitor.release();
     drain(nullptr);
     outcome.cancelled = restore.fStatus == csCancelled;
     outcome.ok = ok;
@@ -368,6 +391,7 @@ TRestoreOutcome TSession::restore(const TCopyJob& job, const std::string& what,
                           : start + " wurde erfolgreich ausgeführt.";
     log(outcome.verdict);
     log("");
+    keep(runVerdict(restore), restore.fStatistics);
     return outcome;
 }
 

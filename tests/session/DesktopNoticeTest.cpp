@@ -183,6 +183,14 @@ TEST_F(DesktopNotice, RunsNobodyWatchedAreToldAndEveryWritingRunKeepsTheComputer
         for (const std::string& expected : run.lines) EXPECT_EQ(fServices->line(), expected);
         EXPECT_TRUE(fServices->quiet()) << run.job->fJobName << " " << run.byHand;
     }
+    // A restore writes as well, its preview does not.
+    for (const bool preview : {false, true}) {
+        session.restore(good, "", {}, preview, {});
+        for (const std::string& expected : preview ? std::vector<std::string>{} : inhibit)
+            EXPECT_EQ(fServices->line(), expected);
+        EXPECT_TRUE(fServices->quiet()) << preview;
+    }
+
     // Overdue: told once a day by whichever process of these settings comes
     // first (the window, a background run, a window opened later), again the
     // next day; a background run leaves out the jobs it ran itself.

@@ -16,6 +16,7 @@
 #include "jobs/CopyJobList.h"
 #include "jobs/Versions.h"
 #include "platform/DataFolder.h"
+#include "session/ProtocolHistory.h"
 #include "session/Session.h"
 #include "support/SettingsSandbox.h"
 #include "support/TempDir.h"
@@ -166,6 +167,20 @@ void roundTrip(Restore& t, const std::string& layout) {
     EXPECT_EQ(now.at("sub/"), t.states[2].at("sub/"));
     EXPECT_EQ(now.at("sub/b.txt"), t.states[2].at("sub/b.txt"));
     EXPECT_EQ(now.at("c.txt"), t.states[4].at("c.txt"));
+
+    // Each restore keeps its protocol beside the runs', named as a restore;
+    // a preview keeps none.
+    t.session.restore(*t.job, "", {}, true, {});
+    const std::string history = historyListText(listHistory(t.session.historyFolder()));
+    size_t restores = 0, runs = 0;
+    for (size_t line = 0; line < history.size(); line = history.find('\n', line) + 1) {
+        const std::string fields = history.substr(line, history.find('\n', line) - line);
+        EXPECT_NE(fields.find("\tJob01\tHaus\t"), std::string::npos) << fields;
+        restores += fields.find("\tWiederherstellung: erfolgreich\t0\t0\t") != std::string::npos;
+        runs += fields.find("\tHaus\terfolgreich\t0\t0\t") != std::string::npos;
+    }
+    EXPECT_EQ(restores, 4u) << history;
+    EXPECT_EQ(runs, 3u) << history;
 }
 
 TEST_F(Restore, VersionsComeBackAsTheyWereWithFullSourcePaths) {
