@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <optional>
 
 #include "util/Konstanten.h"
@@ -18,6 +20,7 @@ std::optional<TCommand> commandOf(const std::string& arg) {
     if (arg == "--history") return TCommand::History;
     if (arg == "--versions") return TCommand::Versions;
     if (arg == "--restore") return TCommand::Restore;
+    if (arg == "--notice-wait") return TCommand::NoticeWait;
     return std::nullopt;
 }
 
@@ -67,6 +70,14 @@ TParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
                     return failure("Die Option --run erwartet mindestens einen Job.");
             } else if (*c == TCommand::History && i + 1 < args.size() && !isOption(args[i + 1])) {
                 result.line.jobs.push_back(args[++i]);
+            } else if (*c == TCommand::NoticeWait) {
+                unsigned long id = 0;
+                if (i + 2 >= args.size() || std::sscanf(args[i + 1].c_str(), "%lu", &id) != 1 ||
+                    id == 0 || id > UINT32_MAX || args[i + 2].empty())
+                    return failure("Die Option --notice-wait erwartet eine Nummer und eine Datei.");
+                result.line.noticeId = static_cast<uint32_t>(id);
+                result.line.paths.push_back(args[i + 2]);
+                i += 2;
             } else if (*c == TCommand::Versions || *c == TCommand::Restore) {
                 if (i + 1 >= args.size() || isOption(args[i + 1]))
                     return failure("Die Option " + arg + " erwartet einen Job.");

@@ -18,7 +18,10 @@ enum class TCommand {
     Timers,
     History,
     Versions,
-    Restore
+    Restore,
+    // Not in the help: the process a run without a window leaves behind to
+    // wait for a click on its notification.
+    NoticeWait
 };
 
 struct TCommandLine {
@@ -41,6 +44,7 @@ struct TCommandLine {
     std::string showProtocol;
     std::string sourceRoot;         // --selftest: empty for the default roots
     std::string destRoot;
+    uint32_t noticeId = 0;  // --notice-wait ID FILE (FILE in paths)
 };
 
 struct TParsedCommandLine {

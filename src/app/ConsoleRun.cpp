@@ -13,6 +13,7 @@
 #include "runcontrol/ConsoleOutput.h"
 #include "runcontrol/ProgressDisplay.h"
 #include "session/BackgroundTimers.h"
+#include "session/NoticeWaiter.h"
 #include "session/ProtocolHistory.h"
 #include "session/Session.h"
 #include "session/TimerUnits.h"
@@ -63,6 +64,12 @@ class TConsoleRun {
           fInterface(fProgress, fOutput) {
         installCancelSignals();
         fSession.setRunsByHand(!line.unattended);
+        // Its notices are the unattended runs'; this process ends before a click.
+        if (line.unattended)
+            fSession.leaveWaiterForNoticeActions([this](uint32_t id, const std::string& file) {
+                startDetached(
+                    noticeWaiterCommand(ownProgramPath(), fSession.namedSettingsFile(), id, file));
+            });
         fOutput.setBuffered(::isatty(STDOUT_FILENO) != 1);
         fSession.protocol().setSink([this](const std::string& text) { fOutput.writeLine(text); });
         fInterface.setPollHook([this] {
@@ -279,6 +286,15 @@ void printError(const std::string& text) {
 }
 
 int runConsole(const TCommandLine& line) {
+    // The waiter reads no settings and keeps SIGTERM's default: a session's
+    // end must end it.
+    if (line.command == TCommand::NoticeWait)
+        return awaitNoticeAction(
+                   line.noticeId,
+                   showProtocolCommand(ownProgramPath(), line.iniFile, line.paths.front()),
+                   kNoticeWaitMs, startDetached)
+                   ? kExitOk
+                   : kExitFailed;
     TConsoleRun run(line);
     return run.execute();
 }

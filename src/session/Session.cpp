@@ -173,12 +173,17 @@ void TSession::runStarted(const TRunRecord& run) {
 }
 
 void TSession::notice(TNotice notice, const std::string& historyFile) {
-    const bool offer = fShowProtocol && !historyFile.empty() && noticeActionsOffered();
+    const bool offer =
+        (fShowProtocol || fLeaveWaiter) && !historyFile.empty() && noticeActionsOffered();
     if (offer) notice.actions.push_back(kShowProtocolAction);
     std::string trace;
     const uint32_t id = sendNotice(notice, trace);
     if (id == 0 && logLevel() > 3) fProtocol.append(trace);
     if (id == 0 || !offer) return;
+    if (fLeaveWaiter) {
+        fLeaveWaiter(id, historyFile);
+        return;
+    }
     // Notifications the user never closes must not gather without end.
     constexpr size_t kRemembered = 50;
     if (fNoticedRuns.size() >= kRemembered) fNoticedRuns.erase(fNoticedRuns.begin());
@@ -242,6 +247,11 @@ std::string overdueMark(const TCopyJob& job) {
 }
 
 }  // namespace
+
+void TSession::leaveWaiterForNoticeActions(
+    std::function<void(uint32_t id, const std::string& historyFile)> leave) {
+    fLeaveWaiter = std::move(leave);
+}
 
 std::vector<std::string> TSession::noticeOverdueJobs(TDateTime now,
                                                      const std::vector<const TCopyJob*>& leaveOut) {

@@ -147,6 +147,12 @@ class TSession {
     // offer "Protokoll anzeigen" where the desktop shows actions, and that
     // action hands the run's kept protocol file to `show`.
     void showProtocolOnNoticeAction(std::function<void(const std::string& historyFile)> show);
+    // For a run without a window, which ends before a click could come: the
+    // notices of its runs offer "Protokoll anzeigen" where the desktop shows
+    // actions, and `leave` is given each such notification's number and the
+    // run's kept protocol file, to leave a waiter for the click behind.
+    void leaveWaiterForNoticeActions(
+        std::function<void(uint32_t id, const std::string& historyFile)> leave);
 
   private:
     void runStarted(const TRunRecord& run);
@@ -169,6 +175,7 @@ class TSession {
     std::vector<std::pair<std::string, TDateTime>> fOverdueTold;
     std::function<void(const std::string&)> fShowProtocol;
     std::unique_ptr<TNoticeWatch> fNoticeWatch;
+    std::function<void(uint32_t, const std::string&)> fLeaveWaiter;
     // Notification number and the kept protocol its action opens.
     std::vector<std::pair<uint32_t, std::string>> fNoticedRuns;
 };

@@ -151,7 +151,10 @@ TJobUnits jobUnits(const TCopyJob& job, const std::string& jobId, const std::str
     std::string command = execWord(program);
     if (!iniFile.empty()) command += " --ini " + execWord(iniFile);
     command += " --run " + execWord(jobId) + " --unattended";
-    units.service = unit + "\n[Service]\nType=oneshot\nExecStart=" + command + "\n";
+    // KillMode=process: the run's end must not take the process it left to
+    // wait for a click on its notification.
+    units.service =
+        unit + "\n[Service]\nType=oneshot\nKillMode=process\nExecStart=" + command + "\n";
     return units;
 }
 

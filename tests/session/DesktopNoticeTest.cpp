@@ -13,12 +13,15 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <cstdlib>
 #include <memory>
 
 #include "jobs/BU_Options.h"
 #include "jobs/CopyJobList.h"
 #include "platform/DataFolder.h"
+#include "session/NoticeWaiter.h"
 #include "session/Session.h"
 #include "support/SettingsSandbox.h"
 #include "support/TempDir.h"
@@ -275,6 +278,66 @@ TEST_F(DesktopNotice, AClickOnAWindowRunsNoticeOpensThatRunsProtocol) {
 
     startServices("--ohne-aktionen");
     EXPECT_EQ(runBroken(), told);
+}
+
+// A run without a window leaves a waiter behind for a click on its notice:
+// the click starts the program on that run's protocol; the notice closed,
+// the service gone or the time up end the wait without.
+TEST_F(DesktopNotice, TheWaiterOfARunWithoutAWindowOpensItsProtocolOnAClick) {
+    TSession session(makeJobs());
+    ASSERT_EQ(session.open(), "");
+    std::vector<std::pair<uint32_t, std::string>> left;
+    session.leaveWaiterForNoticeActions(
+        [&](uint32_t id, const std::string& file) { left.emplace_back(id, file); });
+    session.runJob(session.jobs().getJob(1), TRunKind::Backup, TAnswers::Unattended);
+    for (const char* expected : {"Inhibit", "Freigegeben", "Notify"})
+        EXPECT_EQ(fServices->line().rfind(expected, 0), 0u) << expected;
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].second, session.lastHistoryFile());
+    const std::vector<std::string> show = showProtocolCommand("/p/QV_Backup", "/x/q.ini", "/h.log");
+    EXPECT_EQ(show, (std::vector<std::string>{"/p/QV_Backup", "--ini", "/x/q.ini",
+                                              "--show-protocol", "/h.log"}));
+    EXPECT_EQ(noticeWaiterCommand("/p/QV_Backup", "", 3, "/h.log"),
+              (std::vector<std::string>{"/p/QV_Backup", "--notice-wait", "3", "/h.log"}));
+
+    constexpr int kLong = 20000;
+    const struct {
+        std::vector<std::string> input;
+        bool stopService;
+        int limitMs;
+        bool ran;
+    } cases[] = {
+        // Another notification's close or click, another action: the wait goes on.
+        {{"NotificationClosed 7 2", "ActionInvoked 1 andere", "ActionInvoked 1 default"},
+         false,
+         kLong,
+         true},
+        {{"ActionInvoked 7 default", "NotificationClosed 1 2"}, false, kLong, false},
+        {{}, true, kLong, false},
+        {{}, false, 300, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::vector<std::string>> started;
+        QTimer::singleShot(200, [&] {
+            for (const std::string& line : c.input) fServices->write(line);
+            if (c.stopService) fServices->stop();
+        });
+        QElapsedTimer took;
+        took.start();
+        EXPECT_EQ(awaitNoticeAction(left[0].first, show, c.limitMs,
+                                    [&](const std::vector<std::string>& command) {
+                                        started.push_back(command);
+                                        return true;
+                                    }),
+                  c.ran);
+        EXPECT_EQ(started, c.ran ? std::vector<std::vector<std::string>>{show}
+                                 : std::vector<std::vector<std::string>>{});
+        // Ended by what happened, not by the time limit.
+        if (c.limitMs == kLong) {
+            EXPECT_LT(took.elapsed(), kLong);
+        }
+        if (c.stopService) startServices({});
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Stand-ins for the desktop's notification service and for logind on a
 // private bus of a test: each call becomes a line on standard output, and an
 // inhibitor's descriptor that is closed becomes the line "Freigegeben". A
-// line "ActionInvoked <id> <key>" on standard input is sent as that signal;
+// line "ActionInvoked <id> <key>" or "NotificationClosed <id> <reason>" on
+// standard input is sent as that signal;
 // with the argument "--ohne-aktionen" the service shows no actions.
 
 #include <fcntl.h>
@@ -86,11 +87,17 @@ void clickOnRequest(QDBusConnection bus) {
         }
         for (const QString& line : QString::fromUtf8(text, n).split(QLatin1Char('\n'))) {
             const QStringList words = line.trimmed().split(QLatin1Char(' '));
-            if (words.size() != 3 || words[0] != QLatin1String("ActionInvoked")) continue;
+            const bool closed = words[0] == QLatin1String("NotificationClosed");
+            if (words.size() != 3 || (words[0] != QLatin1String("ActionInvoked") && !closed))
+                continue;
             QDBusMessage signal = QDBusMessage::createSignal(
                 QStringLiteral("/org/freedesktop/Notifications"),
                 QStringLiteral("org.freedesktop.Notifications"), words[0]);
-            signal << words[1].toUInt() << words[2];
+            signal << words[1].toUInt();
+            if (closed)
+                signal << words[2].toUInt();
+            else
+                signal << words[2];
             bus.send(signal);
         }
     });
