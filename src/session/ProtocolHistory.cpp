@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <regex>
+#include <utility>
 
 #include "jobs/CopyJob.h"
 #include "runcontrol/Protocol.h"
@@ -67,7 +68,20 @@ std::vector<std::string> historyFiles(const std::string& folder) {
         const std::string name = entry->d_name;
         if (std::regex_match(name, historyNamePattern())) names.push_back(name);
     }
-    std::sort(names.begin(), names.end());
+    // By start (the head of the name), and within one second in the order
+    // the runs were kept: a second run's "-2" must not sort before the
+    // first's ".log", nor "-10" before "-2".
+    const auto keptOrder = [](const std::string& name) {
+        static const std::regex numbered(R"(-(\d{1,9})\.log$)");
+        std::smatch number;
+        const bool second = std::regex_search(name, number, numbered);
+        return std::pair(
+            second ? name.substr(0, number.position(0)) : name.substr(0, name.size() - 4),
+            second ? std::stoi(number[1]) : 1);
+    };
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        return keptOrder(a) < keptOrder(b);
+    });
     return names;
 }
 

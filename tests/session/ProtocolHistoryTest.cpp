@@ -45,7 +45,7 @@ void finish(TCopyJob& job, const std::string& key, const std::string& name, TCop
     job.fStatistics.fDeleted = 2;
 }
 
-// Runs with every verdict, two in the same second; only the newest are kept
+// Runs with every verdict, the last two of one job in the same second; only the newest are kept
 // and a file of someone else's in the folder is neither listed nor removed.
 TEST(ProtocolHistory, KeepsTheNewestRunsAndListsThemWithTheirVerdicts) {
     test::TempDir dir;
@@ -63,8 +63,8 @@ TEST(ProtocolHistory, KeepsTheNewestRunsAndListsThemWithTheirVerdicts) {
     std::vector<std::string> kept;
     for (size_t i = 0; i < std::size(runs); ++i) {
         TCopyJob job;
-        finish(job, "Job0" + std::to_string(i), "Sag \"ja\": gut", runs[i].status, runs[i].errors,
-               runs[i].warnings);
+        finish(job, "Job0" + std::to_string(std::min<size_t>(i, 4)), "Sag \"ja\": gut",
+               runs[i].status, runs[i].errors, runs[i].warnings);
         // The last two start in the same second.
         const TDateTime start = day + kOneHour * static_cast<double>(std::min<size_t>(i, 4));
         const std::string line = "Zeile " + std::to_string(i);
@@ -79,7 +79,7 @@ TEST(ProtocolHistory, KeepsTheNewestRunsAndListsThemWithTheirVerdicts) {
         const THistoryEntry& e = entries[i];
         const size_t run = i + 2;
         EXPECT_EQ(e.path, kept[run]);
-        EXPECT_EQ(e.jobKey, "Job0" + std::to_string(run));
+        EXPECT_EQ(e.jobKey, "Job0" + std::to_string(std::min<size_t>(run, 4)));
         EXPECT_EQ(e.jobName, "Sag \"ja\": gut");
         EXPECT_EQ(e.verdict, runs[run].verdict);
         EXPECT_EQ(e.errors, runs[run].errors);
@@ -90,7 +90,7 @@ TEST(ProtocolHistory, KeepsTheNewestRunsAndListsThemWithTheirVerdicts) {
     EXPECT_EQ(entries[3].start, entries[2].start);
     EXPECT_EQ(formatGermanDateTime(entries[0].start), "01.12.2026 02:00:00");
     EXPECT_EQ(test::readFile(kept[5]),
-              "Zeile 5\nErgebnis von Backup-Job05 \"Sag \"ja\": gut\": abgebrochen; 0 Fehler, 0 "
+              "Zeile 5\nErgebnis von Backup-Job04 \"Sag \"ja\": gut\": abgebrochen; 0 Fehler, 0 "
               "Warnungen, 4 kopiert, 2 gelöscht\n");
     EXPECT_EQ(test::readFile(folder + "notizen.txt"), "fremd");
 }
