@@ -168,7 +168,9 @@ bool TCopyFolder::checkFolders() {
         addMessage("FEHLER: das Quellverzeichnis existiert nicht!");
         return false;
     }
-    if (!isDirectory(fDest) && !fPreview && !forceDirectories(fDest)) {
+    if (isDirectory(fDest) || fPreview) return true;
+    beforeChange();
+    if (!forceDirectories(fDest)) {
         setStatus(csError);
         addMessage("FEHLER:  kann Verzeichnis \"" + fDest + "\" nicht erstellen");
         return false;
@@ -197,6 +199,7 @@ bool TCopyFolder::Execute() {
     fSourceFolder = upToLastDelimiter(fSource);
     fDestFolder = upToLastDelimiter(fDest);
     fTree.setDryRun(fPreview);
+    fTree.setBeforeWrite([this] { beforeChange(); });
     fTree.open(fDestFolder);
     // An open descriptor would keep the destination's disk from being unmounted after the run.
     const struct CloseTrees {
@@ -598,7 +601,11 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
     if (!fLinks.empty()) planLink(file);
     if (fLinkPrevious && copiesData(file.action) && !file.linkTo)
         file.fromPrevious = matchesPrevious(entry);
-    if (copiesData(file.action) && !fPreview) file.sourceFolder = sourceFolderOf(entry, walk);
+    if (copiesData(file.action) && !fPreview) {
+        // Here, before a worker may take the file, not where it is issued.
+        beforeChange();
+        file.sourceFolder = sourceFolderOf(entry, walk);
+    }
     return file;
 }
 
@@ -1093,6 +1100,7 @@ void TCopyFolder::takeSourceSpelling(TPlannedFile& file) {
     const std::string to = extractFileName(file.entry->name);
     if (from == to) return;
     const std::string temp = std::string(kTempFilePrefix) + "case-" + to;
+    beforeChange();
     const bool renamed =
         fPreview || (sys::renameat(file.dirFd, from.c_str(), file.dirFd, temp.c_str()) == 0 &&
                      sys::renameat(file.dirFd, temp.c_str(), file.dirFd, to.c_str()) == 0);
@@ -1239,7 +1247,7 @@ void TCopyFolder::alignFolders() {
         if (!dest || it->ctimeNs >= dest->ctimeNs) alignXattrs(name, true);
         // Every run changes the times of the folders it looked into (the test
         // whether a folder is writable writes into it).
-        alignFolderTime(*it);
+        alignFolderTime(*it, dest);
     }
 }
 
@@ -1248,6 +1256,9 @@ void TCopyFolder::alignXattrs(const std::string& name, bool folder) {
     if (readXattrs(-1, concat(fSourceFolder, name).c_str(), want) != 0) return;
     const sys::UniqueFd fd(fTree.openEntry(name, O_RDONLY | (folder ? O_DIRECTORY : 0)));
     if (!fd.valid()) return;  // gone, or a dry run
+    TXattrs have;
+    if (readXattrs(fd.get(), nullptr, have) == 0 && have == want) return;
+    beforeChange();
     if (const int err = writeXattrs(fd.get(), want); err != 0)
         noteXattrFailure(err, fDestFolder + name);
 }
@@ -1265,7 +1276,10 @@ void TCopyFolder::noteXattrFailure(int err, const std::string& path) {
     ++fStatistics.fWarnings;
 }
 
-void TCopyFolder::alignFolderTime(const TFolderEntry& folder) {
+void TCopyFolder::alignFolderTime(const TFolderEntry& folder, const TFolderEntry* dest) {
+    // The time the listing saw is the time to keep: giving it back after this
+    // run's own probes changes nothing.
+    if (!dest || dest->mtimeNs != folder.mtimeNs) beforeChange();
     const int err = fTree.setModified(folder.name, folder.mtimeNs);
     if (err != 0 && err != ENOENT) noteAttributeFailure(err, fDestFolder + folder.name);
 }

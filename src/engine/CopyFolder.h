@@ -179,7 +179,8 @@ class TCopyFolder : public TCopyIt {
     void alignFile(const TFileEntry& source, const TFileEntry& dest);
     void applyAttributes(const std::string& name, uint16_t mode, const TOwner* owner);
     void alignFolders();
-    void alignFolderTime(const TFolderEntry& folder);
+    // `dest`: the folder as the destination's listing saw it, if it was there.
+    void alignFolderTime(const TFolderEntry& folder, const TFolderEntry* dest);
     // Brings the extended attributes and ACLs of the copy `name` in line with the source's.
     void alignXattrs(const std::string& name, bool folder);
     void noteXattrFailure(int err, const std::string& path);

@@ -26,6 +26,7 @@ void TCopyIt::setPassTo(TCopyIt* target) {
     if (OnStatusChange) target->setOnStatusChange(OnStatusChange);
     if (OnMessage) target->setOnMessage(OnMessage);
     if (OnProgress) target->setOnProgress(OnProgress);
+    if (fBeforeFirstChange) target->shareBeforeFirstChange(fBeforeFirstChange);
     if (logLevel() > 3)
         fMessages.push_back("TCopyIt.setPassTo: Name=" + fName + ", PassTo=" + target->fName);
 }
@@ -82,6 +83,22 @@ void TCopyIt::setOnProgress(TCopyEvent handler) {
 void TCopyIt::setOnStatusChange(TCopyEvent handler) {
     OnStatusChange = std::move(handler);
     if (OnStatusChange && fPassTo) fPassTo->setOnStatusChange(OnStatusChange);
+}
+
+void TCopyIt::setBeforeFirstChange(std::function<void()> hook) {
+    shareBeforeFirstChange(hook ? std::make_shared<std::function<void()>>(std::move(hook))
+                                : nullptr);
+}
+
+void TCopyIt::shareBeforeFirstChange(std::shared_ptr<std::function<void()>> hook) {
+    fBeforeFirstChange = hook;
+    if (fPassTo) fPassTo->shareBeforeFirstChange(std::move(hook));
+}
+
+void TCopyIt::beforeChange() {
+    if (fPreview || !fBeforeFirstChange || !*fBeforeFirstChange) return;
+    const std::function<void()> hook = std::exchange(*fBeforeFirstChange, nullptr);
+    hook();
 }
 
 std::vector<std::string> TCopyIt::takeMessages() {

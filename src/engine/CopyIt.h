@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,12 @@ class TCopyIt {
     void setOnMessage(TCopyEvent handler);
     void setOnProgress(TCopyEvent handler);
     void setOnStatusChange(TCopyEvent handler);
+    // Called once a run, on the thread that walks the folders, right before
+    // the run first changes its destination (a copy, a deletion, a new
+    // folder, an attribute, a link), so that a run that changes nothing costs
+    // nothing for it. Shared along the pass-to chain: one call serves them all.
+    // Never called in a preview.
+    void setBeforeFirstChange(std::function<void()> hook);
 
     // Takes all queued lines out of the queue.
     std::vector<std::string> takeMessages();
@@ -72,11 +79,17 @@ class TCopyIt {
     bool fOffThread = false;
 
   protected:
+    // This run is about to change its destination.
+    void beforeChange();
     // Calls the handler (if any), then lets pending events be processed.
     void raise(const TCopyEvent& event);
     void letEventsRun() {
         if (!fOffThread) processPendingEvents();
     }
+
+  private:
+    void shareBeforeFirstChange(std::shared_ptr<std::function<void()>> hook);
+    std::shared_ptr<std::function<void()>> fBeforeFirstChange;
 };
 
 }  // namespace qvb

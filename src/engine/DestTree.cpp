@@ -155,6 +155,7 @@ int TDestTree::restoreModes(std::string& failed) {
 }
 
 int TDestTree::writeIn(int dirFd, const std::string& rel, const std::function<int()>& write) {
+    beforeWrite();
     const int err = write();
     return err == EACCES && unlockFolder(dirFd, rel) ? write() : err;
 }
@@ -339,6 +340,7 @@ int TDestTree::removeAll(const std::string& name, const TRemoved& removed) {
 
 int TDestTree::setMode(const std::string& name, mode_t mode) {
     if (fDry) return 0;
+    beforeWrite();
     std::string last;
     if (withoutTrailingSlash(name).empty())
         return sys::chmod(fBasePath.c_str(), mode) == 0 ? 0 : errno;
@@ -349,6 +351,7 @@ int TDestTree::setMode(const std::string& name, mode_t mode) {
 
 int TDestTree::setOwner(const std::string& name, uid_t uid, gid_t gid) {
     if (fDry) return 0;
+    beforeWrite();
     std::string last;
     if (withoutTrailingSlash(name).empty())
         return sys::fchownat(fBase.get(), "", uid, gid, AT_EMPTY_PATH) == 0 ? 0 : errno;
@@ -359,6 +362,7 @@ int TDestTree::setOwner(const std::string& name, uid_t uid, gid_t gid) {
 
 int TDestTree::linkFile(const std::string& existing, int dirFd, const std::string& name) {
     if (fDry) return 0;
+    beforeWrite();
     std::string last;
     const int from = parentOf(existing, last);
     if (from < 0) return errno;

@@ -49,6 +49,10 @@ class TDestTree {
     // folders had happened, so that a preview meets the decisions of a run.
     // Set before open. A dry tree's missing base counts as a folder to make.
     void setDryRun(bool dry) { fDry = dry; }
+    // Called right before each change this tree makes (a new folder, a
+    // removal, a mode, an owner, a link); not for the write bit a folder
+    // lends for the run's own writes. A dry tree never calls it.
+    void setBeforeWrite(std::function<void()> hook) { fBeforeWrite = std::move(hook); }
     // Dry tree: a run would write a file or link at `name` now.
     void noteWritten(const std::string& name);
 
@@ -103,6 +107,9 @@ class TDestTree {
     // the folder was unlocked when it was refused for lack of permission.
     int writeIn(int dirFd, const std::string& rel, const std::function<int()>& write);
     void forget();
+    void beforeWrite() {
+        if (fBeforeWrite && !fDry) fBeforeWrite();
+    }
     int dryWalk(const std::string& rel, bool create, bool& created);
     int dryRemoveFile(const std::string& name);
     bool dryRemoveDir(const std::string& path);
@@ -111,6 +118,7 @@ class TDestTree {
     bool holdsOnlyGone(const std::string& path);
 
     bool fDry = false;
+    std::function<void()> fBeforeWrite;
     bool fBaseMissing = false;
     std::unordered_set<std::string> fGone;    // removed names, folders with "/"
     std::unordered_set<std::string> fMade;    // new folders, without "/"

@@ -437,6 +437,7 @@ bool TCopyJob::createDestination() {
             return false;
         }
     }
+    beforeChange();
     if (forceDirectories(fDestination)) {
         const std::string text = "Zielverzeichnis \"" + fDestination + "\" neu erstellt.";
         ask(TMsgKind::Error, text, mbOK, TMsgResult::OK);

@@ -4,6 +4,8 @@
 // awake while a run writes, and the notification service shows the end of a
 // run nobody watched. Both may be missing (no logind in a container, no
 // desktop for a background timer): then nothing happens but a trace line.
+// The D-Bus side is a module loaded by the first call (DesktopBusModule.h);
+// without it, all is as without a bus.
 
 #include <cstdint>
 #include <functional>

@@ -1,15 +1,9 @@
 #include "session/NoticeWaiter.h"
 
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusServiceWatcher>
-#include <QEventLoop>
 #include <QProcess>
 #include <QStringList>
-#include <QTimer>
-#include <memory>
 
-#include "session/DesktopBus.h"
+#include "session/DesktopBusModule.h"
 
 namespace qvb {
 
@@ -24,10 +18,6 @@ std::vector<std::string> withSettings(const std::string& program, const std::str
     if (!settingsFile.empty()) command.insert(command.end(), {"--ini", settingsFile});
     return command;
 }
-
-// How often the wait looks whether the session bus is still there: a lost
-// connection sends no signal of its own.
-constexpr int kBusCheckMs = 60 * 1000;
 
 }  // namespace
 
@@ -62,41 +52,9 @@ bool startDetached(const std::vector<std::string>& command) {
 
 bool awaitNoticeAction(uint32_t id, const std::vector<std::string>& command, int limitMs,
                        const TCommandRunner& run) {
-    // The waiter is a command-line process: it has no event loop of its own yet.
-    static int argc = 1;
-    static char name[] = "QV_Backup";
-    static char* argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    if (!QCoreApplication::instance()) app = std::make_unique<QCoreApplication>(argc, argv);
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return false;
-    QEventLoop loop;
-    bool ran = false;
-    TNoticeWatch watch(
-        [&](uint32_t notice, const std::string& key) {
-            if (notice != id || key != kShowProtocolAction.key || ran) return;
-            ran = run(command);
-            loop.quit();
-        },
-        [&](uint32_t notice, uint32_t) {
-            if (notice == id) loop.quit();
-        });
-    if (!watch.listening()) return false;
-    // Without the service the notification is gone, and no click can come.
-    QDBusServiceWatcher service(QStringLiteral("org.freedesktop.Notifications"), bus,
-                                QDBusServiceWatcher::WatchForUnregistration);
-    QObject::connect(&service, &QDBusServiceWatcher::serviceUnregistered, &loop, &QEventLoop::quit);
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    limit.start(limitMs);
-    QTimer busCheck;
-    QObject::connect(&busCheck, &QTimer::timeout, &loop, [&] {
-        if (!QDBusConnection::sessionBus().isConnected()) loop.quit();
-    });
-    busCheck.start(kBusCheckMs);
-    loop.exec();
-    return ran;
+    std::string why;
+    const TDesktopBusCalls* bus = desktopBus(why);
+    return bus && bus->awaitNoticeAction(id, command, limitMs, run);
 }
 
 }  // namespace qvb

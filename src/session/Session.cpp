@@ -165,11 +165,15 @@ std::string TSession::historyFolder() const {
     return historyFolderInUse();
 }
 
-// A preview neither copies nor deletes: the computer may sleep.
+// A preview neither copies nor deletes: the computer may sleep. A run keeps
+// it awake from its first change on; one that changes nothing never asks (nor
+// loads what it takes to ask).
 void TSession::runStarted(const TRunRecord& run) {
-    if (run.preview) return;
-    if (const std::string reason = fSleepInhibitor.acquire(); !reason.empty() && logLevel() > 3)
-        fProtocol.append(reason);
+    if (run.preview || !run.job) return;
+    run.job->setBeforeFirstChange([this] {
+        if (const std::string reason = fSleepInhibitor.acquire(); !reason.empty() && logLevel() > 3)
+            fProtocol.append(reason);
+    });
 }
 
 void TSession::notice(TNotice notice, const std::string& historyFile) {
@@ -298,6 +302,7 @@ std::vector<std::string> TSession::noticeOverdueJobs(TDateTime now,
 
 // A preview changed nothing: keeping it would push real runs out.
 void TSession::runEnded(const TRunRecord& run) {
+    if (run.job) run.job->setBeforeFirstChange({});
     fSleepInhibitor.release();
     fLastHistoryFile.clear();
     if (run.preview || !fKeepHistory || !run.job) return;

@@ -1,6 +1,8 @@
 // The window's libraries come in only with the window: a run from the command
-// line maps none of them, and a program without its window module still runs
-// its command line and says in German why no window opens.
+// line maps none of them (nor, listing the jobs, those of D-Bus), and a
+// program without its window module still runs its command line and says in
+// German why no window opens (and runs without its D-Bus module as without a
+// bus).
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -24,6 +26,8 @@ using Env = std::map<std::string, std::string>;
 
 const std::vector<std::string> kWindowLibraries{"libQt6Widgets", "libQt6Gui", "libQt6Network",
                                                 "libxcb",        "libjpeg",   "qvb_window"};
+// Loaded only by what talks to the desktop.
+const std::vector<std::string> kDesktopBusLibraries{"libQt6DBus", "libdbus-1", "qvb_desktopbus"};
 
 std::string readMaps(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/maps");
@@ -66,8 +70,8 @@ class WindowModule : public ::testing::Test {
         return maps;
     }
 
-    static void expectNoWindowLibrary(const std::string& maps) {
-        for (const std::string& library : kWindowLibraries)
+    static void expectNone(const std::vector<std::string>& libraries, const std::string& maps) {
+        for (const std::string& library : libraries)
             EXPECT_TRUE(maps.find(library) == std::string::npos) << library << " is mapped";
     }
 
@@ -91,7 +95,9 @@ TEST_F(WindowModule, TheCommandLineMapsNoWindowLibrary) {
     const std::string deep = dir / std::string(200, 'o') + "/";
     for (int i = 1; i <= 2000; ++i) jobs += job(i, deep);
     test::writeFile(ini, jobs);
-    expectNoWindowLibrary(mapsWhileRunning({"--ini", ini, "--list"}, environment()));
+    const std::string maps = mapsWhileRunning({"--ini", ini, "--list"}, environment());
+    expectNone(kWindowLibraries, maps);
+    expectNone(kDesktopBusLibraries, maps);
 
     // A run whose one large copy is slowed down lasts long enough to be seen.
     test::writeFile(ini, "[Options]\nLogLevel=1\n" + job(1, dir.path()));
@@ -100,7 +106,7 @@ TEST_F(WindowModule, TheCommandLineMapsNoWindowLibrary) {
     env["LD_PRELOAD"] = QVB_SLOWCOPY;
     const char* asan = std::getenv("ASAN_OPTIONS");
     env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
-    expectNoWindowLibrary(mapsWhileRunning({"--ini", ini, "--run", "Job1"}, env));
+    expectNone(kWindowLibraries, mapsWhileRunning({"--ini", ini, "--run", "Job1"}, env));
 }
 
 TEST_F(WindowModule, WithoutItsModuleTheProgramSaysWhyAndKeepsItsCommandLine) {
@@ -118,10 +124,21 @@ TEST_F(WindowModule, WithoutItsModuleTheProgramSaysWhyAndKeepsItsCommandLine) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find(dir / "allein/bin/qvb_window.so"), std::string::npos) << r.err;
 
-    test::writeFile(ini, "[Options]\nLogLevel=1\n" + job(1, dir.path()));
+    test::writeFile(ini, "[Options]\nLogLevel=4\n" + job(1, dir.path()));
     r = test::runCommand({copy, "--ini", ini, "--list"}, environment());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.rfind("Job1\tJob1\t", 0), 0u) << r.out;
+
+    // Nor is the D-Bus module there: a run that writes goes on without the
+    // inhibitor, a trace line says why.
+    test::writeFile(dir / "quelle/a.txt", "A");
+    r = test::runCommand({copy, "--ini", ini, "--run", "Job1"}, environment());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Der Ruhezustand wird nicht verhindert: das D-Bus-Modul lässt sich "
+                         "nicht laden ("),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(test::readFile(dir / "ziel/a.txt"), "A");
 }
 
 }  // namespace

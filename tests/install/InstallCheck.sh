@@ -26,6 +26,10 @@ metainfo="$prefix/share/metainfo/$id.metainfo.xml"
 compgen -G "$prefix/lib*/QV_Backup/qvb_window.so" >/dev/null || fail "no window module"
 ! readelf -d "$prefix/bin/QV_Backup" | grep -E 'NEEDED.*(Qt6Widgets|Qt6Gui|Qt6Network|xcb|jpeg)' ||
   fail "the executable needs a window library"
+# So is what talks to the desktop over D-Bus.
+compgen -G "$prefix/lib*/QV_Backup/qvb_desktopbus.so" >/dev/null || fail "no D-Bus module"
+! readelf -d "$prefix/bin/QV_Backup" | grep -E 'NEEDED.*(Qt6DBus|dbus-1)' ||
+  fail "the executable needs a D-Bus library"
 [ -f "$prefix/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "no scalable icon"
 for size in 16 22 24 32 48 64 128 256; do
   png="$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png"
