@@ -107,7 +107,7 @@ class TSurplusTest {
     }
 
     bool operator()(const TFileEntry& entry) const {
-        return entry.kind != ekEmptyDir && !fSource.find(entry.name) &&
+        return entry.kind != ekEmptyDir && !fSource.find(entry.name, fNear) &&
                !belowUnreadable(entry.name) && !heldByShared(entry.name) &&
                !(fFolded && fFolded->count(foldCase(entry.name)));
     }
@@ -137,6 +137,7 @@ class TSurplusTest {
     }
 
     const TFileList& fSource;
+    mutable size_t fNear = TFileList::kNowhere;  // the destination is asked in its own order
     const std::unordered_map<std::string, std::string_view>* fFolded;
     const std::unordered_set<std::string> fUnreadable;
     const TNameMasks fInclude;
@@ -415,9 +416,10 @@ int32_t TCopyFolder::countDoomed() const {
     const TSurplusTest surplus(*fSourceList, *this, fSourceFolder,
                                fCaseBlind ? &fFoldedSource : nullptr);
     int32_t doomed = 0;
+    size_t near = TFileList::kNowhere;
     for (const TFileEntry& entry : fDestList->entries()) {
         if (entry.kind == ekEmptyDir) continue;
-        const TFileEntry* source = fSourceList->find(entry.name);
+        const TFileEntry* source = fSourceList->find(entry.name, near);
         if (source ? source->kind != entry.kind : surplus(entry)) ++doomed;
     }
     return doomed;
@@ -574,7 +576,7 @@ void TCopyFolder::issueCopiedAfterCancel(std::deque<TPlannedFile>& window, TCopy
 TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolderWalk& walk) {
     TPlannedFile file;
     file.entry = &entry;
-    file.destEntry = fDestList->find(entry.name);
+    file.destEntry = fDestList->find(entry.name, walk.destNear);
     if (!fRetyped.empty() && fRetyped.count(std::string(entry.name))) file.destEntry = nullptr;
     file.target = concat(fDestFolder, entry.name);
     // A blocked name's error is counted once, for the name in the way.
@@ -582,14 +584,20 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
     if (fCaseBlind && !isFirstOfItsCase(file)) return file;
     const std::string folder = extractFilePath(file.target);
     if (!walk.tested || folder != walk.last) {
-        file.folderError = destFolderProblem(folder, walk.dirFd);
+        bool created = false;
+        file.folderError = destFolderProblem(folder, walk.dirFd, created);
         walk.last = folder;
         walk.tested = true;
+        // A folder that failed its check is not tried again for each of its files.
+        walk.probed = created || fPreview || !file.folderError.empty();
         if (walk.keepOpen) keepFolderOpen(walk);
         if (!file.folderError.empty()) return file;
     }
     file.dirFd = walk.dirFd;
     file.folder = walk.open;
+    // Only a folder the run writes into is tried for writing: a run that
+    // changes nothing leaves the destination's folders untouched.
+    if (!file.destEntry && !(file.folderError = writableProblem(walk)).empty()) return file;
     if (fCaseBlind && !file.destEntry) takeSourceSpelling(file);
     const std::optional<int64_t> destTime =
         file.destEntry ? std::optional<int64_t>(file.destEntry->mtimeNs) : std::nullopt;
@@ -598,6 +606,10 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
     if (file.action == kActionSkip && fLinks.sharedOutside(file.destEntry->name) &&
         needsNewName(entry, *file.destEntry))
         file.action = kActionReplace;
+    if (file.action != kActionSkip && !(file.folderError = writableProblem(walk)).empty()) {
+        file.action = kActionNone;
+        return file;
+    }
     if (!fLinks.empty()) planLink(file);
     if (fLinkPrevious && copiesData(file.action) && !file.linkTo)
         file.fromPrevious = matchesPrevious(entry);
@@ -668,10 +680,9 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
     if (file.action != kActionNone) {
         // A file a worker copied already is issued whatever came meanwhile,
         // and the cancel stays.
-        if (fStatus != csCancelled)
-            setStatus(csRunning);
-        else if (!file.copy)
-            return TStep::Interrupted;
+        if (fStatus == csCancelled && !file.copy) return TStep::Interrupted;
+        // A file left as it is is done as soon as it is looked at.
+        if (fStatus != csCancelled && file.action != kActionSkip) setStatus(csRunning);
         switch (file.action) {
             case kActionSkip:
                 ++st.fSkipped;
@@ -700,9 +711,15 @@ TCopyFolder::TStep TCopyFolder::issueFile(TPlannedFile& file) {
     }
     st.fCopiedBytes += fCopier->fBytesCopied;
     fCopier->fBytesCopied = 0;
+    const int32_t percent = fPercent;
     if (st.fSourceFiles > 0)
         fPercent = static_cast<int32_t>(int64_t{st.fCurrent} * 100 / st.fSourceFiles);
-    doProgress();
+    // Files left alone pass by the thousands: the view and the events need
+    // them in steps, not one by one.
+    constexpr int32_t kSkippedStep = 64;
+    if (file.action != kActionSkip || fPercent != percent || st.fCurrent % kSkippedStep == 0 ||
+        st.fCurrent >= st.fSourceFiles)
+        doProgress();
     if (fStatus == csCancelled) return TStep::Cancelled;
     setStatus(csDone);
     return TStep::Next;
@@ -887,8 +904,7 @@ void TCopyFolder::logTrace(const TFileEntry& entry, const TFileEntry* destEntry)
                " -> " + concat(fDestFolder, entry.name) + " = " + destTime + ")");
 }
 
-std::string TCopyFolder::destFolderProblem(const std::string& folder, int& dirFd) {
-    bool created = false;
+std::string TCopyFolder::destFolderProblem(const std::string& folder, int& dirFd, bool& created) {
     dirFd = fTree.makeFolder(folder.substr(fDestFolder.size()), created);
     const int err = errno;
     if (dirFd < 0) {
@@ -899,11 +915,19 @@ std::string TCopyFolder::destFolderProblem(const std::string& folder, int& dirFd
             return "FEHLER: das Zielverzeichnis \"" + folder + "\" ist schreibgeschützt!";
         return cannot + ": " + folderCause(err);
     }
-    // A folder just made is writable.
-    if (created || fPreview || isDirWritable(folder)) return {};
-    if (fTree.unlockFolder(dirFd, folder.substr(fDestFolder.size())) && isDirWritable(folder))
+    return {};
+}
+
+// Tried once per folder, before the first file written into it; a folder just
+// made is writable.
+std::string TCopyFolder::writableProblem(TFolderWalk& walk) {
+    if (walk.probed) return {};
+    walk.probed = true;
+    if (isDirWritable(walk.last)) return {};
+    if (fTree.unlockFolder(walk.dirFd, walk.last.substr(fDestFolder.size())) &&
+        isDirWritable(walk.last))
         return {};
-    return "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + folder + "\"!";
+    return "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + walk.last + "\"!";
 }
 
 // Refused because the destination is read-only, not because of the name: the
@@ -1245,8 +1269,7 @@ void TCopyFolder::alignFolders() {
             applyAttributes(name, it->mode,
                             ownerDiffers ? &fSourceList->ownerOf(it->owner) : nullptr);
         if (!dest || it->ctimeNs >= dest->ctimeNs) alignXattrs(name, true);
-        // Every run changes the times of the folders it looked into (the test
-        // whether a folder is writable writes into it).
+        // Any file written, renamed or deleted in it moved its time.
         alignFolderTime(*it, dest);
     }
 }

@@ -106,6 +106,8 @@ class TCopyFolder : public TCopyIt {
     struct TFolderWalk {
         std::string last;  // the folder checked last
         bool tested = false;
+        bool probed = false;                    // tried for writing
+        size_t destNear = TFileList::kNowhere;  // where the last file's copy was listed
         int dirFd = -1;
         // With workers: a descriptor of the folder of their own (keepOpen).
         bool keepOpen = false;
@@ -122,13 +124,13 @@ class TCopyFolder : public TCopyIt {
         std::string folderError;  // the target's folder failed its check
         TFileAction action = kActionNone;
         int dirFd = -1;
-        std::shared_ptr<sys::UniqueFd> folder;  // keeps dirFd open, with workers
+        std::shared_ptr<sys::UniqueFd> folder;        // keeps dirFd open, with workers
         std::shared_ptr<sys::UniqueFd> sourceFolder;  // the source's, when it is copied
         int sourceDir() const {
             return sourceFolder && sourceFolder->valid() ? sourceFolder->get() : AT_FDCWD;
         }
-        std::unique_ptr<TPoolCopy> copy;        // set when a worker copies the file
-        const TFileEntry* linkTo = nullptr;     // the name whose copy this one becomes
+        std::unique_ptr<TPoolCopy> copy;     // set when a worker copies the file
+        const TFileEntry* linkTo = nullptr;  // the name whose copy this one becomes
         // On a destination blind to letter case: the earlier source name this
         // one lands on (the file is not copied), or the copy's name before it
         // took the source's spelling.
@@ -171,7 +173,8 @@ class TCopyFolder : public TCopyIt {
     bool previewCopy(const TFileEntry& entry);
     // The error line for a destination folder that cannot be made or
     // written, or empty; `dirFd` is its descriptor.
-    std::string destFolderProblem(const std::string& folder, int& dirFd);
+    std::string destFolderProblem(const std::string& folder, int& dirFd, bool& created);
+    std::string writableProblem(TFolderWalk& walk);
     void reportFolderProblem(const std::string& error);
     void applyChangedTypes(const std::vector<TTypeChange>& changes);
     bool isBlocked(std::string_view name) const;

@@ -390,11 +390,21 @@ int TDestTree::setModified(const std::string& name, int64_t mtimeNs) {
     }
     const struct timespec times[2] = {{0, UTIME_OMIT},
                                       {static_cast<time_t>(seconds), static_cast<long>(nanos)}};
+    // A time already right is left alone: setting it would still move the
+    // change time of a folder the run did not touch.
+    const auto alreadySet = [&times](int dir, const char* path, int flags) {
+        struct stat st {};
+        return sys::fstatat(dir, path, &st, flags) == 0 && st.st_mtim.tv_sec == times[1].tv_sec &&
+               st.st_mtim.tv_nsec == times[1].tv_nsec;
+    };
     std::string last;
-    if (withoutTrailingSlash(name).empty())
+    if (withoutTrailingSlash(name).empty()) {
+        if (alreadySet(AT_FDCWD, fBasePath.c_str(), 0)) return 0;
         return sys::utimensat(AT_FDCWD, fBasePath.c_str(), times, 0) == 0 ? 0 : errno;
+    }
     const int dir = parentOf(name, last);
     if (dir < 0) return errno;
+    if (alreadySet(dir, last.c_str(), AT_SYMLINK_NOFOLLOW)) return 0;
     return sys::utimensat(dir, last.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 

@@ -22,28 +22,28 @@ struct Frame {
     size_t next = 0;
 };
 
+constexpr size_t kListingBuffer = 64 * 1024;
+
 bool isDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
 // Reads every name but "." and ".."; returns 0 or the errno that broke the listing off.
-int readItems(int dirFd, std::vector<TDirWalker::TItem>& items) {
-    // A second open description keeps the walker's descriptor usable for
-    // fstatat/openat while the stream owns its own.
-    const int listFd = sys::openat(dirFd, ".", O_RDONLY | O_DIRECTORY);
-    if (listFd < 0) return errno;
-    DIR* raw = sys::fdopendir(listFd);
-    if (raw == nullptr) {
-        const int err = errno;
-        sys::close(listFd);
-        return err;
-    }
-    sys::DirStream dir(raw);
+// The walker's own descriptor is read: its position matters to nothing else,
+// and a large buffer takes a whole folder in one or two calls.
+int readItems(int dirFd, std::vector<TDirWalker::TItem>& items, std::vector<char>& buffer) {
     for (;;) {
-        const struct dirent* e = sys::readdir(dir.get());
-        if (e == nullptr) return errno;
-        if (isDotOrDotDot(e->d_name)) continue;
-        items.push_back({e->d_name, e->d_type});
+        const ssize_t filled = sys::getdents(dirFd, buffer.data(), buffer.size());
+        if (filled == 0) return 0;
+        if (filled < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        for (size_t at = 0; at < static_cast<size_t>(filled);) {
+            const auto* e = reinterpret_cast<const struct dirent64*>(buffer.data() + at);
+            at += e->d_reclen;
+            if (!isDotOrDotDot(e->d_name)) items.push_back({e->d_name, e->d_type});
+        }
     }
 }
 
@@ -65,6 +65,7 @@ void TDirWalker::walk(const std::string& root, const Visit& visit, const Fail& f
     };
     std::string path = root;
     std::vector<Frame> stack;
+    std::vector<char> listing(kListingBuffer);
     size_t openFloor = 0;  // frames below this index have their descriptor closed
 
     auto enter = [&](sys::UniqueFd fd) {
@@ -85,7 +86,7 @@ void TDirWalker::walk(const std::string& root, const Visit& visit, const Fail& f
         frame.dev = st.st_dev;
         frame.ino = st.st_ino;
         std::vector<TItem> items;
-        const int readError = readItems(fd.get(), items);
+        const int readError = readItems(fd.get(), items, listing);
         TFolder folder{path, stack.size() + 1, fd.get(), st, items, readError};
         visit(folder, frame.pending);
         frame.fd = std::move(fd);

@@ -424,6 +424,21 @@ const TFileEntry* TFileList::find(std::string_view name) const {
     return nullptr;
 }
 
+// A hash look-up misses the cache for its slot, its entry and its name; the
+// neighbours lie next to the entry of the name before. Copies made by several
+// workers may be listed a place or two out of their source's order.
+const TFileEntry* TFileList::find(std::string_view name, size_t& near) const {
+    for (const size_t i : {near + 1, near - 1, near + 2, near - 2, near + 3, near - 3}) {
+        if (i < fEntries.size() && fEntries[i].name == name) {
+            near = i;
+            return &fEntries[i];
+        }
+    }
+    const TFileEntry* entry = find(name);
+    if (entry) near = static_cast<size_t>(entry - fEntries.data());
+    return entry;
+}
+
 TFileAction TFileList::compare(std::string_view name, std::optional<int64_t> destMtimeNs,
                                std::optional<int64_t> destSize) const {
     const TFileEntry* entry = find(name);

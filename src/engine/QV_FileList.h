@@ -122,6 +122,11 @@ class TFileList {
                         std::optional<int64_t> destSize = std::nullopt) const;
     // Exact, case-sensitive, hashed.
     const TFileEntry* find(std::string_view name) const;
+    // The same for names asked in about this list's order or its reverse (two
+    // trees listed alike): the neighbours of the entry found last, whose
+    // position `near` holds (start with kNowhere), are tried before the hash.
+    static constexpr size_t kNowhere = SIZE_MAX;
+    const TFileEntry* find(std::string_view name, size_t& near) const;
     const std::vector<TFileEntry>& entries() const { return fEntries; }
     const std::vector<TFolderEntry>& folders() const { return fFolders; }
     // The files of more than one name, sorted by inode and then by position in

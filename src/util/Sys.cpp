@@ -356,6 +356,11 @@ struct dirent* readdir(DIR* dir) {
     return ::readdir(dir);
 }
 
+ssize_t getdents(int fd, char* buffer, size_t size) {
+    if (injected(Op::ReadDir, nullptr)) return -1;
+    return ::getdents64(fd, buffer, size);
+}
+
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     if (this != &other) reset(other.release());
     return *this;

@@ -127,6 +127,9 @@ int spawn(pid_t& pid, const char* path, char* const argv[], const char* director
 int kill(pid_t pid, int signal);
 // readdir with errno cleared first: null and errno 0 mean the end.
 struct dirent* readdir(DIR* dir);
+// The next entries of the folder open as `fd`, packed as struct dirent64
+// records into `buffer`: the bytes filled, 0 at the end, -1 with errno.
+ssize_t getdents(int fd, char* buffer, size_t size);
 
 // Moves a descriptor and closes it on destruction.
 class UniqueFd {

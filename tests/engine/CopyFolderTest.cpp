@@ -485,6 +485,35 @@ TEST_F(CopyFolderTest, UnwritableDestinationFolderSkipsItsFiles) {
     EXPECT_EQ(log.back(), "3 Dateien bearbeitet.");
 }
 
+// A run writes only into the folders whose files it changes: the others are
+// neither tried for writing nor touched, their times and change times stay.
+TEST_F(CopyFolderTest, OnlyFoldersWrittenIntoAreTriedForWriting) {
+    test::buildTree(src,
+                    {file("same/a", "A", kT), file("newer/b", "B", kT), file("added/c", "C", kT)});
+    ASSERT_TRUE(run());
+    writeFile(src + "newer/b", "B2", kT + 60);
+    writeFile(src + "added/d", "D", kT);
+    const auto changeTime = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return std::pair(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+    };
+    const auto untouched = changeTime(dst + "same");
+    // Every folder refuses the test file: only the two written into say so.
+    sys::setFaultHook([](sys::Op op, const char* path) {
+        return op == sys::Op::Open && path &&
+                       std::string(path).find("/.qvb-probe") != std::string::npos
+                   ? EACCES
+                   : 0;
+    });
+    run();
+    EXPECT_EQ(linesStartingWith("FEHLER: keine Schreibrechte"),
+              (Lines{"FEHLER: keine Schreibrechte im Zielverzeichnis \"" + dst + "added/\"!",
+                     "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + dst + "newer/\"!"}));
+    EXPECT_EQ(changeTime(dst + "same"), untouched);
+    EXPECT_EQ(readFile(dst + "newer/b"), "B");
+}
+
 // The space check passed, but the destination runs full in the middle of a
 // file: that file is not copied, its old copy stays, and the run goes on.
 TEST_F(CopyFolderTest, DestinationRunningFullInAFileKeepsTheOldCopy) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <random>
 
 #include "engine/CopyFolder.h"
 #include "engine/CopyIt.h"
@@ -125,6 +126,32 @@ TEST_F(FileListTest, OddNamesAreListedAndFoundExactly) {
     EXPECT_NE(list.find("d/A.txt"), list.find("d/a.txt"));
     EXPECT_EQ(list.find("d/a<b.txt"), nullptr);  // no escaping of "="
     EXPECT_EQ(list.compare("d/a=b.txt", std::nullopt), 2);
+}
+
+// Names asked in the list's order, its reverse, a little out of order (copies
+// made by two workers) or at random, and names it lacks: the look-up from the
+// last position finds exactly what the hash finds.
+TEST_F(FileListTest, LookUpNearTheLastFindsWhatTheHashFinds) {
+    std::vector<TNode> nodes;
+    for (int i = 0; i < 40; ++i)
+        nodes.push_back(file("d" + std::to_string(i % 3) + "/f" + std::to_string(i)));
+    buildTree(tmp.path(), nodes);
+    ASSERT_TRUE(scan(tmp.path()));
+    std::vector<std::string> listOrder;
+    for (const TFileEntry& e : list.entries()) listOrder.emplace_back(e.name);
+    std::vector<std::string> reversed(listOrder.rbegin(), listOrder.rend());
+    std::vector<std::string> swapped = listOrder;
+    for (size_t i = 0; i + 1 < swapped.size(); i += 3) std::swap(swapped[i], swapped[i + 1]);
+    std::vector<std::string> shuffled = listOrder;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+    std::vector<std::string> withMissing = listOrder;
+    for (size_t i = 0; i < withMissing.size(); i += 4)
+        withMissing.insert(withMissing.begin() + i, "d1/none" + std::to_string(i));
+    for (const auto& asked : {listOrder, reversed, swapped, shuffled, withMissing}) {
+        size_t near = TFileList::kNowhere;
+        for (const std::string& name : asked)
+            EXPECT_EQ(list.find(name, near), list.find(name)) << name;
+    }
 }
 
 TEST_F(FileListTest, BaseFolderNameIsTakenLiterally) {
