@@ -578,13 +578,15 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
     file.entry = &entry;
     file.destEntry = fDestList->find(entry.name, walk.destNear);
     if (!fRetyped.empty() && fRetyped.count(std::string(entry.name))) file.destEntry = nullptr;
-    file.target = concat(fDestFolder, entry.name);
     // A blocked name's error is counted once, for the name in the way.
     if (!fBlocked.empty() && isBlocked(entry.name)) return file;
     if (fCaseBlind && !isFirstOfItsCase(file)) return file;
-    const std::string folder = extractFilePath(file.target);
-    if (!walk.tested || folder != walk.last) {
+    // Every folder checked starts with the destination's: its part below tells them apart.
+    const std::string_view below = entry.name.substr(0, entry.name.rfind('/') + 1);
+    if (!walk.tested || walk.last.size() != fDestFolder.size() + below.size() ||
+        !walk.last.ends_with(below)) {
         bool created = false;
+        const std::string folder = concat(fDestFolder, below);
         file.folderError = destFolderProblem(folder, walk.dirFd, created);
         walk.last = folder;
         walk.tested = true;
@@ -618,6 +620,9 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
         beforeChange();
         file.sourceFolder = sourceFolderOf(entry, walk);
     }
+    // Only what is written or renamed is named in the protocol.
+    if (file.action != kActionSkip || !file.renamedFrom.empty())
+        file.target = concat(fDestFolder, entry.name);
     return file;
 }
 
