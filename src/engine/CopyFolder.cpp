@@ -608,11 +608,12 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
     if (file.action == kActionSkip && fLinks.sharedOutside(file.destEntry->name) &&
         needsNewName(entry, *file.destEntry))
         file.action = kActionReplace;
+    // A link to the copy of its group's first name writes too.
+    if (!fLinks.empty()) planLink(file);
     if (file.action != kActionSkip && !(file.folderError = writableProblem(walk)).empty()) {
-        file.action = kActionNone;
+        leaveAlone(file);
         return file;
     }
-    if (!fLinks.empty()) planLink(file);
     if (fLinkPrevious && copiesData(file.action) && !file.linkTo)
         file.fromPrevious = matchesPrevious(entry);
     if (copiesData(file.action) && !fPreview) {
@@ -624,6 +625,16 @@ TCopyFolder::TPlannedFile TCopyFolder::planFile(const TFileEntry& entry, TFolder
     if (file.action != kActionSkip || !file.renamedFrom.empty())
         file.target = concat(fDestFolder, entry.name);
     return file;
+}
+
+// A file its folder refuses stays as it is, and gives the later names of its
+// group no copy to link to.
+void TCopyFolder::leaveAlone(TPlannedFile& file) {
+    file.action = kActionNone;
+    file.linkTo = nullptr;
+    if (fLinks.empty()) return;
+    const auto index = static_cast<uint32_t>(file.entry - fSourceList->entries().data());
+    if (fLinks.leads(index)) fLeaderActions[index] = kActionNone;
 }
 
 // One descriptor per source folder, not a walk along the whole path for each file.

@@ -152,6 +152,7 @@ class TCopyFolder : public TCopyIt {
     void keepFolderOpen(TFolderWalk& walk);
     std::shared_ptr<sys::UniqueFd> sourceFolderOf(const TFileEntry& entry, TFolderWalk& walk) const;
     void planLink(TPlannedFile& file);
+    void leaveAlone(TPlannedFile& file);
     bool linkHere(const TPlannedFile& file);
     // False when there is no previous version to link to.
     bool openPrevious();

@@ -493,6 +493,12 @@ TEST_F(CopyFolderTest, OnlyFoldersWrittenIntoAreTriedForWriting) {
     ASSERT_TRUE(run());
     writeFile(src + "newer/b", "B2", kT + 60);
     writeFile(src + "added/d", "D", kT);
+    // Two names of one file whose copies are two files: the later name is
+    // linked to the first name's copy, a write into its folder.
+    writeFile(src + "one/l", "L", kT);
+    ::mkdir((src + "two").c_str(), 0755);
+    ASSERT_EQ(::link((src + "one/l").c_str(), (src + "two/l").c_str()), 0);
+    test::buildTree(dst, {file("one/l", "L", kT), file("two/l", "L", kT)});
     const auto changeTime = [](const std::string& path) {
         struct stat st {};
         EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
@@ -507,9 +513,21 @@ TEST_F(CopyFolderTest, OnlyFoldersWrittenIntoAreTriedForWriting) {
                    : 0;
     });
     run();
-    EXPECT_EQ(linesStartingWith("FEHLER: keine Schreibrechte"),
+    Lines refused = linesStartingWith("FEHLER: keine Schreibrechte");
+    const auto later = std::find_if(refused.begin(), refused.end(), [&](const std::string& line) {
+        return line.find(dst + "one/") != std::string::npos ||
+               line.find(dst + "two/") != std::string::npos;
+    });
+    ASSERT_NE(later, refused.end());
+    refused.erase(later);
+    EXPECT_EQ(refused,
               (Lines{"FEHLER: keine Schreibrechte im Zielverzeichnis \"" + dst + "added/\"!",
                      "FEHLER: keine Schreibrechte im Zielverzeichnis \"" + dst + "newer/\"!"}));
+    struct stat one {
+    }, two{};
+    ASSERT_EQ(::stat((dst + "one/l").c_str(), &one), 0);
+    ASSERT_EQ(::stat((dst + "two/l").c_str(), &two), 0);
+    EXPECT_NE(one.st_ino, two.st_ino);
     EXPECT_EQ(changeTime(dst + "same"), untouched);
     EXPECT_EQ(readFile(dst + "newer/b"), "B");
 }
